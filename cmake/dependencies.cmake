@@ -1,0 +1,58 @@
+# Every dependency comes from Debian's packages (scripts/setup installs them):
+#   Boost.Asio, Boost.Beast, Boost.JSON 1.81 (libboost1.81-dev, header-only)
+#   nghttp2 (libnghttp2-dev natively; Debian's patched source built for MinGW by scripts/setup)
+#   libgcrypt (libgcrypt20-dev natively; libgcrypt-mingw-w64-dev for Windows)
+#   GoogleTest (libgtest-dev natively; /usr/src/googletest cross-built for Windows)
+#   Google Benchmark (libbenchmark-dev, native only)
+find_package(Threads REQUIRED)
+
+# Boost headers: on a private include path, so the MinGW build never sees /usr/include itself.
+set(QUORVEX_BOOST_INCLUDE ${CMAKE_BINARY_DIR}/boost-include)
+if(NOT EXISTS ${QUORVEX_BOOST_INCLUDE}/boost)
+  file(MAKE_DIRECTORY ${QUORVEX_BOOST_INCLUDE})
+  file(CREATE_LINK /usr/include/boost ${QUORVEX_BOOST_INCLUDE}/boost SYMBOLIC)
+endif()
+add_library(quorvex_boost INTERFACE)
+target_include_directories(quorvex_boost SYSTEM INTERFACE ${QUORVEX_BOOST_INCLUDE})
+target_compile_definitions(quorvex_boost INTERFACE
+  BOOST_ASIO_NO_DEPRECATED BOOST_BEAST_USE_STD_STRING_VIEW BOOST_JSON_NO_LIB BOOST_CONTAINER_NO_LIB)
+target_link_libraries(quorvex_boost INTERFACE Threads::Threads)
+if(WIN32)
+  target_link_libraries(quorvex_boost INTERFACE ws2_32 mswsock)
+endif()
+
+add_library(quorvex_nghttp2 INTERFACE)
+add_library(quorvex_gcrypt INTERFACE)
+if(WIN32)
+  set(QUORVEX_NGHTTP2_MINGW ${CMAKE_SOURCE_DIR}/build/third_party/nghttp2-mingw CACHE PATH
+      "nghttp2 built for MinGW by scripts/setup")
+  if(NOT EXISTS ${QUORVEX_NGHTTP2_MINGW}/lib/libnghttp2.a)
+    message(FATAL_ERROR "nghttp2 for MinGW is missing: run scripts/setup")
+  endif()
+  target_include_directories(quorvex_nghttp2 SYSTEM INTERFACE ${QUORVEX_NGHTTP2_MINGW}/include)
+  target_link_libraries(quorvex_nghttp2 INTERFACE ${QUORVEX_NGHTTP2_MINGW}/lib/libnghttp2.a)
+  target_compile_definitions(quorvex_nghttp2 INTERFACE NGHTTP2_STATICLIB)
+  target_link_libraries(quorvex_gcrypt INTERFACE
+    /usr/x86_64-w64-mingw32/lib/libgcrypt.a /usr/x86_64-w64-mingw32/lib/libgpg-error.a ws2_32)
+
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+else()
+  find_library(NGHTTP2_LIBRARY nghttp2 REQUIRED)
+  find_library(GCRYPT_LIBRARY gcrypt REQUIRED)
+  target_link_libraries(quorvex_nghttp2 INTERFACE ${NGHTTP2_LIBRARY})
+  target_link_libraries(quorvex_gcrypt INTERFACE ${GCRYPT_LIBRARY})
+  find_package(GTest REQUIRED)
+  find_package(benchmark QUIET)
+endif()
+# The nghttp2 headers must carry Debian's Rapid-Reset and CONTINUATION-flood fixes (1.52.0+).
+include(${CMAKE_CURRENT_LIST_DIR}/nghttp2-version.cmake)
+
+# One test executable is one ctest test: under Wine each process start is costly.
+function(quorvex_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+endfunction()

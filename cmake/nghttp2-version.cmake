@@ -1,0 +1,13 @@
+# Refuses nghttp2 headers older than the release whose patches we rely on.
+if(WIN32)
+  set(_nghttp2_ver_h ${QUORVEX_NGHTTP2_MINGW}/include/nghttp2/nghttp2ver.h)
+else()
+  find_path(_nghttp2_inc nghttp2/nghttp2ver.h REQUIRED)
+  set(_nghttp2_ver_h ${_nghttp2_inc}/nghttp2/nghttp2ver.h)
+endif()
+file(STRINGS ${_nghttp2_ver_h} _nghttp2_ver_line REGEX "#define NGHTTP2_VERSION_NUM")
+string(REGEX MATCH "0x[0-9a-fA-F]+" _nghttp2_ver_num "${_nghttp2_ver_line}")
+math(EXPR _nghttp2_ver_dec "${_nghttp2_ver_num}")
+if(_nghttp2_ver_dec LESS 0x013400)
+  message(FATAL_ERROR "nghttp2 ${_nghttp2_ver_num} is older than 1.52.0")
+endif()

@@ -1,0 +1,13 @@
+# Warnings are errors in every configuration; the native test build also runs under ASan/UBSan.
+add_compile_options(-Wall -Wextra -Wpedantic -Werror -Wno-missing-field-initializers)
+if(QUORVEX_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(WIN32)
+  # Windows 10 APIs, no min/max macros, and one fully static executable with no DLL beside it.
+  add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE)
+  add_link_options(-static -static-libgcc -static-libstdc++)
+  # Asio's large coroutine frames need a bigger object file section table.
+  add_compile_options(-Wa,-mbig-obj)
+endif()

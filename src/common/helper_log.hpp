@@ -1,0 +1,32 @@
+#pragma once
+// The helper's own log: plain lines, newest last, at most 100 kept. The only reader is the logs
+// endpoint; nothing is written to a console, file or event log while the service runs.
+
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace quorvex {
+
+class HelperLog {
+public:
+    static constexpr std::size_t CAPACITY = 100;
+
+    void append(std::string line);
+    // A copy of the retained lines, oldest first, taken under the lock.
+    [[nodiscard]] std::vector<std::string> lines() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<std::string> lines_;
+};
+
+// The process-wide log, created on first use and never destroyed, so detached relay threads
+// never touch a dead object.
+[[nodiscard]] HelperLog& helper_log();
+
+inline void append_log(std::string line) { helper_log().append(std::move(line)); }
+
+} // namespace quorvex

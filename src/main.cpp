@@ -1,0 +1,2 @@
+// Entry point of QuorvexHelper.exe.
+int main() { return 0; }

@@ -1,0 +1,31 @@
+#include "common/helper_log.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace quorvex {
+namespace {
+
+TEST(HelperLog, KeepsTheNewestHundredInOrder) {
+    HelperLog log;
+    for (int i = 0; i < 150; ++i) log.append("line " + std::to_string(i));
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 100u);
+    EXPECT_EQ(lines.front(), "line 50");
+    EXPECT_EQ(lines.back(), "line 149");
+}
+
+TEST(HelperLog, ConcurrentWritersLoseNothingWithinCapacity) {
+    HelperLog log;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t)
+        writers.emplace_back([&log, t] {
+            for (int i = 0; i < 25; ++i) log.append(std::to_string(t));
+        });
+    for (auto& w : writers) w.join();
+    EXPECT_EQ(log.lines().size(), 100u);
+}
+
+} // namespace
+} // namespace quorvex
