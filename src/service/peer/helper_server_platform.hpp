@@ -1,0 +1,34 @@
+#pragma once
+// What the run loop needs from the operating system and from the rest of the helper, behind one
+// narrow interface: the Win32 adapter in the product, a loopback fake in native tests.
+
+#include "common/error.hpp"
+#include "service/peer/http/http_exchange.hpp"
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace quorvex::peer {
+
+class HelperServerPlatform {
+public:
+    virtual ~HelperServerPlatform() = default;
+
+    // A listener on 127.0.0.1, system-chosen port, backlog 128, not inherited by child processes.
+    virtual Result<boost::asio::ip::tcp::acceptor> open_listener(const boost::asio::any_io_executor& executor) = 0;
+    // The volatile "Port" value under the service's Runtime key.
+    virtual Result<void> publish_port(std::uint16_t port) = 0;
+    virtual void unpublish_port() = 0;
+    // Does the process at the other end run under the owner's account? Blocking system calls.
+    virtual bool is_owner_connection(const boost::asio::ip::tcp::socket& connection, std::string_view owner_sid) = 0;
+    // Built once when serving begins; every connection serves its requests through it.
+    virtual std::shared_ptr<http::RequestHandler> make_router() = 0;
+    // Ends the managed Core, if any; logs its own failure.
+    virtual void stop_core_on_shutdown() = 0;
+};
+
+} // namespace quorvex::peer

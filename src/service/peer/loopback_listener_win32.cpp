@@ -1,0 +1,36 @@
+#include "service/peer/loopback_listener.hpp"
+
+#include "platform/win32/system_error.hpp"
+#include "platform/win32/unique_handle.hpp"
+
+#include <ws2tcpip.h>
+
+namespace quorvex::peer {
+
+Result<boost::asio::ip::tcp::acceptor> open_loopback_listener(const boost::asio::any_io_executor& executor) {
+    win32::UniqueSocket socket(
+        ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
+    if (!socket) return fail(win32::os_error(static_cast<DWORD>(::WSAGetLastError())));
+
+    u_long non_blocking = 1;
+    if (::ioctlsocket(socket.get(), FIONBIO, &non_blocking) != 0)
+        return fail(win32::os_error(static_cast<DWORD>(::WSAGetLastError())));
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return fail(win32::os_error(static_cast<DWORD>(::WSAGetLastError())));
+    if (::listen(socket.get(), LISTEN_BACKLOG) != 0)
+        return fail(win32::os_error(static_cast<DWORD>(::WSAGetLastError())));
+
+    boost::asio::ip::tcp::acceptor acceptor(executor);
+    boost::system::error_code error;
+    acceptor.assign(boost::asio::ip::tcp::v4(), socket.get(), error);
+    if (error) return fail(win32::os_error(static_cast<DWORD>(error.value())));
+    (void)socket.release(); // the acceptor owns it now
+    return acceptor;
+}
+
+} // namespace quorvex::peer

@@ -1,0 +1,201 @@
+#include "service/peer/helper_server.hpp"
+
+#include "common/helper_log.hpp"
+#include "service/peer/loopback_listener.hpp"
+#include "service/peer/owner_acceptor.hpp"
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <future>
+#include <optional>
+#include <thread>
+
+namespace quorvex::peer {
+namespace {
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+
+class RecordingReporter final : public service::ServiceStatusReporter {
+public:
+    Result<void> report(const service::ServiceStatusReport& status) override {
+        std::lock_guard lock(mutex_);
+        reports_.push_back(status.current_state);
+        if (fail_running_ && status.current_state == service::SERVICE_STATE_RUNNING)
+            return fail(Error::message("status refused"));
+        return {};
+    }
+    std::vector<std::uint32_t> states() {
+        std::lock_guard lock(mutex_);
+        return reports_;
+    }
+    bool fail_running_ = false;
+
+private:
+    std::mutex mutex_;
+    std::vector<std::uint32_t> reports_;
+};
+
+class AnswerEverything final : public http::RequestHandler {
+public:
+    asio::awaitable<http::Reply> handle(http::RequestHead head, http::BodyReader&) override {
+        co_return http::Reply{200, {{"Content-Type", "text/plain"}}, "served " + head.target};
+    }
+};
+
+// The real loopback listener and transport; the system-specific parts scripted.
+class FakePlatform final : public HelperServerPlatform {
+public:
+    Result<tcp::acceptor> open_listener(const asio::any_io_executor& executor) override {
+        if (bind_error) return fail(Error::message("address in use"));
+        return open_loopback_listener(executor);
+    }
+    Result<void> publish_port(std::uint16_t port) override {
+        events.push_back("publish");
+        if (publish_error) return fail(Error::message("registry refused"));
+        published.set_value(port);
+        return {};
+    }
+    void unpublish_port() override { events.push_back("unpublish"); }
+    bool is_owner_connection(const tcp::socket&, std::string_view owner_sid) override {
+        ++peer_checks;
+        EXPECT_EQ(owner_sid, "S-1-5-21-1-2-3-1000");
+        return admit;
+    }
+    std::shared_ptr<http::RequestHandler> make_router() override { return std::make_shared<AnswerEverything>(); }
+    void stop_core_on_shutdown() override { events.push_back("stop core"); }
+
+    bool bind_error = false;
+    bool publish_error = false;
+    std::atomic<bool> admit{true};
+    std::atomic<int> peer_checks{0};
+    std::vector<std::string> events; // touched only by the server task and after it ended
+    std::promise<std::uint16_t> published;
+};
+
+// Runs the server on its own io_context thread; stop() requests the stop like the control handler.
+class ServerRun {
+public:
+    explicit ServerRun(FakePlatform& platform, bool stop_first = false, bool fail_running = false) {
+        reporter.fail_running_ = fail_running;
+        auto flag = service::make_stop_flag();
+        writer_.emplace(std::move(flag.writer));
+        if (stop_first) writer_->request_stop();
+        asio::co_spawn(io_,
+                       run_helper_server("S-1-5-21-1-2-3-1000", service::StopSignal(flag.reader_state, reporter),
+                                         reporter, platform),
+                       [this](std::exception_ptr e, Result<void> r) {
+                           if (e) result_.set_exception(e);
+                           else result_.set_value(std::move(r));
+                       });
+        thread_ = std::thread([this] { io_.run(); });
+    }
+    ~ServerRun() {
+        if (thread_.joinable()) {
+            stop();
+            finish();
+        }
+    }
+    void stop() { writer_->request_stop(); }
+    Result<void> finish() {
+        auto r = result_.get_future().get();
+        thread_.join();
+        return r;
+    }
+    RecordingReporter reporter;
+
+private:
+    asio::io_context io_;
+    std::optional<service::StopFlagWriter> writer_;
+    std::promise<Result<void>> result_;
+    std::thread thread_;
+};
+
+std::string exchange(std::uint16_t port, const std::string& request) {
+    asio::io_context io;
+    tcp::socket socket(io);
+    socket.connect({asio::ip::address_v4::loopback(), port});
+    asio::write(socket, asio::buffer(request));
+    std::string reply;
+    boost::system::error_code error;
+    asio::read(socket, asio::dynamic_buffer(reply), error); // until the server closes
+    return reply;
+}
+
+TEST(HelperServer, ServesAfterPublishingAndCleansUpInOrderOnStop) {
+    FakePlatform platform;
+    ServerRun run(platform);
+    const std::uint16_t port = platform.published.get_future().get();
+    EXPECT_NE(port, 0);
+    const std::string reply = exchange(port, "GET /x HTTP/1.1\r\nhost: localhost\r\nconnection: close\r\n\r\n");
+    EXPECT_NE(reply.find("200"), std::string::npos);
+    EXPECT_NE(reply.find("served /x"), std::string::npos);
+    run.stop();
+    ASSERT_TRUE(run.finish());
+    EXPECT_EQ(platform.events, (std::vector<std::string>{"publish", "unpublish", "stop core"}));
+    EXPECT_EQ(run.reporter.states(), (std::vector<std::uint32_t>{service::SERVICE_STATE_RUNNING,
+                                                                 service::SERVICE_STATE_STOP_PENDING}));
+}
+
+TEST(HelperServer, StopRequestedBeforeServingAcceptsNothing) {
+    FakePlatform platform;
+    ServerRun run(platform, /*stop_first=*/true);
+    ASSERT_TRUE(run.finish());
+    EXPECT_EQ(platform.peer_checks, 0);
+    EXPECT_EQ(platform.events, (std::vector<std::string>{"publish", "unpublish", "stop core"}));
+}
+
+TEST(HelperServer, RefusedConnectionsAreClosedSilentlyAndLoggedOnce) {
+    FakePlatform platform;
+    platform.admit = false;
+    ServerRun run(platform);
+    const std::uint16_t port = platform.published.get_future().get();
+    const bool logged_before = refusal_already_logged();
+    EXPECT_EQ(exchange(port, "GET /x HTTP/1.1\r\n\r\n"), "");
+    EXPECT_EQ(exchange(port, "GET /y HTTP/1.1\r\n\r\n"), "");
+    EXPECT_EQ(platform.peer_checks, 2);
+    const auto lines = helper_log().lines();
+    const auto refusals = std::count(lines.begin(), lines.end(),
+                                     "Helper refused a connection from an account other than its owner");
+    EXPECT_EQ(refusals, logged_before ? 0 : 1);
+    EXPECT_TRUE(refusal_already_logged());
+}
+
+TEST(HelperServer, StartupFailuresNameTheirStepAndUndoWhatWasDone) {
+    {
+        FakePlatform platform;
+        platform.bind_error = true;
+        ServerRun run(platform);
+        auto r = run.finish();
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().text(), "bind helper server: address in use");
+        EXPECT_TRUE(platform.events.empty());
+        EXPECT_TRUE(run.reporter.states().empty());
+    }
+    {
+        FakePlatform platform;
+        platform.publish_error = true;
+        ServerRun run(platform);
+        auto r = run.finish();
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().text(), "publish helper server port: registry refused");
+        EXPECT_EQ(platform.events, std::vector<std::string>{"publish"});
+        EXPECT_TRUE(run.reporter.states().empty());
+    }
+    {
+        FakePlatform platform;
+        ServerRun run(platform, /*stop_first=*/false, /*fail_running=*/true);
+        auto r = run.finish();
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().links(), (std::vector<std::string>{"report helper service running", "status refused"}));
+        EXPECT_EQ(platform.events, (std::vector<std::string>{"publish", "unpublish"}));
+    }
+}
+
+} // namespace
+} // namespace quorvex::peer
