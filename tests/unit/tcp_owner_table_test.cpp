@@ -82,7 +82,8 @@ const RawRow HELPER_ROW{5, LOOPBACK, HELPER_PORT, LOOPBACK, CLIENT_PORT, 200};
 const RawRow LISTENING_ROW{2, LOOPBACK, HELPER_PORT, ANY, 0, 200};
 
 std::vector<RawRow> rows_with_padding(std::size_t padding, const std::vector<RawRow>& tail) {
-    std::vector<RawRow> rows(padding, RawRow{5, {10, 0, 0, 7}, 443, {10, 0, 0, 8}, 55000, 77});
+    std::vector<RawRow> rows;
+    for (std::size_t i = 0; i < padding; ++i) rows.push_back({5, {10, 0, 0, 7}, 443, {10, 0, 0, 8}, 55000, 77});
     rows.insert(rows.end(), tail.begin(), tail.end());
     return rows;
 }
