@@ -37,7 +37,7 @@ inline constexpr std::int32_t SCM_ERROR_SERVICE_MARKED_FOR_DELETE = 1072;
 inline constexpr std::chrono::milliseconds SERVICE_POLL_INTERVAL{100};
 inline constexpr std::chrono::milliseconds SERVICE_WAIT_LIMIT{10000};
 
-inline constexpr std::uint32_t SC_ACTION_TYPE_RESTART = 1;
+inline constexpr std::uint32_t FAILURE_ACTION_RESTART = 1; // SC_ACTION_RESTART
 
 struct ServiceFailureAction {
     std::uint32_t type = 0;

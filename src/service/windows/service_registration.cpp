@@ -45,7 +45,7 @@ ServiceRegistration helper_service_registration(std::string binary_path) {
 }
 
 ServiceFailureActions helper_service_failure_actions() {
-    constexpr ServiceFailureAction RESTART{SC_ACTION_TYPE_RESTART, 5000};
+    constexpr ServiceFailureAction RESTART{FAILURE_ACTION_RESTART, 5000};
     return {.reset_period_s = 86400, .actions = {RESTART, RESTART, RESTART}};
 }
 
