@@ -1,0 +1,72 @@
+#pragma once
+// The system's IPv4 TCP table with owning process IDs, and the search for the client's own row
+// of an accepted loopback connection. The table comes from a TcpTableSource (GetExtendedTcpTable
+// in the product, a scripted table in tests), so the decoding and matching are portable.
+
+#include "common/error.hpp"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace quorvex::peer {
+
+// One IPv4 endpoint. The address is the 32-bit value in network byte order exactly as the system
+// stores it (its bytes in memory are the four octets in order); the port is in host order.
+struct Ipv4Endpoint {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+    friend bool operator==(const Ipv4Endpoint&, const Ipv4Endpoint&) = default;
+};
+
+// The address value whose bytes in memory are `octets` (127.0.0.1 is {127, 0, 0, 1}).
+[[nodiscard]] std::uint32_t ipv4_address_from_octets(std::array<std::uint8_t, 4> octets);
+
+// Both ends of an accepted connection: the peer (getpeername, the client's socket) and the local
+// end (getsockname, the helper's loopback address and port).
+struct ConnectionEndpoints {
+    Ipv4Endpoint peer;
+    Ipv4Endpoint local;
+};
+
+// One row of the table as the helper keeps it; the row's state plays no part in matching.
+struct TcpOwnerRow {
+    std::uint32_t pid = 0;
+    std::uint32_t local_address = 0; // network byte order, as stored
+    std::uint16_t local_port = 0;    // host order
+    std::uint32_t remote_address = 0;
+    std::uint16_t remote_port = 0;
+    friend bool operator==(const TcpOwnerRow&, const TcpOwnerRow&) = default;
+};
+
+inline constexpr std::uint32_t STATUS_INSUFFICIENT_BUFFER = 122;
+inline constexpr std::uint32_t TCP_TABLE_READ_ATTEMPTS = 5;
+
+// Where the table bytes come from.
+class TcpTableSource {
+public:
+    virtual ~TcpTableSource() = default;
+    // As GetExtendedTcpTable(buffer, &size_bytes, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0):
+    // `buffer` is empty while the size is 0; returns the Win32 status (0, 122 with the needed
+    // size in `size_bytes`, or another error). The layout is MIB_TCPTABLE_OWNER_PID.
+    virtual std::uint32_t fill(std::span<std::uint32_t> buffer, std::uint32_t& size_bytes) = 0;
+    // The operating-system error for a failed status, with the system's text.
+    [[nodiscard]] virtual Error error_of(std::uint32_t status) const = 0;
+};
+
+// Reads the whole table in at most five calls, rows in table order. Fails with the call's error,
+// "the TCP table kept growing", or when the entry count overruns the buffer.
+[[nodiscard]] Result<std::vector<TcpOwnerRow>> read_tcp_owner_table(TcpTableSource& source);
+
+// The pid of the client's own socket: the first row whose local side is the peer endpoint and
+// whose remote side is the helper's local endpoint. Nothing when no row matches.
+[[nodiscard]] std::optional<std::uint32_t> owner_pid_of_client_row(std::span<const TcpOwnerRow> rows,
+                                                                   const ConnectionEndpoints& endpoints);
+
+// read_tcp_owner_table, then owner_pid_of_client_row.
+[[nodiscard]] Result<std::optional<std::uint32_t>> owning_process_of_connection(TcpTableSource& source,
+                                                                                const ConnectionEndpoints& endpoints);
+
+} // namespace quorvex::peer

@@ -1,0 +1,96 @@
+#include "service/windows/service_registration.hpp"
+
+#include "service/windows/service_removal.hpp"
+
+namespace quorvex::service {
+namespace {
+
+constexpr std::uint32_t SERVICE_TYPE_OWN_PROCESS = 0x10;
+constexpr std::uint32_t START_TYPE_AUTO = 2;
+constexpr std::uint32_t ERROR_CONTROL_NORMAL = 1;
+constexpr std::string_view OWNER_SID_OPTION = "--owner-sid";
+
+} // namespace
+
+std::string quote_service_argument(std::string_view text) {
+    if (text.find_first_of("\" \n\t\v") == std::string_view::npos) return std::string(text);
+
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : text) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes escape only when a quote follows them.
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        quoted += c;
+        backslashes = 0;
+    }
+    // Doubled so that they do not escape the closing quote.
+    quoted.append(2 * backslashes, '\\');
+    quoted += '"';
+    return quoted;
+}
+
+ServiceRegistration helper_service_registration(std::string binary_path) {
+    return {.name = std::string(HELPER_SERVICE_NAME),
+            .display_name = std::string(HELPER_SERVICE_NAME),
+            .access = SERVICE_INSTALL_ACCESS,
+            .service_type = SERVICE_TYPE_OWN_PROCESS,
+            .start_type = START_TYPE_AUTO,
+            .error_control = ERROR_CONTROL_NORMAL,
+            .binary_path = std::move(binary_path),
+            .account = std::nullopt};
+}
+
+ServiceFailureActions helper_service_failure_actions() {
+    constexpr ServiceFailureAction RESTART{FAILURE_ACTION_RESTART, 5000};
+    return {.reset_period_s = 86400, .actions = {RESTART, RESTART, RESTART}};
+}
+
+Result<void> install_helper_service(std::uint32_t owner_pid, InstallationPlatform& platform, Clock& clock) {
+    // The owner first: a wrong process ID must not cost the old registration.
+    auto owner_sid = platform.account_sid_of_process(owner_pid);
+    if (!owner_sid)
+        return fail(std::move(owner_sid.error()).context("read the account of process " + std::to_string(owner_pid)));
+
+    auto manager = platform.open_manager(MANAGER_INSTALL_ACCESS);
+    if (!manager) return fail(scm_call_failure(std::move(manager.error()), "open Windows service manager"));
+
+    if (auto removed = remove_helper_service(**manager, clock); !removed) return removed;
+
+    auto path = platform.own_executable_path();
+    if (!path) return fail(std::move(path.error()).context("resolve helper executable path"));
+
+    const std::string command_line = quote_service_argument(*path) + ' ' + quote_service_argument(OWNER_SID_OPTION) +
+                                     ' ' + quote_service_argument(*owner_sid);
+    auto service = (*manager)->create_service(helper_service_registration(command_line));
+    if (!service) return fail(scm_call_failure(std::move(service.error()), "create helper service"));
+
+    if (auto configured = (*service)->set_failure_actions(helper_service_failure_actions()); !configured)
+        return fail(scm_call_failure(std::move(configured.error()), "configure helper service recovery"));
+
+    // Someone else may have started it already; then we only wait.
+    if (auto started = (*service)->start();
+        !started && started.error().os_code() != SCM_ERROR_SERVICE_ALREADY_RUNNING)
+        return fail(scm_call_failure(std::move(started.error()), "start helper service"));
+
+    return wait_for_helper_service_running(**service, clock);
+}
+
+Result<void> wait_for_helper_service_running(InstalledService& service, Clock& clock) {
+    const auto started = clock.now();
+    for (;;) {
+        const auto state = checked_service_state(service.query_state());
+        if (!state) return fail(scm_call_failure(state.error(), "query helper service after starting"));
+        if (*state == SERVICE_STATE_RUNNING) return {};
+        if (*state == SERVICE_STATE_STOPPED) return fail(Error::message("helper service stopped during startup"));
+        if (clock.now() - started >= SERVICE_WAIT_LIMIT)
+            return fail(Error::message("timed out waiting for helper service to run from " +
+                                       std::string(*service_state_name(*state))));
+        clock.sleep(SERVICE_POLL_INTERVAL);
+    }
+}
+
+} // namespace quorvex::service

@@ -1,0 +1,168 @@
+#include "service/peer/tcp_owner_table.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace quorvex::peer {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::array<std::uint8_t, 4> LOOPBACK{127, 0, 0, 1};
+constexpr std::array<std::uint8_t, 4> ANY{0, 0, 0, 0};
+constexpr std::uint16_t HELPER_PORT = 50123; // 0xC3CB
+constexpr std::uint16_t CLIENT_PORT = 61000; // 0xEE48
+
+struct RawRow {
+    std::uint32_t state;
+    std::array<std::uint8_t, 4> local_address;
+    std::uint16_t local_port;
+    std::array<std::uint8_t, 4> remote_address;
+    std::uint16_t remote_port;
+    std::uint32_t pid;
+};
+
+void put_dword(Bytes& out, std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+// A port field: network byte order in the low 16 bits, the high bytes left as the system may
+// leave them.
+void put_port(Bytes& out, std::uint16_t port) {
+    out.insert(out.end(), {static_cast<std::uint8_t>(port >> 8), static_cast<std::uint8_t>(port), 0xAB, 0xCD});
+}
+
+// MIB_TCPTABLE_OWNER_PID as the system lays it out (little-endian DWORDs).
+Bytes table_of(const std::vector<RawRow>& rows) {
+    Bytes out;
+    put_dword(out, static_cast<std::uint32_t>(rows.size()));
+    for (const RawRow& row : rows) {
+        put_dword(out, row.state);
+        out.insert(out.end(), row.local_address.begin(), row.local_address.end());
+        put_port(out, row.local_port);
+        out.insert(out.end(), row.remote_address.begin(), row.remote_address.end());
+        put_port(out, row.remote_port);
+        put_dword(out, row.pid);
+    }
+    return out;
+}
+
+// Answers like GetExtendedTcpTable: each call sees the next table of the script (the last one
+// repeats) and reports it too small unless the given size holds it.
+class ScriptedTable final : public TcpTableSource {
+public:
+    explicit ScriptedTable(std::vector<Bytes> tables) : tables_(std::move(tables)) {}
+
+    std::uint32_t fill(std::span<std::uint32_t> buffer, std::uint32_t& size_bytes) override {
+        EXPECT_EQ(buffer.size(), (std::size_t{size_bytes} + 3) / 4);
+        for (const std::uint32_t word : buffer) EXPECT_EQ(word, 0u);
+        sizes.push_back(size_bytes);
+        if (status) return status;
+        const Bytes& table = tables_[std::min(sizes.size(), tables_.size()) - 1];
+        const bool fits = size_bytes >= table.size();
+        size_bytes = static_cast<std::uint32_t>(table.size());
+        if (!fits) return STATUS_INSUFFICIENT_BUFFER;
+        std::memcpy(buffer.data(), table.data(), table.size());
+        return 0;
+    }
+    Error error_of(std::uint32_t code) const override { return Error::os(static_cast<std::int32_t>(code), "denied"); }
+
+    std::vector<std::uint32_t> sizes; // the size passed in by each call
+    std::uint32_t status = 0;         // a failure to report instead of the table
+
+private:
+    std::vector<Bytes> tables_;
+};
+
+const ConnectionEndpoints CONNECTION{{ipv4_address_from_octets(LOOPBACK), CLIENT_PORT},
+                                     {ipv4_address_from_octets(LOOPBACK), HELPER_PORT}};
+const RawRow CLIENT_ROW{5, LOOPBACK, CLIENT_PORT, LOOPBACK, HELPER_PORT, 4100};
+const RawRow HELPER_ROW{5, LOOPBACK, HELPER_PORT, LOOPBACK, CLIENT_PORT, 200};
+const RawRow LISTENING_ROW{2, LOOPBACK, HELPER_PORT, ANY, 0, 200};
+
+std::vector<RawRow> rows_with_padding(std::size_t padding, const std::vector<RawRow>& tail) {
+    std::vector<RawRow> rows;
+    for (std::size_t i = 0; i < padding; ++i) rows.push_back({5, {10, 0, 0, 7}, 443, {10, 0, 0, 8}, 55000, 77});
+    rows.insert(rows.end(), tail.begin(), tail.end());
+    return rows;
+}
+
+TEST(TcpOwnerTable, RowsKeepAddressesAsStoredAndSwapPorts) {
+    ScriptedTable table({table_of({RawRow{5, {192, 168, 1, 20}, 0x1234, {10, 0, 0, 1}, 443, 9}})});
+    const auto rows = read_tcp_owner_table(table);
+    ASSERT_TRUE(rows);
+    ASSERT_EQ(rows->size(), 1u);
+    EXPECT_EQ((*rows)[0], (TcpOwnerRow{9, ipv4_address_from_octets({192, 168, 1, 20}), 0x1234,
+                                       ipv4_address_from_octets({10, 0, 0, 1}), 443}));
+    // The first call learns the size without a buffer.
+    EXPECT_EQ(table.sizes, (std::vector<std::uint32_t>{0, 4 + 24}));
+}
+
+TEST(TcpOwnerTable, TableGrowingFourTimesStillCompletesButFiveTimesFails) {
+    std::vector<Bytes> growing;
+    for (std::size_t n = 1; n <= 5; ++n) growing.push_back(table_of(rows_with_padding(n, {CLIENT_ROW})));
+
+    ScriptedTable settles({growing.begin(), growing.begin() + 4});
+    const auto found = owning_process_of_connection(settles, CONNECTION);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(*found, 4100u);
+    EXPECT_EQ(settles.sizes.size(), 5u);
+
+    ScriptedTable keeps_growing(growing);
+    const auto failed = owning_process_of_connection(keeps_growing, CONNECTION);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().text(), "the TCP table kept growing");
+    EXPECT_EQ(keeps_growing.sizes.size(), 5u);
+}
+
+TEST(TcpOwnerTable, OddSizeIsRoundedUpToWholeWords) {
+    Bytes table = table_of({CLIENT_ROW});
+    table.resize(table.size() + 2); // a size the system may report; the buffer must still hold it
+    ScriptedTable source({table});
+    ASSERT_TRUE(owning_process_of_connection(source, CONNECTION));
+    EXPECT_EQ(source.sizes.back(), 30u);
+}
+
+TEST(TcpOwnerTable, CallFailureIsTheOsError) {
+    ScriptedTable source({table_of({})});
+    source.status = 87;
+    const auto result = owning_process_of_connection(source, CONNECTION);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().os_code(), 87);
+    EXPECT_EQ(source.sizes.size(), 1u);
+}
+
+TEST(TcpOwnerTable, EntryCountBeyondTheBufferIsRefused) {
+    Bytes table = table_of({CLIENT_ROW});
+    table[0] = 3; // claims rows the buffer does not hold
+    ScriptedTable source({table});
+    EXPECT_FALSE(owning_process_of_connection(source, CONNECTION));
+}
+
+TEST(TcpOwnerTable, OnlyTheClientsOwnRowMatches) {
+    struct Case {
+        const char* name;
+        std::vector<RawRow> rows;
+        std::optional<std::uint32_t> pid;
+    };
+    const RawRow other_client{5, LOOPBACK, CLIENT_PORT + 1, LOOPBACK, HELPER_PORT, 4200};
+    const RawRow elsewhere{5, {127, 0, 0, 2}, CLIENT_PORT, LOOPBACK, HELPER_PORT, 4300};
+    const Case cases[] = {
+        {"empty table", {}, std::nullopt},
+        {"listening row only", {LISTENING_ROW}, std::nullopt},
+        {"helper's own accepted socket only", {HELPER_ROW}, std::nullopt},
+        {"helper row first", {LISTENING_ROW, HELPER_ROW, CLIENT_ROW}, 4100},
+        {"another client and another address", {other_client, elsewhere}, std::nullopt},
+        {"first match wins", {CLIENT_ROW, RawRow{5, LOOPBACK, CLIENT_PORT, LOOPBACK, HELPER_PORT, 1}}, 4100},
+    };
+    for (const Case& c : cases) {
+        ScriptedTable source({table_of(c.rows)});
+        const auto found = owning_process_of_connection(source, CONNECTION);
+        ASSERT_TRUE(found) << c.name;
+        EXPECT_EQ(*found, c.pid) << c.name;
+    }
+}
+
+} // namespace
+} // namespace quorvex::peer

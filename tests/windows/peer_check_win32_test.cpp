@@ -1,0 +1,102 @@
+// The peer check against Wine's real TCP table and tokens. Every Wine process runs as
+// S-1-5-21-0-0-0-1000.
+
+#include "platform/win32/unique_handle.hpp"
+#include "service/peer/owner_connection.hpp"
+#include "service/peer/process_account.hpp"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <gtest/gtest.h>
+
+namespace quorvex::peer {
+namespace {
+
+using win32::UniqueSocket;
+
+constexpr std::string_view WINE_USER = "S-1-5-21-0-0-0-1000";
+
+class Winsock : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        WSADATA data;
+        ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &data), 0);
+    }
+    static void TearDownTestSuite() { ::WSACleanup(); }
+};
+
+Ipv4Endpoint endpoint_of(const sockaddr_in& address) {
+    return {address.sin_addr.s_addr, ntohs(address.sin_port)};
+}
+
+// A loopback connection inside this process; the client sends at once, since Wine names the
+// owning process of a client socket only after the client first uses it.
+struct LoopbackConnection {
+    UniqueSocket listener, client, accepted;
+    ConnectionEndpoints endpoints;
+};
+
+void connect_loopback(LoopbackConnection& c) {
+    c.listener = UniqueSocket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_TRUE(c.listener);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(c.listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(c.listener.get(), 1), 0);
+    int length = sizeof address;
+    ASSERT_EQ(::getsockname(c.listener.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+    c.client = UniqueSocket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_TRUE(c.client);
+    ASSERT_EQ(::connect(c.client.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::send(c.client.get(), "x", 1, 0), 1);
+    c.accepted = UniqueSocket(::accept(c.listener.get(), nullptr, nullptr));
+    ASSERT_TRUE(c.accepted);
+
+    sockaddr_in peer{}, local{};
+    length = sizeof peer;
+    ASSERT_EQ(::getpeername(c.accepted.get(), reinterpret_cast<sockaddr*>(&peer), &length), 0);
+    length = sizeof local;
+    ASSERT_EQ(::getsockname(c.accepted.get(), reinterpret_cast<sockaddr*>(&local), &length), 0);
+    c.endpoints = {endpoint_of(peer), endpoint_of(local)};
+}
+
+TEST(AccountSidOfProcess, NamesTheAccountOfThisProcess) {
+    const auto sid = account_sid_of_process(::GetCurrentProcessId());
+    ASSERT_TRUE(sid) << sid.error().text();
+    EXPECT_EQ(*sid, WINE_USER);
+}
+
+TEST(AccountSidOfProcess, MissingProcessIsTheOsError) {
+    const auto sid = account_sid_of_process(0xFFFFFFF0u);
+    ASSERT_FALSE(sid);
+    EXPECT_TRUE(sid.error().os_code()) << sid.error().text();
+}
+
+TEST_F(Winsock, TcpTableNamesThisProcessAsTheClient) {
+    LoopbackConnection connection;
+    ASSERT_NO_FATAL_FAILURE(connect_loopback(connection));
+    SystemTcpTable table;
+    const auto pid = owning_process_of_connection(table, connection.endpoints);
+    ASSERT_TRUE(pid) << pid.error().text();
+    EXPECT_EQ(*pid, ::GetCurrentProcessId());
+}
+
+TEST_F(Winsock, PeerCheckPassesOnlyForTheAccountOfTheClient) {
+    LoopbackConnection connection;
+    ASSERT_NO_FATAL_FAILURE(connect_loopback(connection));
+    EXPECT_TRUE(is_owner_connection(connection.endpoints, WINE_USER));
+    EXPECT_TRUE(is_owner_connection(connection.endpoints, "s-1-5-21-0-0-0-1000"));
+    EXPECT_FALSE(is_owner_connection(connection.endpoints, "S-1-5-18"));
+    EXPECT_FALSE(is_owner_connection(connection.endpoints, "S-1-5-21-0-0-0-100"));
+
+    // No row has this client port once the connection is gone.
+    ConnectionEndpoints closed = connection.endpoints;
+    connection = {};
+    EXPECT_FALSE(is_owner_connection(closed, WINE_USER));
+}
+
+} // namespace
+} // namespace quorvex::peer
