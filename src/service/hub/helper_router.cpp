@@ -42,7 +42,8 @@ asio::awaitable<Outcome> run_operation(std::function<Outcome()> operation) {
 }
 
 // Runs a Core operation on the blocking pool and resumes on the caller's executor. An
-// operation that throws ends without an outcome: the text says why.
+// operation that throws ends without an outcome: the text says why. (Callers build the
+// operation as a named local: g++ 12 mishandles non-trivial temporaries inside co_await.)
 template <class Outcome>
 asio::awaitable<std::expected<Outcome, std::string>> on_blocking_pool(asio::any_io_executor pool,
                                                                       std::function<Outcome()> operation) {
@@ -64,8 +65,10 @@ asio::awaitable<RouteResult> ping_route(const http::RequestHead& head, CoreOpera
     auto query = read_ping_query(head.target);
     if (!query) co_return Refusal::invalid_ping_query;
 
-    auto outcome = co_await on_blocking_pool<PingOutcome>(
-        std::move(pool), [&core, digest = std::move(query->core_sha256)] { return core.ping_core(digest); });
+    std::function<PingOutcome()> operation = [&core, digest = std::move(query->core_sha256)] {
+        return core.ping_core(digest);
+    };
+    auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
     if (!outcome) co_return ping_task_failed_reply(outcome.error());
     co_return ping_reply(*outcome);
 }
@@ -92,9 +95,10 @@ asio::awaitable<RouteResult> start_route(const http::RequestHead& head, http::Bo
     auto params = parse_start_params(std::get<std::string>(body));
     if (!params) co_return Refusal::invalid_json_body;
 
-    auto outcome = co_await on_blocking_pool<StartOutcome>(std::move(pool), [&core, p = std::move(*params)] {
+    std::function<StartOutcome()> operation = [&core, p = std::move(*params)] {
         return core.start_core(p.address, p.session_id);
-    });
+    };
+    auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
     if (!outcome) co_return start_task_failed_reply(outcome.error());
     co_return start_reply(*outcome);
 }
@@ -106,8 +110,8 @@ asio::awaitable<RouteResult> stop_route(const http::RequestHead& head, http::Bod
     auto params = parse_stop_params(std::get<std::string>(body));
     if (!params) co_return Refusal::invalid_json_body;
 
-    auto outcome = co_await on_blocking_pool<StopOutcome>(
-        std::move(pool), [&core, p = std::move(*params)] { return core.stop_core(p.session_id); });
+    std::function<StopOutcome()> operation = [&core, p = std::move(*params)] { return core.stop_core(p.session_id); };
+    auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
     if (!outcome) co_return stop_task_failed_reply(outcome.error());
     co_return stop_reply(*outcome);
 }
