@@ -1,0 +1,21 @@
+#pragma once
+// The headers that decide whether a start or stop body is read at all: its declared length
+// and its media type. Both are judged before any body byte arrives.
+
+#include "service/peer/http/http_exchange.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace quorvex::hub {
+
+// The "content-length" value; nothing when it is missing, not a decimal number, or repeated
+// with another value. A value beyond 64 bits reads as the largest one (it is too large anyway).
+[[nodiscard]] std::optional<std::uint64_t> declared_body_length(const std::vector<http::Header>& headers);
+
+// True when no "Content-Type" is given or every one is visible ASCII, parses as a media type and
+// names application/json (case-insensitive, any parameters).
+[[nodiscard]] bool accepts_json_content_type(const std::vector<http::Header>& headers);
+
+} // namespace quorvex::hub

@@ -1,0 +1,31 @@
+#pragma once
+// The helper API behind the transport: the gate, then the routes ping, start, stop and logs,
+// then one error reply for whatever every route refused. It knows nothing of HTTP/1.1 or
+// HTTP/2 and keeps no state between requests.
+
+#include "common/helper_log.hpp"
+#include "service/hub/core_outcomes.hpp"
+#include "service/peer/http/http_exchange.hpp"
+
+#include <boost/asio/any_io_executor.hpp>
+#include <boost/asio/awaitable.hpp>
+
+namespace quorvex::hub {
+
+class HelperRouter final : public http::RequestHandler {
+public:
+    // `core` and `log` are the process-wide supervisor and log; `blocking` runs the Core
+    // operations, which block, so that they never stall a connection's executor. All three
+    // must outlive every request in flight.
+    HelperRouter(CoreOperations& core, HelperLog& log, boost::asio::any_io_executor blocking);
+
+    // Never fails: every refusal and every failed operation is a reply.
+    boost::asio::awaitable<http::Reply> handle(http::RequestHead head, http::BodyReader& body) override;
+
+private:
+    CoreOperations& core_;
+    HelperLog& log_;
+    boost::asio::any_io_executor blocking_;
+};
+
+} // namespace quorvex::hub

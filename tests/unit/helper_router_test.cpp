@@ -1,0 +1,372 @@
+#include "service/hub/helper_router.hpp"
+#include "service/hub/request_refusal.hpp"
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/thread_pool.hpp>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace quorvex::hub {
+namespace {
+
+namespace asio = boost::asio;
+using Headers = std::vector<std::pair<std::string, std::string>>;
+
+const std::string ADDRESS = R"(\\.\pipe\QuorvexCore_0123456789abcdef0123456789abcdef)";
+const std::string ADDRESS_JSON = R"(\\\\.\\pipe\\QuorvexCore_0123456789abcdef0123456789abcdef)";
+const std::string SESSION = "fedcba9876543210fedcba9876543210";
+const std::string START_BODY = R"({"address":")" + ADDRESS_JSON + R"(","sessionId":")" + SESSION + R"("})";
+const std::string STOP_BODY = R"({"sessionId":")" + SESSION + R"("})";
+
+const Headers JSON_HEADERS = {{"Content-Type", "application/json"}};
+const Headers TEXT_HEADERS = {{"Content-Type", "text/plain; charset=utf-8"}};
+const Headers PING_JSON_HEADERS = {{"Content-Type", "application/json"}, {"x-quorvex-helper-protocol", "8"}};
+const Headers PING_TEXT_HEADERS = {{"Content-Type", "text/plain; charset=utf-8"}, {"x-quorvex-helper-protocol", "8"}};
+const Headers CLOSE_HEADERS = {{"Content-Type", "application/json"}, {"connection", "close"}};
+
+// Scripted Core operations: each call records its arguments and thread, then gives the next
+// outcome, or throws when none is scripted.
+class FakeCore final : public CoreOperations {
+public:
+    std::optional<PingOutcome> ping;
+    std::optional<StartOutcome> start;
+    std::optional<StopOutcome> stop;
+    std::vector<std::string> calls;
+    std::thread::id thread;
+
+    PingOutcome ping_core(std::string core_sha256) override {
+        record("ping " + core_sha256);
+        if (!ping) throw std::runtime_error("ping exploded");
+        return *ping;
+    }
+    StartOutcome start_core(std::string address, std::string session_id) override {
+        record("start " + address + " " + session_id);
+        if (!start) throw std::runtime_error("start exploded");
+        return *start;
+    }
+    StopOutcome stop_core(std::string session_id) override {
+        record("stop " + session_id);
+        if (!stop) throw std::runtime_error("stop exploded");
+        return *stop;
+    }
+
+private:
+    void record(std::string call) {
+        calls.push_back(std::move(call));
+        thread = std::this_thread::get_id();
+    }
+};
+
+class FakeBody final : public http::BodyReader {
+public:
+    explicit FakeBody(Result<std::string> body) : body_(std::move(body)) {}
+    asio::awaitable<Result<std::string>> read_body(std::size_t limit) override {
+        ++reads;
+        last_limit = limit;
+        co_return body_;
+    }
+    int reads = 0;
+    std::size_t last_limit = 0;
+
+private:
+    Result<std::string> body_;
+};
+
+// Notes the thread the caller resumes on: it must be the connection's, not the blocking pool's.
+asio::awaitable<http::Reply> handle_noting_thread(HelperRouter& router, http::RequestHead head,
+                                                  http::BodyReader& reader, std::thread::id& resumed_on) {
+    auto reply = co_await router.handle(std::move(head), reader);
+    resumed_on = std::this_thread::get_id();
+    co_return reply;
+}
+
+struct Served {
+    unsigned status = 0;
+    Headers headers;
+    std::string body;
+};
+
+class HelperRouterTest : public ::testing::Test {
+protected:
+    Served serve(std::string method, std::string target, std::vector<http::Header> headers = {},
+                 std::optional<Result<std::string>> body = std::nullopt) {
+        FakeBody reader(body ? std::move(*body) : Result<std::string>(""));
+        const auto reply = run(http::RequestHead{std::move(method), std::move(target), std::move(headers)}, reader);
+        body_reads = reader.reads;
+        body_limit = reader.last_limit;
+        return reply;
+    }
+
+    Served post(std::string target, std::string body, std::vector<http::Header> extra = {}) {
+        extra.insert(extra.begin(), {"content-length", std::to_string(body.size())});
+        return serve("POST", std::move(target), std::move(extra), std::move(body));
+    }
+
+    Served run(http::RequestHead head, http::BodyReader& reader) {
+        asio::io_context io;
+        std::optional<http::Reply> reply;
+        std::thread::id resumed_on;
+        asio::co_spawn(io, handle_noting_thread(router, std::move(head), reader, resumed_on),
+                       [&](std::exception_ptr e, http::Reply r) {
+                           ASSERT_FALSE(e) << "the handler threw";
+                           reply = std::move(r);
+                       });
+        io.run();
+        EXPECT_TRUE(reply);
+        EXPECT_EQ(resumed_on, std::this_thread::get_id());
+        Served served;
+        if (!reply) return served;
+        served.status = reply->status;
+        for (auto& h : reply->headers) served.headers.emplace_back(h.name, h.value);
+        served.body = reply->body;
+        return served;
+    }
+
+    asio::thread_pool pool{1};
+    FakeCore core;
+    HelperLog log;
+    HelperRouter router{core, log, pool.get_executor()};
+    int body_reads = 0;
+    std::size_t body_limit = 0;
+};
+
+std::string error_body(const std::string& code, const std::string& message) {
+    return R"({"code":")" + code + R"(","message":")" + message + R"("})";
+}
+
+TEST_F(HelperRouterTest, RefusalsBecomeTheirRecoveryReplies) {
+    const std::string not_found = R"({"code":"notFound","message":"Helper endpoint not found"})";
+    ASSERT_EQ(not_found.size(), 57u);
+    const std::string gate = error_body("invalidRequest", "browser origins and non-local hosts are not allowed");
+    const std::string bad_header = error_body("invalidRequest", "invalid request header");
+    const std::string method = error_body("invalidRequest", "Helper endpoint does not accept this method");
+    const std::string length = error_body("invalidRequest", "request body length is required");
+    const std::string too_large = error_body("invalidRequest", "request body exceeds 4096 bytes");
+    const std::string bad_body = error_body("invalidRequest", "invalid JSON request body");
+    const std::string unhandled = error_body("internalError", "unhandled Helper request rejection");
+    const std::string bad_query = error_body("invalidRequest", "invalid ping query");
+    const std::vector<http::Header> chunked = {{"transfer-encoding", "chunked"}};
+
+    const struct {
+        const char* name;
+        std::string method, target;
+        std::vector<http::Header> headers;
+        unsigned status;
+        std::string body;
+        Headers reply_headers;
+    } cases[] = {
+        {"unknown path", "GET", "/nowhere", {}, 404, not_found, JSON_HEADERS},
+        {"unknown path, other method", "DELETE", "/nowhere", {}, 404, not_found, JSON_HEADERS},
+        {"root", "GET", "/", {}, 404, not_found, JSON_HEADERS},
+        {"double slash", "GET", "/ping//", {}, 404, not_found, JSON_HEADERS},
+        {"case", "GET", "/Ping", {}, 404, not_found, JSON_HEADERS},
+        {"second segment", "GET", "/ping/x", {}, 404, not_found, JSON_HEADERS},
+        {"percent-encoded", "GET", "/%70ing?coreSha256=a", {}, 404, not_found, JSON_HEADERS},
+        {"no leading slash", "GET", "ping", {}, 404, not_found, JSON_HEADERS},
+        {"origin on unknown path", "GET", "/nowhere", {{"origin", "http://localhost"}}, 403, gate, CLOSE_HEADERS},
+        {"origin on ping", "GET", "/ping?coreSha256=a", {{"Origin", "null"}}, 403, gate, CLOSE_HEADERS},
+        {"IPv6 host", "POST", "/start", {{"host", "[::1]:80"}}, 403, gate, CLOSE_HEADERS},
+        {"bad byte beats refusal", "GET", "/nowhere", {{"host", "evil\xFF"}, {"origin", "x"}}, 400, bad_header,
+         JSON_HEADERS},
+        {"POST ping", "POST", "/ping", {}, 405, method, JSON_HEADERS},
+        {"HEAD ping", "HEAD", "/ping?coreSha256=a", {}, 405, method, JSON_HEADERS},
+        {"GET start", "GET", "/start", {}, 405, method, JSON_HEADERS},
+        {"PUT stop", "PUT", "/stop", {{"content-length", "2"}}, 405, method, JSON_HEADERS},
+        {"HEAD logs", "HEAD", "/logs", {}, 405, method, JSON_HEADERS},
+        {"ping without query", "GET", "/ping", {}, 400, bad_query, PING_JSON_HEADERS},
+        {"ping extra name", "GET", "/ping/?coreSha256=a&b=c", {}, 400, bad_query, PING_JSON_HEADERS},
+        {"ping twice", "GET", "/ping?coreSha256=a&coreSha256=a", {}, 400, bad_query, PING_JSON_HEADERS},
+        {"chunked", "POST", "/start", chunked, 411, length, JSON_HEADERS},
+        {"disagreeing lengths", "POST", "/stop", {{"content-length", "2"}, {"content-length", "3"}}, 411, length,
+         JSON_HEADERS},
+        {"too large", "POST", "/start", {{"content-length", "4097"}}, 413, too_large, CLOSE_HEADERS},
+        {"too large beats media type", "POST", "/stop/", {{"content-length", "5000"}, {"content-type", "text/plain"}},
+         413, too_large, CLOSE_HEADERS},
+        {"text/plain", "POST", "/start", {{"content-length", "2"}, {"content-type", "text/plain"}}, 500, unhandled,
+         JSON_HEADERS},
+        {"empty body", "POST", "/start", {{"content-length", "0"}}, 400, bad_body, JSON_HEADERS},
+    };
+    for (const auto& c : cases) {
+        const auto reply = serve(c.method, c.target, c.headers);
+        EXPECT_EQ(reply.status, c.status) << c.name;
+        EXPECT_EQ(reply.body, c.body) << c.name;
+        EXPECT_EQ(reply.headers, c.reply_headers) << c.name;
+    }
+    EXPECT_TRUE(core.calls.empty());
+}
+
+TEST_F(HelperRouterTest, RecoveryRanksTheRefusals) {
+    const auto status_of = [](std::initializer_list<Refusal> found) {
+        Refusals refusals;
+        for (const auto refusal : found) refusals.add(refusal);
+        return refusals.recover().status;
+    };
+    EXPECT_EQ(status_of({}), 404u);
+    EXPECT_EQ(status_of({Refusal::no_such_route, Refusal::no_such_route}), 404u);
+    EXPECT_EQ(status_of({Refusal::no_such_route, Refusal::body_read_failure}), 500u);
+    EXPECT_EQ(status_of({Refusal::wrong_method, Refusal::no_such_route, Refusal::length_required}), 411u);
+    EXPECT_EQ(status_of({Refusal::wrong_method, Refusal::invalid_header}), 400u);
+    EXPECT_EQ(status_of({Refusal::unsupported_media_type, Refusal::body_too_large}), 413u);
+    EXPECT_EQ(status_of({Refusal::body_too_large, Refusal::invalid_json_body}), 400u);
+    EXPECT_EQ(status_of({Refusal::invalid_ping_query, Refusal::gate_refusal}), 403u);
+    Refusals query_and_body;
+    query_and_body.add(Refusal::invalid_json_body);
+    query_and_body.add(Refusal::invalid_ping_query);
+    EXPECT_EQ(query_and_body.recover().body, error_body("invalidRequest", "invalid ping query"));
+}
+
+TEST_F(HelperRouterTest, BodyIsReadOnlyWithinTheLimit) {
+    serve("POST", "/start", {{"content-length", "4097"}}, std::string(4097, ' '));
+    EXPECT_EQ(body_reads, 0);
+
+    core.stop = Stopped{SESSION};
+    auto padded = STOP_BODY + std::string(4096 - STOP_BODY.size(), ' ');
+    const auto reply = post("/stop", padded);
+    EXPECT_EQ(body_reads, 1);
+    EXPECT_EQ(body_limit, 4096u);
+    EXPECT_EQ(reply.status, 200u);
+    EXPECT_EQ(core.calls, std::vector<std::string>{"stop " + SESSION});
+
+    const auto broken = serve("POST", "/stop", {{"content-length", "10"}}, fail(Error::message("connection reset")));
+    EXPECT_EQ(broken.status, 500u);
+    EXPECT_EQ(broken.body, error_body("internalError", "unhandled Helper request rejection"));
+}
+
+TEST_F(HelperRouterTest, StartBodyMustBeStrictJson) {
+    core.start = Started{SESSION, 7};
+    const std::string bad_body = error_body("invalidRequest", "invalid JSON request body");
+    for (const std::string& body : std::vector<std::string>{
+             R"({"address":"a","sessionId":"s","extra":"x"})",
+             R"({"address":"a","sessionId":1})",
+             R"({"address":"a"})",
+             R"({"address":"a","address":"a","sessionId":"s"})",
+             std::string(),
+         }) {
+        const auto reply = post("/start", body);
+        EXPECT_EQ(reply.status, 400u) << body;
+        EXPECT_EQ(reply.body, bad_body) << body;
+    }
+    EXPECT_TRUE(core.calls.empty());
+
+    const std::string array = R"([")" + ADDRESS_JSON + R"(",")" + SESSION + R"("])";
+    for (const auto& [body, headers] : std::vector<std::pair<std::string, std::vector<http::Header>>>{
+             {START_BODY, {}},
+             {array, {}},
+             {START_BODY, {{"Content-Type", "application/json; charset=utf-8"}}},
+         }) {
+        const auto reply = post("/start/", body, headers);
+        EXPECT_EQ(reply.status, 200u) << body;
+    }
+    EXPECT_EQ(core.calls, std::vector<std::string>(3, "start " + ADDRESS + " " + SESSION));
+}
+
+TEST_F(HelperRouterTest, PingOutcomesCarryTheProtocolHeader) {
+    const struct {
+        std::optional<PingOutcome> outcome;
+        unsigned status;
+        std::string body;
+        Headers headers;
+    } cases[] = {
+        {PingOk{"C:\\Program Files\\Quorvex\\QuorvexHelper.exe"}, 200, "C:\\Program Files\\Quorvex\\QuorvexHelper.exe",
+         PING_TEXT_HEADERS},
+        {PingDigestMismatch{}, 409, error_body("coreSha256Mismatch", "Core SHA256 mismatch"), PING_JSON_HEADERS},
+        {PingFailed{"The system cannot find the file specified. (os error 2)"}, 409,
+         "The system cannot find the file specified. (os error 2)", PING_TEXT_HEADERS},
+        {std::nullopt, 409, "Helper ping task failed: ping exploded", PING_TEXT_HEADERS},
+    };
+    for (const auto& c : cases) {
+        core.ping = c.outcome;
+        const auto reply = serve("GET", "/ping/?coreSha256=AB%2bc+d", {{"Host", "localhost:1"}});
+        EXPECT_EQ(reply.status, c.status) << c.body;
+        EXPECT_EQ(reply.body, c.body);
+        EXPECT_EQ(reply.headers, c.headers) << c.body;
+    }
+    EXPECT_EQ(core.calls, std::vector<std::string>(4, "ping AB+c d"));
+    EXPECT_NE(core.thread, std::this_thread::get_id()) << "Core operations run on the blocking pool";
+    EXPECT_TRUE(log.lines().empty()) << "the router writes no log line of its own";
+}
+
+TEST_F(HelperRouterTest, StartOutcomesBecomeTheirReplies) {
+    const struct {
+        std::optional<StartOutcome> outcome;
+        unsigned status;
+        std::string body;
+    } cases[] = {
+        {InvalidAddress{}, 400, error_body("invalidRequest", "invalid Core address")},
+        {InvalidSessionId{}, 400, error_body("invalidRequest", "invalid Core session ID")},
+        {ReleaseFailed{"Core did not exit after termination"}, 500,
+         error_body("coreStopFailed", "Core did not exit after termination")},
+        {VerificationFailed{"Core executable SHA256 mismatch"}, 409,
+         error_body("coreVerificationFailed", "Core executable SHA256 mismatch")},
+        {LaunchFailed{"Access is denied. (os error 5)", 5}, 500,
+         R"j({"code":"processLaunchFailed","message":"Access is denied. (os error 5)","details":{"osError":5}})j"},
+        {LaunchFailed{"odd (os error -1073741819)", -1073741819}, 500,
+         R"j({"code":"processLaunchFailed","message":"odd (os error -1073741819)","details":{"osError":-1073741819}})j"},
+        {LaunchFailed{"no pipe", std::nullopt}, 500, error_body("processLaunchFailed", "no pipe")},
+        {ConfinementFailed{"assign"}, 500, error_body("internalError", "Core confinement failed: assign")},
+        {Started{SESSION, 4294967295u}, 200, R"({"sessionId":")" + SESSION + R"(","pid":4294967295})"},
+        {std::nullopt, 500, error_body("internalError", "Core start task failed: start exploded")},
+        // Texts are escaped and kept valid UTF-8.
+        {ReleaseFailed{"a\"b\\c\n\x01\xFF/\xC3\xA9"}, 500,
+         error_body("coreStopFailed", "a\\\"b\\\\c\\n\\u0001\xEF\xBF\xBD/\xC3\xA9")},
+    };
+    for (const auto& c : cases) {
+        core.start = c.outcome;
+        const auto reply = post("/start", START_BODY);
+        EXPECT_EQ(reply.status, c.status) << c.body;
+        EXPECT_EQ(reply.body, c.body);
+        EXPECT_EQ(reply.headers, JSON_HEADERS) << c.body;
+    }
+}
+
+TEST_F(HelperRouterTest, StopOutcomesBecomeTheirReplies) {
+    const struct {
+        std::optional<StopOutcome> outcome;
+        unsigned status;
+        std::string body;
+    } cases[] = {
+        {InvalidSessionId{}, 400, error_body("invalidRequest", "invalid Core session ID")},
+        {NotRunning{SESSION}, 200, R"({"sessionId":")" + SESSION + R"(","stopped":false,"reason":"notRunning"})"},
+        {SessionMismatch{SESSION}, 409,
+         R"({"sessionId":")" + SESSION + R"(","stopped":false,"reason":"sessionMismatch"})"},
+        {StopFailed{"Core did not exit after termination"}, 500,
+         error_body("coreStopFailed", "Core did not exit after termination")},
+        {Stopped{SESSION}, 200, R"({"sessionId":")" + SESSION + R"(","stopped":true})"},
+        {std::nullopt, 500, error_body("internalError", "Core stop task failed: stop exploded")},
+    };
+    for (const auto& c : cases) {
+        core.stop = c.outcome;
+        const auto reply = post("/stop", R"([")" + SESSION + R"("])");
+        EXPECT_EQ(reply.status, c.status) << c.body;
+        EXPECT_EQ(reply.body, c.body);
+        EXPECT_EQ(reply.headers, JSON_HEADERS) << c.body;
+    }
+    EXPECT_EQ(core.calls, std::vector<std::string>(std::size(cases), "stop " + SESSION));
+}
+
+TEST_F(HelperRouterTest, LogsJoinTheRetainedLines) {
+    const Headers logs_headers = {{"Content-Type", "text/plain; charset=utf-8"}, {"Cache-Control", "no-store"}};
+    const auto empty = serve("GET", "/logs");
+    EXPECT_EQ(empty.status, 200u);
+    EXPECT_EQ(empty.body, "");
+    EXPECT_EQ(empty.headers, logs_headers);
+
+    std::string expected = "line 50";
+    for (int i = 0; i < 150; ++i) log.append("line " + std::to_string(i));
+    for (int i = 51; i < 150; ++i) expected.append("\nline ").append(std::to_string(i));
+    const auto full = serve("GET", "/logs/?ignored=1&x");
+    EXPECT_EQ(full.status, 200u);
+    EXPECT_EQ(full.body, expected);
+    EXPECT_EQ(full.headers, logs_headers);
+}
+
+} // namespace
+} // namespace quorvex::hub
