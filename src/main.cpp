@@ -12,6 +12,10 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
 #include <iostream>
 #include <type_traits>
 #include <variant>
@@ -47,6 +51,8 @@ Result<void> run(const command::HelperCommand& command) {
 } // namespace
 
 int main() {
+    // The failure report's line breaks are LF alone, as the report is written.
+    (void)::_setmode(::_fileno(stderr), _O_BINARY);
     const auto args = command::helper_arguments(win32::as_u16(::GetCommandLineW()));
     const auto command = command::choose_helper_command(args);
     const Result<void> outcome = command ? run(*command) : Result<void>(fail(command.error()));
