@@ -14,9 +14,16 @@ namespace quorvex::service {
 class StopFlagState; // shared between the writer and the reader
 
 // The writer side, held by the control handler's context for the life of the process.
+// Should it be destroyed, a waiting reader wakes as if a stop had been requested.
 class StopFlagWriter {
 public:
     explicit StopFlagWriter(std::shared_ptr<StopFlagState> state);
+    StopFlagWriter(StopFlagWriter&&) noexcept = default;
+    StopFlagWriter& operator=(StopFlagWriter&&) noexcept;
+    StopFlagWriter(const StopFlagWriter&) = delete;
+    StopFlagWriter& operator=(const StopFlagWriter&) = delete;
+    ~StopFlagWriter();
+
     // True while the StopSignal (the reader) still exists.
     [[nodiscard]] bool has_reader() const;
     // Sets the flag and wakes the reader. Safe from any thread.
@@ -26,15 +33,20 @@ private:
     std::shared_ptr<StopFlagState> state_;
 };
 
+// The reader side. Its destruction tells the writer that nobody waits for a stop any more.
 class StopSignal {
 public:
     StopSignal(std::shared_ptr<StopFlagState> state, ServiceStatusReporter& status);
     StopSignal(StopSignal&&) noexcept;
     StopSignal& operator=(StopSignal&&) noexcept;
+    StopSignal(const StopSignal&) = delete;
+    StopSignal& operator=(const StopSignal&) = delete;
     ~StopSignal();
 
     // Completes once a stop was requested (at once if it already was) and the stop-pending
-    // report was sent (its failure is ignored). Awaited once.
+    // report was sent (its failure is ignored). Awaited once. Cancelling the awaiting operation
+    // (an awaitable operator, a cancellation slot) ends it with operation_aborted and no report.
+    // The StopSignal may be destroyed while this waits.
     boost::asio::awaitable<void> wait();
 
 private:

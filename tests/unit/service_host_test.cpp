@@ -1,0 +1,243 @@
+#include "service/windows/service_control.hpp"
+#include "service/windows/service_host.hpp"
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace quorvex::service {
+namespace {
+
+using Reports = std::vector<ServiceStatusReport>;
+
+// What the SCM would see: every report, and whether a report should be refused.
+class ScmRecord {
+public:
+    Result<void> report(const ServiceStatusReport& status) {
+        std::lock_guard lock(mutex_);
+        reports_.push_back(status);
+        changed_.notify_all();
+        if (refused_state_ == status.current_state) return fail(Error::os(6, "The handle is invalid."));
+        return {};
+    }
+    void refuse(std::uint32_t state) { refused_state_ = state; }
+    Reports reports() const {
+        std::lock_guard lock(mutex_);
+        return reports_;
+    }
+    // Blocks until `state` has been reported.
+    void wait_for(std::uint32_t state) {
+        std::unique_lock lock(mutex_);
+        const bool seen = changed_.wait_for(lock, std::chrono::seconds(30), [&] {
+            for (const auto& r : reports_)
+                if (r.current_state == state) return true;
+            return false;
+        });
+        ASSERT_TRUE(seen) << "no report with state " << state;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    Reports reports_;
+    std::uint32_t refused_state_ = 0;
+};
+
+class ForwardingReporter final : public ServiceStatusReporter {
+public:
+    explicit ForwardingReporter(ScmRecord& record) : record_(record) {}
+    Result<void> report(const ServiceStatusReport& status) override { return record_.report(status); }
+
+private:
+    ScmRecord& record_;
+};
+
+// The SCM side of one service run, with the failures a case asks for.
+struct FakeService {
+    ScmRecord scm;
+    std::optional<StopFlagWriter> handler_context; // what the SCM keeps for the control handler
+    std::optional<Error> refuse_registration;
+    std::optional<Error> refuse_runtime;
+    std::string served_owner;
+
+    ServiceHostParts parts(HelperServer server) {
+        return ServiceHostParts{
+            .register_control_handler = [this](StopFlagWriter writer) -> Result<std::unique_ptr<ServiceStatusReporter>> {
+                if (refuse_registration) return fail(*refuse_registration);
+                handler_context.emplace(std::move(writer));
+                return std::make_unique<ForwardingReporter>(scm);
+            },
+            .build_runtime = [this]() -> Result<std::unique_ptr<HelperRuntime>> {
+                if (refuse_runtime) return fail(*refuse_runtime);
+                return HelperRuntime::create(2);
+            },
+            .run_server = std::move(server),
+        };
+    }
+
+    // A server that serves until the StopSignal completes, as the real one does.
+    HelperServer serving_until_stopped() {
+        return [this](std::string owner, StopSignal stop, ServiceStatusReporter& status)
+                   -> boost::asio::awaitable<Result<void>> {
+            served_owner = owner;
+            if (auto sent = status.report(RUNNING_REPORT); !sent) co_return fail(sent.error());
+            co_await stop.wait();
+            co_return Result<void>{};
+        };
+    }
+};
+
+struct ServiceHostTest : ::testing::Test, FakeService {};
+
+const std::string OWNER = "S-1-5-21-7-8-9-500";
+
+TEST_F(ServiceHostTest, StopControlLeadsToStoppingThenStopped) {
+    Result<void> outcome = fail(Error::message("not run"));
+    const ServiceHostParts host = parts(serving_until_stopped());
+    std::thread service([&] { outcome = run_helper_service(OWNER, host); });
+    scm.wait_for(SERVICE_STATE_RUNNING);
+    ASSERT_TRUE(handler_context.has_value());
+    EXPECT_EQ(handle_service_control(CONTROL_STOP, *handler_context), CONTROL_HANDLED);
+    service.join();
+
+    EXPECT_TRUE(outcome.has_value());
+    EXPECT_EQ(served_owner, OWNER);
+    EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, RUNNING_REPORT, STOPPING_REPORT, stopped_report(false)}));
+
+    // The server and its StopSignal are gone: a late stop control changes nothing.
+    EXPECT_FALSE(handler_context->has_reader());
+    EXPECT_EQ(handle_service_control(CONTROL_STOP, *handler_context), CONTROL_HANDLED);
+    EXPECT_EQ(handle_service_control(CONTROL_INTERROGATE, *handler_context), CONTROL_HANDLED);
+    EXPECT_EQ(scm.reports().size(), 4u);
+}
+
+TEST_F(ServiceHostTest, ControlsOtherThanStopDoNotStopTheService) {
+    const ServiceHostParts host = parts(serving_until_stopped());
+    std::thread service([&] { (void)run_helper_service(OWNER, host); });
+    scm.wait_for(SERVICE_STATE_RUNNING);
+    EXPECT_EQ(handle_service_control(5, *handler_context), CONTROL_NOT_IMPLEMENTED);
+    EXPECT_EQ(handle_service_control(CONTROL_INTERROGATE, *handler_context), CONTROL_HANDLED);
+    EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, RUNNING_REPORT}));
+    EXPECT_TRUE(handler_context->has_reader());
+    EXPECT_EQ(handle_service_control(CONTROL_STOP, *handler_context), CONTROL_HANDLED);
+    service.join();
+    EXPECT_EQ(scm.reports().back(), stopped_report(false));
+}
+
+TEST_F(ServiceHostTest, ServerFailingBeforeRunningGivesStartingThenStoppedWithOne) {
+    const auto outcome = run_helper_service(
+        OWNER, parts([](std::string, StopSignal, ServiceStatusReporter&) -> boost::asio::awaitable<Result<void>> {
+            co_return fail(Error::message("bind helper server: address in use"));
+        }));
+    ASSERT_FALSE(outcome.has_value());
+    EXPECT_EQ(outcome.error().links(), (std::vector<std::string>{"run helper service", "bind helper server: address in use"}));
+    EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, stopped_report(true)}));
+    // The server's StopSignal went with its task.
+    EXPECT_FALSE(handler_context->has_reader());
+}
+
+TEST_F(ServiceHostTest, ServerThatThrowsIsAFailedRun) {
+    const auto outcome = run_helper_service(
+        OWNER, parts([](std::string, StopSignal, ServiceStatusReporter&) -> boost::asio::awaitable<Result<void>> {
+            co_await boost::asio::post(co_await boost::asio::this_coro::executor, boost::asio::use_awaitable);
+            throw std::runtime_error("boom");
+        }));
+    ASSERT_FALSE(outcome.has_value());
+    EXPECT_EQ(outcome.error().links(), (std::vector<std::string>{"run helper service", "the helper server task failed: boom"}));
+    EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, stopped_report(true)}));
+}
+
+TEST_F(ServiceHostTest, ServerRunsWhereTheBlockingPoolIsReachable) {
+    bool pool_found = false;
+    const auto outcome = run_helper_service(
+        OWNER, parts([&](std::string, StopSignal, ServiceStatusReporter&) -> boost::asio::awaitable<Result<void>> {
+            auto* pool = blocking_pool_of(co_await boost::asio::this_coro::executor);
+            if (pool != nullptr) {
+                // Hop to the pool and back, as a blocking operation would.
+                co_await boost::asio::post(pool->get_executor(), boost::asio::use_awaitable);
+                pool_found = true;
+            }
+            co_return Result<void>{};
+        }));
+    EXPECT_TRUE(outcome.has_value());
+    EXPECT_TRUE(pool_found);
+}
+
+struct EarlyFailureCase {
+    const char* name;
+    std::optional<std::string> owner;
+    bool refuse_registration;
+    std::uint32_t refused_state;
+    bool refuse_runtime;
+    std::vector<std::string> links;
+    Reports reports;
+};
+
+TEST_F(ServiceHostTest, EachStepFailsWithItsContextAndReports) {
+    const std::string os_text = "The handle is invalid. (os error 6)";
+    const std::vector<EarlyFailureCase> cases{
+        {"no owner", std::nullopt, false, 0, false, {"the helper service has no owner"}, {}},
+        {"empty owner", std::string(), false, 0, false, {"the helper service has no owner"}, {}},
+        {"registration", OWNER, true, 0, false,
+         {"register helper service control handler", "IO error in winapi call", "Access is denied. (os error 5)"}, {}},
+        {"starting report", OWNER, false, SERVICE_STATE_START_PENDING, false,
+         {"report helper service startup", os_text}, {STARTING_REPORT}},
+        {"runtime", OWNER, false, 0, true, {"create helper runtime", "Resource temporarily unavailable (os error 11)"},
+         {STARTING_REPORT, stopped_report(true)}},
+        {"runtime and stopped report", OWNER, false, SERVICE_STATE_STOPPED, true,
+         {"create helper runtime", "Resource temporarily unavailable (os error 11)"},
+         {STARTING_REPORT, stopped_report(true)}},
+        {"stopped report", OWNER, false, SERVICE_STATE_STOPPED, false, {"report helper service stopped", os_text},
+         {STARTING_REPORT, stopped_report(false)}},
+    };
+    for (const auto& c : cases) {
+        FakeService fresh;
+        if (c.refuse_registration)
+            fresh.refuse_registration = Error::os(5, "Access is denied.").context("IO error in winapi call");
+        if (c.refuse_runtime) fresh.refuse_runtime = Error::os(11, "Resource temporarily unavailable");
+        fresh.scm.refuse(c.refused_state);
+        const auto outcome = run_helper_service(
+            c.owner, fresh.parts([](std::string, StopSignal, ServiceStatusReporter&) -> boost::asio::awaitable<Result<void>> {
+                co_return Result<void>{};
+            }));
+        ASSERT_FALSE(outcome.has_value()) << c.name;
+        EXPECT_EQ(outcome.error().links(), c.links) << c.name;
+        EXPECT_EQ(fresh.scm.reports(), c.reports) << c.name;
+    }
+}
+
+TEST(HelperRuntime, StartsWorkersAndLinksItsBlockingPool) {
+    auto runtime = HelperRuntime::create(0);
+    ASSERT_TRUE(runtime.has_value());
+    EXPECT_EQ((*runtime)->worker_count(), 1u);
+    EXPECT_EQ(blocking_pool_of((*runtime)->io().get_executor()), &(*runtime)->blocking());
+
+    boost::asio::io_context foreign;
+    EXPECT_EQ(blocking_pool_of(foreign.get_executor()), nullptr);
+
+    std::promise<std::thread::id> ran;
+    boost::asio::post((*runtime)->io(), [&] { ran.set_value(std::this_thread::get_id()); });
+    EXPECT_NE(ran.get_future().get(), std::this_thread::get_id());
+    (*runtime)->shutdown();
+    (*runtime)->shutdown();
+}
+
+TEST(HelperRuntime, UsesEveryLogicalProcessor) {
+    EXPECT_GE(logical_processor_count(), 1u);
+    auto runtime = build_helper_runtime();
+    ASSERT_TRUE(runtime.has_value());
+    EXPECT_EQ((*runtime)->worker_count(), logical_processor_count());
+}
+
+} // namespace
+} // namespace quorvex::service
