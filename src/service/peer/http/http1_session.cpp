@@ -189,7 +189,8 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
         const bool head_request = request.method() == bhttp::verb::head;
         const unsigned version = request.version();
         Http1BodyReader body(socket, buffer, parser);
-        Reply reply = co_await handler.handle(head_of(request), body);
+        auto head = head_of(request);
+        Reply reply = co_await handler.handle(std::move(head), body);
 
         const bool close = !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) ||
                            watch.requested();

@@ -20,7 +20,7 @@
 namespace quorvex::http {
 
 // The open connections, shared by the server and its connection tasks.
-struct HttpServer::Registry {
+struct HttpServer::Registry : std::enable_shared_from_this<Registry> {
     mutable std::mutex lock;
     bool draining = false;
     std::uint64_t next_id = 0;
@@ -44,6 +44,24 @@ struct HttpServer::Registry {
         for (auto& waiter : finished) {
             complete(std::move(waiter));
         }
+    }
+
+    // Completes once no connection is left; not a coroutine itself.
+    boost::asio::awaitable<void> wait_until_empty(boost::asio::any_io_executor executor)
+    {
+        return boost::asio::async_initiate<const boost::asio::use_awaitable_t<>&, void()>(
+            [registry = shared_from_this(), executor](boost::asio::any_completion_handler<void()> handler) {
+                Waiter waiter{executor, std::move(handler)};
+                {
+                    const std::scoped_lock guard(registry->lock);
+                    if (!registry->connections.empty()) {
+                        registry->drain_waiters.push_back(std::move(waiter));
+                        return;
+                    }
+                }
+                complete(std::move(waiter));
+            },
+            boost::asio::use_awaitable);
     }
 
     // Resumes a drain() on its own executor, never inside the caller's stack.
@@ -90,19 +108,9 @@ boost::asio::awaitable<void> HttpServer::drain()
         watch->request();
     }
     const auto executor = co_await boost::asio::this_coro::executor;
-    co_await boost::asio::async_initiate<const boost::asio::use_awaitable_t<>&, void()>(
-        [registry = registry_, executor](boost::asio::any_completion_handler<void()> handler) {
-            Registry::Waiter waiter{executor, std::move(handler)};
-            {
-                const std::scoped_lock guard(registry->lock);
-                if (!registry->connections.empty()) {
-                    registry->drain_waiters.push_back(std::move(waiter));
-                    return;
-                }
-            }
-            Registry::complete(std::move(waiter));
-        },
-        boost::asio::use_awaitable);
+    // A named awaitable: g++ 12 can destroy temporaries of a co_await expression twice.
+    auto all_ended = registry_->wait_until_empty(executor);
+    co_await std::move(all_ended);
 }
 
 std::size_t HttpServer::open_connections() const
