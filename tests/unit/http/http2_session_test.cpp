@@ -206,6 +206,22 @@ TEST(Http2Session, AnUnreadBodyStopsAtTheStreamWindow)
     EXPECT_EQ((*body)->size(), 300u * 1024);
 }
 
+TEST(Http2Session, AnUnreadBodyDoesNotHoldUpOtherStreams)
+{
+    Http2TestClient client;
+    Http2Session server;
+    client.request("POST", "/start", {}, std::string(HTTP2_STREAM_WINDOW, 'x'));
+    exchange(client, server);
+    const auto second = client.request("POST", "/stop", {}, std::string("done"));
+    exchange(client, server);
+    ASSERT_EQ(server.take_started_requests().size(), 2u);
+
+    auto body = server.poll_body(second, 4096);
+    ASSERT_TRUE(body.has_value());
+    ASSERT_TRUE(body->has_value());
+    EXPECT_EQ(**body, "done");
+}
+
 TEST(Http2Session, MalformedInputGetsGoawayWithTheProtocolsErrorCode)
 {
     const std::string preface(HTTP2_PREFACE);

@@ -213,6 +213,7 @@ Http2Session::Http2Session()
         {NGHTTP2_SETTINGS_INITIAL_WINDOW_SIZE, HTTP2_STREAM_WINDOW},
     }};
     nghttp2_submit_settings(session_, NGHTTP2_FLAG_NONE, settings.data(), settings.size());
+    nghttp2_session_set_local_window_size(session_, NGHTTP2_FLAG_NONE, 0, HTTP2_CONNECTION_WINDOW);
 }
 
 Http2Session::~Http2Session()

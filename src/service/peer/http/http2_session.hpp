@@ -24,6 +24,9 @@ namespace quorvex::http {
 inline constexpr std::uint32_t HTTP2_MAX_CONCURRENT_STREAMS = 100;
 inline constexpr std::uint32_t HTTP2_MAX_HEADER_LIST_SIZE = 16 * 1024;
 inline constexpr std::uint32_t HTTP2_STREAM_WINDOW = 64 * 1024;
+// Bounds the unread body bytes of all streams together, above one stream's window so that one
+// unread body does not hold up the others.
+inline constexpr std::int32_t HTTP2_CONNECTION_WINDOW = 1024 * 1024;
 
 struct StartedRequest {
     std::int32_t stream_id = 0;
