@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
-#include <stdexcept>
+#include <new>
+#include <utility>
 
 namespace quorvex::http {
 namespace {

@@ -18,7 +18,6 @@ public:
     void request();
 
     [[nodiscard]] bool requested() const { return requested_; }
-    [[nodiscard]] const boost::asio::any_io_executor& strand() const { return strand_; }
 
     // Installs the session's reaction for as long as the returned guard lives; a session must
     // never leave a hook behind that refers to its own, ended, state.
