@@ -1,0 +1,211 @@
+#include "service/peer/http/http1_session.hpp"
+
+#include "service/peer/http/graceful_close.hpp"
+
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
+
+#include <string>
+
+namespace quorvex::http {
+namespace {
+
+namespace beast = boost::beast;
+namespace bhttp = boost::beast::http;
+using boost::asio::redirect_error;
+using boost::asio::use_awaitable;
+using boost::asio::ip::tcp;
+using Parser = bhttp::request_parser<bhttp::string_body>;
+
+// Reads the body of the current request only when the handler asks, and never more than it allows.
+class Http1BodyReader final : public BodyReader {
+public:
+    Http1BodyReader(tcp::socket& socket, beast::flat_buffer& buffer, Parser& parser)
+        : socket_(socket), buffer_(buffer), parser_(parser)
+    {
+    }
+
+    boost::asio::awaitable<Result<std::string>> read_body(std::size_t limit) override
+    {
+        if (failed_) {
+            co_return fail(Error::message("the request body could not be read"));
+        }
+        if (!parser_.is_done()) {
+            // A declared length is checked before any body byte is read; chunked bodies are
+            // counted by the parser as they arrive.
+            if (const auto declared = parser_.content_length(); declared && *declared > limit) {
+                failed_ = true;
+                co_return fail(Error::message("the request body exceeds " + std::to_string(limit) + " bytes"));
+            }
+            boost::system::error_code ec;
+            co_await send_continue_if_expected(ec);
+            if (!ec) {
+                parser_.body_limit(limit);
+                co_await bhttp::async_read(socket_, buffer_, parser_, redirect_error(use_awaitable, ec));
+            }
+            if (ec) {
+                failed_ = true;
+                co_return fail(Error::message("read request body: " + ec.message()));
+            }
+        }
+        if (taken_) {
+            co_return fail(Error::message("the request body was already read"));
+        }
+        taken_ = true;
+        co_return std::move(parser_.get().body());
+    }
+
+    // True when no byte of this request is left on the wire, so the next request can follow.
+    [[nodiscard]] bool request_complete() const { return parser_.is_done() && !failed_; }
+
+private:
+    // A client that sent "Expect: 100-continue" holds the body back until it is asked for it.
+    boost::asio::awaitable<void> send_continue_if_expected(boost::system::error_code& ec)
+    {
+        const auto& request = parser_.get();
+        if (continue_sent_ || request.version() < 11 ||
+            !beast::iequals(request[bhttp::field::expect], "100-continue")) {
+            co_return;
+        }
+        continue_sent_ = true;
+        static constexpr std::string_view CONTINUE = "HTTP/1.1 100 Continue\r\n\r\n";
+        co_await boost::asio::async_write(socket_, boost::asio::buffer(CONTINUE), redirect_error(use_awaitable, ec));
+    }
+
+    tcp::socket& socket_;
+    beast::flat_buffer& buffer_;
+    Parser& parser_;
+    bool failed_ = false;
+    bool taken_ = false;
+    bool continue_sent_ = false;
+};
+
+RequestHead head_of(const bhttp::request<bhttp::string_body>& request)
+{
+    RequestHead head{.method = std::string(request.method_string()), .target = std::string(request.target())};
+    for (const auto& field : request) {
+        head.headers.push_back(Header{std::string(field.name_string()), std::string(field.value())});
+    }
+    return head;
+}
+
+bool asks_to_close(const Reply& reply)
+{
+    for (const auto& header : reply.headers) {
+        if (beast::iequals(header.name, "connection") && beast::iequals(header.value, "close")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The framing of the reply is ours: the handler's own length or transfer coding is ignored.
+bool is_framing_header(std::string_view name)
+{
+    return beast::iequals(name, "content-length") || beast::iequals(name, "transfer-encoding");
+}
+
+bhttp::response<bhttp::string_body> response_of(Reply reply, unsigned version, bool head_request, bool keep_alive)
+{
+    bhttp::response<bhttp::string_body> response;
+    response.version(version);
+    response.result(reply.status);
+    for (auto& header : reply.headers) {
+        if (!is_framing_header(header.name)) {
+            response.insert(header.name, header.value);
+        }
+    }
+    if (head_request) {
+        response.content_length(reply.body.size());
+    } else {
+        response.body() = std::move(reply.body);
+        response.prepare_payload();
+    }
+    response.keep_alive(keep_alive);
+    return response;
+}
+
+// A request the parser refused: the reply names the fault, and the connection closes.
+bool is_malformed(const boost::system::error_code& ec)
+{
+    return ec.category() == bhttp::make_error_code(bhttp::error::bad_method).category() &&
+           ec != bhttp::error::end_of_stream && ec != bhttp::error::partial_message;
+}
+
+boost::asio::awaitable<void> refuse_malformed(tcp::socket& socket, const boost::system::error_code& ec)
+{
+    const bool too_large = ec == bhttp::error::header_limit || ec == bhttp::error::buffer_overflow;
+    Reply reply{.status = too_large ? 431u : 400u,
+                .headers = {{"content-type", "text/plain; charset=utf-8"}, {"connection", "close"}},
+                .body = too_large ? "request header fields too large" : "malformed HTTP request"};
+    auto response = response_of(std::move(reply), 11, false, false);
+    boost::system::error_code ignored;
+    co_await bhttp::async_write(socket, response, redirect_error(use_awaitable, ignored));
+}
+
+} // namespace
+
+boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view first_bytes, RequestHandler& handler,
+                                         ShutdownWatch& watch)
+{
+    beast::flat_buffer buffer(HTTP1_READ_BUFFER_LIMIT);
+    buffer.commit(boost::asio::buffer_copy(buffer.prepare(first_bytes.size()), boost::asio::buffer(first_bytes)));
+
+    // Waiting for the next request head counts as idle: a drain closes such a connection at once.
+    bool idle = true;
+    const auto hook = watch.install_hook([&socket, &idle] {
+        if (idle) {
+            boost::system::error_code ignored;
+            socket.cancel(ignored);
+        }
+    });
+
+    for (;;) {
+        if (watch.requested()) {
+            break;
+        }
+        Parser parser;
+        parser.header_limit(HTTP1_HEADER_LIMIT);
+        parser.body_limit(boost::none); // the handler sets the limit when it reads the body
+        idle = true;
+        boost::system::error_code ec;
+        co_await bhttp::async_read_header(socket, buffer, parser, redirect_error(use_awaitable, ec));
+        idle = false;
+        if (ec) {
+            if (is_malformed(ec) && !watch.requested()) {
+                co_await refuse_malformed(socket, ec);
+                co_await close_gracefully(socket);
+            }
+            break;
+        }
+
+        const auto& request = parser.get();
+        const bool head_request = request.method() == bhttp::verb::head;
+        const unsigned version = request.version();
+        Http1BodyReader body(socket, buffer, parser);
+        auto head = head_of(request);
+        Reply reply = co_await handler.handle(std::move(head), body);
+
+        const bool close = !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) ||
+                           watch.requested();
+        auto response = response_of(std::move(reply), version, head_request, !close);
+        co_await bhttp::async_write(socket, response, redirect_error(use_awaitable, ec));
+        if (ec) {
+            break;
+        }
+        if (close) {
+            co_await close_gracefully(socket);
+            break;
+        }
+    }
+    boost::system::error_code ignored;
+    socket.close(ignored);
+}
+
+} // namespace quorvex::http

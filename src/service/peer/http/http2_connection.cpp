@@ -1,0 +1,178 @@
+#include "service/peer/http/http2_connection.hpp"
+
+#include "service/peer/http/graceful_close.hpp"
+#include "service/peer/http/http2_session.hpp"
+#include "service/peer/http/wake_signal.hpp"
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
+
+#include <array>
+#include <exception>
+#include <optional>
+
+namespace quorvex::http {
+namespace {
+
+using boost::asio::redirect_error;
+using boost::asio::use_awaitable;
+using boost::asio::ip::tcp;
+
+// Everything here runs on the connection's strand.
+struct Http2Connection {
+    Http2Connection(tcp::socket& socket, std::shared_ptr<RequestHandler> handler,
+                    const boost::asio::any_io_executor& strand)
+        : socket(socket), handler(std::move(handler)), strand(strand), output_ready(strand), body_ready(strand),
+          task_ended(strand)
+    {
+    }
+
+    tcp::socket& socket;
+    std::shared_ptr<RequestHandler> handler;
+    boost::asio::any_io_executor strand;
+    Http2Session session;
+    WakeSignal output_ready; // the session may have bytes to send, or the writer may be done
+    WakeSignal body_ready;   // request body bytes, a stream end or the input end arrived
+    WakeSignal task_ended;   // the reader or a stream handler ended
+    bool reading = true;
+    bool stopping = false; // the writer is done: the reader must not start another read
+    std::size_t running_handlers = 0;
+};
+
+class Http2BodyReader final : public BodyReader {
+public:
+    Http2BodyReader(Http2Connection& connection, std::int32_t stream_id)
+        : connection_(connection), stream_id_(stream_id)
+    {
+    }
+
+    boost::asio::awaitable<Result<std::string>> read_body(std::size_t limit) override
+    {
+        for (;;) {
+            auto polled = connection_.session.poll_body(stream_id_, limit);
+            connection_.output_ready.notify(); // taking bytes queues WINDOW_UPDATE
+            if (polled) {
+                co_return std::move(*polled);
+            }
+            co_await connection_.body_ready.wait();
+        }
+    }
+
+private:
+    Http2Connection& connection_;
+    std::int32_t stream_id_;
+};
+
+boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connection, StartedRequest request)
+{
+    std::optional<Reply> reply;
+    try {
+        Http2BodyReader body(*connection, request.stream_id);
+        reply = co_await connection->handler->handle(std::move(request.head), body);
+    } catch (const std::exception&) {
+        // A failing handler costs its own stream only.
+    }
+    if (reply) {
+        connection->session.submit_reply(request.stream_id, std::move(*reply));
+    } else {
+        connection->session.abandon_stream(request.stream_id);
+    }
+    --connection->running_handlers;
+    connection->output_ready.notify();
+    connection->task_ended.notify();
+}
+
+void start_streams(const std::shared_ptr<Http2Connection>& connection)
+{
+    for (auto& request : connection->session.take_started_requests()) {
+        ++connection->running_handlers;
+        boost::asio::co_spawn(connection->strand, run_stream(connection, std::move(request)), boost::asio::detached);
+    }
+}
+
+void feed(const std::shared_ptr<Http2Connection>& connection, std::string_view bytes)
+{
+    // A rejected input has queued GOAWAY; the writer sends it and the session stops reading.
+    (void)connection->session.receive(bytes);
+    start_streams(connection);
+    connection->body_ready.notify();
+    connection->output_ready.notify();
+}
+
+boost::asio::awaitable<void> read_loop(std::shared_ptr<Http2Connection> connection)
+{
+    std::array<char, 16 * 1024> buffer;
+    while (!connection->stopping && connection->session.want_read()) {
+        boost::system::error_code ec;
+        const auto n = co_await connection->socket.async_read_some(boost::asio::buffer(buffer),
+                                                                   redirect_error(use_awaitable, ec));
+        if (ec) {
+            connection->session.end_of_input();
+            break;
+        }
+        feed(connection, std::string_view(buffer.data(), n));
+    }
+    connection->reading = false;
+    connection->body_ready.notify();
+    connection->output_ready.notify();
+    connection->task_ended.notify();
+}
+
+boost::asio::awaitable<void> write_loop(Http2Connection& connection)
+{
+    for (;;) {
+        const auto output = connection.session.take_output();
+        if (!output.empty()) {
+            boost::system::error_code ec;
+            co_await boost::asio::async_write(connection.socket, boost::asio::buffer(output),
+                                              redirect_error(use_awaitable, ec));
+            if (ec) {
+                co_return;
+            }
+            continue;
+        }
+        const bool protocol_finished = !connection.session.want_read() && !connection.session.want_write();
+        // A peer that stopped sending may still read the replies of requests in progress.
+        const bool nothing_left = !connection.reading && connection.running_handlers == 0;
+        if (protocol_finished || nothing_left) {
+            co_return;
+        }
+        co_await connection.output_ready.wait();
+    }
+}
+
+} // namespace
+
+boost::asio::awaitable<void> serve_http2(tcp::socket& socket, std::string_view first_bytes,
+                                         std::shared_ptr<RequestHandler> handler, ShutdownWatch& watch)
+{
+    const auto strand = co_await boost::asio::this_coro::executor;
+    const auto connection = std::make_shared<Http2Connection>(socket, std::move(handler), strand);
+    const auto hook = watch.install_hook([&connection = *connection] {
+        connection.session.begin_shutdown();
+        connection.output_ready.notify();
+    });
+    if (watch.requested()) {
+        connection->session.begin_shutdown();
+    }
+
+    feed(connection, first_bytes);
+    boost::asio::co_spawn(strand, read_loop(connection), boost::asio::detached);
+    co_await write_loop(*connection);
+
+    // Stop the reader, let every handler finish (their replies can no longer be sent), then
+    // close without resetting bytes the peer may still be sending.
+    connection->stopping = true;
+    boost::system::error_code ignored;
+    socket.cancel(ignored);
+    while (connection->reading || connection->running_handlers != 0) {
+        co_await connection->task_ended.wait();
+    }
+    co_await close_gracefully(socket);
+}
+
+} // namespace quorvex::http

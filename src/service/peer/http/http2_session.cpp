@@ -1,0 +1,407 @@
+#include "service/peer/http/http2_session.hpp"
+
+#include <nghttp2/nghttp2.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace quorvex::http {
+namespace {
+
+std::string_view view_of(const std::uint8_t* data, std::size_t length)
+{
+    return {reinterpret_cast<const char*>(data), length};
+}
+
+std::string lower_case(std::string_view text)
+{
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); });
+    return lower;
+}
+
+// Headers that describe one HTTP/1 connection; HTTP/2 forbids them. "content-length" is ours.
+bool is_dropped_reply_header(std::string_view lower_name)
+{
+    static constexpr std::array<std::string_view, 6> DROPPED = {
+        "connection", "keep-alive", "proxy-connection", "transfer-encoding", "upgrade", "content-length"};
+    return std::find(DROPPED.begin(), DROPPED.end(), lower_name) != DROPPED.end();
+}
+
+nghttp2_nv header_pair(const std::string& name, const std::string& value)
+{
+    return nghttp2_nv{reinterpret_cast<std::uint8_t*>(const_cast<char*>(name.data())),
+                      reinterpret_cast<std::uint8_t*>(const_cast<char*>(value.data())), name.size(), value.size(),
+                      NGHTTP2_NV_FLAG_NONE};
+}
+
+} // namespace
+
+struct Http2Callbacks {
+    static Http2Session& self(void* user_data) { return *static_cast<Http2Session*>(user_data); }
+
+    static int on_begin_headers(nghttp2_session*, const nghttp2_frame* frame, void* user_data)
+    {
+        if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
+            self(user_data).streams_.try_emplace(frame->hd.stream_id);
+        }
+        return 0;
+    }
+
+    static int on_header(nghttp2_session*, const nghttp2_frame* frame, const std::uint8_t* name,
+                         std::size_t name_length, const std::uint8_t* value, std::size_t value_length, std::uint8_t,
+                         void* user_data)
+    {
+        auto& session = self(user_data);
+        const auto found = session.streams_.find(frame->hd.stream_id);
+        if (frame->hd.type != NGHTTP2_HEADERS || found == session.streams_.end()) {
+            return 0;
+        }
+        auto& stream = found->second;
+        // The same accounting as SETTINGS_MAX_HEADER_LIST_SIZE; a stream over it is reset.
+        stream.header_bytes += name_length + value_length + 32;
+        if (stream.header_bytes > HTTP2_MAX_HEADER_LIST_SIZE) {
+            return NGHTTP2_ERR_TEMPORAL_CALLBACK_FAILURE;
+        }
+        if (frame->headers.cat != NGHTTP2_HCAT_REQUEST) {
+            return 0; // trailers carry nothing the application reads
+        }
+        const auto header_name = view_of(name, name_length);
+        const auto header_value = view_of(value, value_length);
+        if (header_name == ":method") {
+            stream.head.method = header_value;
+        } else if (header_name == ":path") {
+            stream.head.target = header_value;
+        } else if (!header_name.starts_with(':')) {
+            stream.head.headers.push_back(Header{std::string(header_name), std::string(header_value)});
+        }
+        return 0;
+    }
+
+    static int on_frame_recv(nghttp2_session*, const nghttp2_frame* frame, void* user_data)
+    {
+        auto& session = self(user_data);
+        if (frame->hd.type != NGHTTP2_HEADERS && frame->hd.type != NGHTTP2_DATA) {
+            return 0;
+        }
+        const auto found = session.streams_.find(frame->hd.stream_id);
+        if (found == session.streams_.end()) {
+            return 0;
+        }
+        auto& stream = found->second;
+        if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
+            stream.started = true;
+            stream.head_request = stream.head.method == "HEAD";
+            session.started_.push_back(StartedRequest{frame->hd.stream_id, std::move(stream.head)});
+            stream.head = {};
+        }
+        if ((frame->hd.flags & NGHTTP2_FLAG_END_STREAM) != 0) {
+            stream.body_complete = true;
+        }
+        return 0;
+    }
+
+    static int on_data_chunk_recv(nghttp2_session*, std::uint8_t, std::int32_t stream_id, const std::uint8_t* data,
+                                  std::size_t length, void* user_data)
+    {
+        auto& session = self(user_data);
+        const auto found = session.streams_.find(stream_id);
+        if (found == session.streams_.end() || found->second.body_failed || found->second.app_done) {
+            // Nobody will read these bytes: give their window back at once.
+            session.deferred_connection_consumed_ += length;
+            return 0;
+        }
+        auto& stream = found->second;
+        stream.body.append(view_of(data, length));
+        stream.received += length;
+        stream.unconsumed += length;
+        return 0;
+    }
+
+    static int on_frame_send(nghttp2_session*, const nghttp2_frame* frame, void* user_data)
+    {
+        auto& session = self(user_data);
+        const bool ends_reply = (frame->hd.type == NGHTTP2_HEADERS || frame->hd.type == NGHTTP2_DATA) &&
+                                (frame->hd.flags & NGHTTP2_FLAG_END_STREAM) != 0;
+        if (!ends_reply) {
+            return 0;
+        }
+        const auto found = session.streams_.find(frame->hd.stream_id);
+        if (found != session.streams_.end() && !found->second.body_complete && !found->second.closed) {
+            // The reply is complete while the peer is still sending: tell it to stop.
+            session.deferred_resets_.push_back(frame->hd.stream_id);
+        }
+        return 0;
+    }
+
+    static int on_stream_close(nghttp2_session*, std::int32_t stream_id, std::uint32_t, void* user_data)
+    {
+        auto& session = self(user_data);
+        const auto found = session.streams_.find(stream_id);
+        if (found == session.streams_.end()) {
+            return 0;
+        }
+        auto& stream = found->second;
+        stream.closed = true;
+        // Unacknowledged bytes of a closed stream still hold the connection window.
+        session.deferred_connection_consumed_ += stream.unconsumed;
+        stream.unconsumed = 0;
+        if (!stream.started) {
+            stream.app_done = true;
+        }
+        session.forget_if_finished(found);
+        return 0;
+    }
+
+    static ssize_t read_reply_body(nghttp2_session*, std::int32_t stream_id, std::uint8_t* buffer, std::size_t length,
+                                   std::uint32_t* data_flags, nghttp2_data_source*, void* user_data)
+    {
+        auto& session = self(user_data);
+        const auto found = session.streams_.find(stream_id);
+        if (found == session.streams_.end()) {
+            return NGHTTP2_ERR_TEMPORAL_CALLBACK_FAILURE;
+        }
+        auto& stream = found->second;
+        const auto n = std::min(length, stream.reply_body.size() - stream.reply_sent);
+        std::memcpy(buffer, stream.reply_body.data() + stream.reply_sent, n);
+        stream.reply_sent += n;
+        if (stream.reply_sent == stream.reply_body.size()) {
+            *data_flags |= NGHTTP2_DATA_FLAG_EOF;
+        }
+        return static_cast<ssize_t>(n);
+    }
+};
+
+Http2Session::Http2Session()
+{
+    nghttp2_session_callbacks* callbacks = nullptr;
+    nghttp2_option* option = nullptr;
+    if (nghttp2_session_callbacks_new(&callbacks) != 0 || nghttp2_option_new(&option) != 0) {
+        nghttp2_session_callbacks_del(callbacks);
+        throw std::bad_alloc();
+    }
+    nghttp2_session_callbacks_set_on_begin_headers_callback(callbacks, Http2Callbacks::on_begin_headers);
+    nghttp2_session_callbacks_set_on_header_callback(callbacks, Http2Callbacks::on_header);
+    nghttp2_session_callbacks_set_on_frame_recv_callback(callbacks, Http2Callbacks::on_frame_recv);
+    nghttp2_session_callbacks_set_on_data_chunk_recv_callback(callbacks, Http2Callbacks::on_data_chunk_recv);
+    nghttp2_session_callbacks_set_on_frame_send_callback(callbacks, Http2Callbacks::on_frame_send);
+    nghttp2_session_callbacks_set_on_stream_close_callback(callbacks, Http2Callbacks::on_stream_close);
+
+    // Window updates follow what readers take, not what arrives.
+    nghttp2_option_set_no_auto_window_update(option, 1);
+    // Flood limits, set explicitly rather than trusting defaults: RST_STREAM rate (Rapid Reset),
+    // CONTINUATION frames per header block, SETTINGS entries, queued PING/SETTINGS acks.
+    nghttp2_option_set_stream_reset_rate_limit(option, 1000, 33);
+    nghttp2_option_set_max_continuations(option, 8);
+    nghttp2_option_set_max_settings(option, 32);
+    nghttp2_option_set_max_outbound_ack(option, 1000);
+
+    const int created = nghttp2_session_server_new2(&session_, callbacks, this, option);
+    nghttp2_option_del(option);
+    nghttp2_session_callbacks_del(callbacks);
+    if (created != 0) {
+        throw std::bad_alloc();
+    }
+
+    const std::array<nghttp2_settings_entry, 3> settings = {{
+        {NGHTTP2_SETTINGS_MAX_CONCURRENT_STREAMS, HTTP2_MAX_CONCURRENT_STREAMS},
+        {NGHTTP2_SETTINGS_MAX_HEADER_LIST_SIZE, HTTP2_MAX_HEADER_LIST_SIZE},
+        {NGHTTP2_SETTINGS_INITIAL_WINDOW_SIZE, HTTP2_STREAM_WINDOW},
+    }};
+    nghttp2_submit_settings(session_, NGHTTP2_FLAG_NONE, settings.data(), settings.size());
+    nghttp2_session_set_local_window_size(session_, NGHTTP2_FLAG_NONE, 0, HTTP2_CONNECTION_WINDOW);
+}
+
+Http2Session::~Http2Session()
+{
+    nghttp2_session_del(session_);
+}
+
+Result<void> Http2Session::receive(std::string_view bytes)
+{
+    if (broken_) {
+        return fail(Error::message("the HTTP/2 session has already failed"));
+    }
+    const auto consumed =
+        nghttp2_session_mem_recv(session_, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    apply_deferred();
+    if (consumed < 0) {
+        const auto code = static_cast<int>(consumed);
+        const auto reason = code == NGHTTP2_ERR_FLOODED ? NGHTTP2_ENHANCE_YOUR_CALM
+                            : code == NGHTTP2_ERR_CALLBACK_FAILURE || code == NGHTTP2_ERR_NOMEM
+                                ? NGHTTP2_INTERNAL_ERROR
+                                : NGHTTP2_PROTOCOL_ERROR;
+        // Fails harmlessly when nghttp2 has already queued its own GOAWAY.
+        nghttp2_session_terminate_session(session_, reason);
+        return fail(Error::message(std::string("HTTP/2 input rejected: ") + nghttp2_strerror(code)));
+    }
+    return {};
+}
+
+void Http2Session::end_of_input()
+{
+    input_ended_ = true;
+}
+
+std::string Http2Session::take_output()
+{
+    std::string output;
+    while (!broken_) {
+        apply_deferred();
+        const std::uint8_t* data = nullptr;
+        const auto n = nghttp2_session_mem_send(session_, &data);
+        if (n < 0) {
+            broken_ = true;
+            break;
+        }
+        if (n == 0 && deferred_resets_.empty() && deferred_connection_consumed_ == 0) {
+            break;
+        }
+        output.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(n));
+    }
+    return output;
+}
+
+bool Http2Session::want_read() const
+{
+    return !broken_ && !input_ended_ && nghttp2_session_want_read(session_) != 0;
+}
+
+bool Http2Session::want_write() const
+{
+    return !broken_ && (nghttp2_session_want_write(session_) != 0 || !deferred_resets_.empty() ||
+                        deferred_connection_consumed_ != 0);
+}
+
+std::vector<StartedRequest> Http2Session::take_started_requests()
+{
+    return std::exchange(started_, {});
+}
+
+std::optional<Result<std::string>> Http2Session::poll_body(std::int32_t stream_id, std::size_t limit)
+{
+    const auto found = streams_.find(stream_id);
+    if (found == streams_.end() || found->second.app_done) {
+        return fail(Error::message("the request stream is gone"));
+    }
+    auto& stream = found->second;
+    if (stream.body_taken) {
+        return fail(Error::message("the request body was already read"));
+    }
+    if (stream.body_failed) {
+        return fail(Error::message("the request body could not be read"));
+    }
+    if (stream.received > limit) {
+        stream.body_failed = true;
+        stream.body.clear();
+        stream.body.shrink_to_fit();
+        release_to_connection(std::exchange(stream.unconsumed, 0));
+        return fail(Error::message("the request body exceeds " + std::to_string(limit) + " bytes"));
+    }
+    if (!stream.body_complete && (stream.closed || input_ended_ || broken_)) {
+        stream.body_failed = true;
+        return fail(Error::message("the request stream ended before its body was complete"));
+    }
+    if (stream.unconsumed != 0) {
+        nghttp2_session_consume(session_, stream_id, std::exchange(stream.unconsumed, 0));
+    }
+    if (!stream.body_complete) {
+        return std::nullopt;
+    }
+    stream.body_taken = true;
+    return std::move(stream.body);
+}
+
+void Http2Session::submit_reply(std::int32_t stream_id, Reply reply)
+{
+    const auto found = streams_.find(stream_id);
+    if (found == streams_.end() || found->second.app_done) {
+        return;
+    }
+    auto& stream = found->second;
+    stream.app_done = true;
+    if (stream.closed) {
+        forget_if_finished(found);
+        return;
+    }
+
+    // nghttp2 copies the pairs; the strings only have to outlive the submit call.
+    std::vector<std::pair<std::string, std::string>> fields;
+    fields.emplace_back(":status", std::to_string(reply.status));
+    fields.emplace_back("content-length", std::to_string(reply.body.size()));
+    for (auto& header : reply.headers) {
+        auto name = lower_case(header.name);
+        if (!is_dropped_reply_header(name)) {
+            fields.emplace_back(std::move(name), std::move(header.value));
+        }
+    }
+    std::vector<nghttp2_nv> pairs;
+    pairs.reserve(fields.size());
+    for (const auto& [name, value] : fields) {
+        pairs.push_back(header_pair(name, value));
+    }
+
+    if (stream.head_request || reply.body.empty()) {
+        nghttp2_submit_response(session_, stream_id, pairs.data(), pairs.size(), nullptr);
+    } else {
+        stream.reply_body = std::move(reply.body);
+        nghttp2_data_provider provider{};
+        provider.read_callback = Http2Callbacks::read_reply_body;
+        nghttp2_submit_response(session_, stream_id, pairs.data(), pairs.size(), &provider);
+    }
+    // Bytes that arrive from now on are dropped; the ones already here are released.
+    release_to_connection(std::exchange(stream.unconsumed, 0));
+    stream.body.clear();
+}
+
+void Http2Session::abandon_stream(std::int32_t stream_id)
+{
+    const auto found = streams_.find(stream_id);
+    if (found == streams_.end() || found->second.app_done) {
+        return;
+    }
+    found->second.app_done = true;
+    release_to_connection(std::exchange(found->second.unconsumed, 0));
+    if (found->second.closed) {
+        forget_if_finished(found);
+        return;
+    }
+    nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, NGHTTP2_INTERNAL_ERROR);
+}
+
+void Http2Session::begin_shutdown()
+{
+    // The notice tells the peer to open no more streams; the GOAWAY that follows names the last
+    // stream this server takes. Streams up to it are finished normally.
+    nghttp2_submit_shutdown_notice(session_);
+    nghttp2_submit_goaway(session_, NGHTTP2_FLAG_NONE, nghttp2_session_get_last_proc_stream_id(session_),
+                          NGHTTP2_NO_ERROR, nullptr, 0);
+}
+
+void Http2Session::apply_deferred()
+{
+    for (const auto stream_id : std::exchange(deferred_resets_, {})) {
+        nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, NGHTTP2_NO_ERROR);
+    }
+    if (const auto bytes = std::exchange(deferred_connection_consumed_, 0); bytes != 0) {
+        nghttp2_session_consume_connection(session_, bytes);
+    }
+}
+
+void Http2Session::release_to_connection(std::size_t bytes)
+{
+    deferred_connection_consumed_ += bytes;
+}
+
+void Http2Session::forget_if_finished(std::unordered_map<std::int32_t, Stream>::iterator stream)
+{
+    if (stream->second.closed && stream->second.app_done) {
+        streams_.erase(stream);
+    }
+}
+
+} // namespace quorvex::http

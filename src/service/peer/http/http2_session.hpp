@@ -1,0 +1,112 @@
+#pragma once
+// The HTTP/2 protocol state of one connection (nghttp2, server side, prior knowledge). It never
+// sees a socket: bytes go in through receive(), bytes to send come out of take_output(), and
+// want_read()/want_write() tell the connection what it still has to do. So it is tested by
+// feeding it frames.
+//
+// Request bodies are flow-controlled by hand: received DATA is acknowledged (WINDOW_UPDATE) only
+// as a reader takes it, so a body nobody asked for never grows past the stream window.
+
+#include "service/peer/http/http_exchange.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct nghttp2_session;
+
+namespace quorvex::http {
+
+inline constexpr std::uint32_t HTTP2_MAX_CONCURRENT_STREAMS = 100;
+inline constexpr std::uint32_t HTTP2_MAX_HEADER_LIST_SIZE = 16 * 1024;
+inline constexpr std::uint32_t HTTP2_STREAM_WINDOW = 64 * 1024;
+// Bounds the unread body bytes of all streams together, above one stream's window so that one
+// unread body does not hold up the others.
+inline constexpr std::int32_t HTTP2_CONNECTION_WINDOW = 1024 * 1024;
+
+struct StartedRequest {
+    std::int32_t stream_id = 0;
+    RequestHead head;
+};
+
+class Http2Session {
+public:
+    // Queues the server's SETTINGS.
+    Http2Session();
+    ~Http2Session();
+    Http2Session(const Http2Session&) = delete;
+    Http2Session& operator=(const Http2Session&) = delete;
+
+    // Feeds bytes from the peer, starting with the connection preface. Fails when the input broke
+    // the protocol; GOAWAY with the matching error code is then queued and nothing more is read.
+    // (Most protocol errors are answered by nghttp2 itself without a failure here: want_read()
+    // turns false once their GOAWAY is out.)
+    Result<void> receive(std::string_view bytes);
+    // The peer sent its last byte: bodies still incomplete can no longer complete.
+    void end_of_input();
+
+    // Every byte ready to be sent now.
+    [[nodiscard]] std::string take_output();
+    [[nodiscard]] bool want_read() const;
+    [[nodiscard]] bool want_write() const;
+
+    // Requests whose head has arrived since the last call, in arrival order.
+    [[nodiscard]] std::vector<StartedRequest> take_started_requests();
+
+    // The whole body once END_STREAM has arrived; nullopt while more may come. Fails when more
+    // than `limit` bytes arrive, when the stream is reset or the input ends early, or when the
+    // body was already taken.
+    [[nodiscard]] std::optional<Result<std::string>> poll_body(std::int32_t stream_id, std::size_t limit);
+
+    // Answers a started request. Connection-specific headers are dropped, names lower-cased and
+    // "content-length" set from the body. A request body left unread is cut off with
+    // RST_STREAM(NO_ERROR) once the reply is complete.
+    void submit_reply(std::int32_t stream_id, Reply reply);
+    // The handler of a started request gave up without a reply: RST_STREAM(INTERNAL_ERROR).
+    void abandon_stream(std::int32_t stream_id);
+
+    // Graceful shutdown: a shutdown notice, then GOAWAY naming the last stream taken. Open streams
+    // finish; afterwards want_read() and want_write() turn false.
+    void begin_shutdown();
+
+private:
+    struct Stream {
+        RequestHead head;
+        std::size_t header_bytes = 0;
+        bool head_request = false;
+        bool started = false;       // handed to the application
+        bool app_done = false;      // the application replied or gave up
+        std::string body;           // received, not yet taken
+        std::size_t received = 0;   // body bytes received in total
+        std::size_t unconsumed = 0; // received, not yet acknowledged to the peer
+        bool body_complete = false;
+        bool body_failed = false;   // over the reader's limit: further DATA is dropped
+        bool body_taken = false;
+        bool closed = false;
+        std::string reply_body;
+        std::size_t reply_sent = 0;
+    };
+
+    // The nghttp2 callbacks, defined beside the implementation.
+    friend struct Http2Callbacks;
+
+    // nghttp2 must not be driven from inside its own callbacks: resets and window updates that
+    // callbacks decide on are applied here, between calls.
+    void apply_deferred();
+    void release_to_connection(std::size_t bytes);
+    void forget_if_finished(std::unordered_map<std::int32_t, Stream>::iterator stream);
+
+    nghttp2_session* session_ = nullptr;
+    std::unordered_map<std::int32_t, Stream> streams_;
+    std::vector<StartedRequest> started_;
+    std::vector<std::int32_t> deferred_resets_;
+    std::size_t deferred_connection_consumed_ = 0;
+    bool input_ended_ = false;
+    bool broken_ = false; // nghttp2 reported a fatal error: nothing more can be done
+};
+
+} // namespace quorvex::http

@@ -1,0 +1,288 @@
+#include "service/peer/http/http2_session.hpp"
+
+#include "http2_test_client.hpp"
+#include "service/peer/http/protocol_detection.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quorvex::http {
+namespace {
+
+using test::Http2TestClient;
+
+// Moves bytes both ways until neither side has anything more to say.
+void exchange(Http2TestClient& client, Http2Session& server)
+{
+    for (int round = 0; round < 100; ++round) {
+        const auto to_server = client.take_output();
+        if (!to_server.empty()) {
+            (void)server.receive(to_server);
+        }
+        const auto to_client = server.take_output();
+        if (!to_client.empty()) {
+            client.receive(to_client);
+        }
+        if (to_server.empty() && to_client.empty()) {
+            return;
+        }
+    }
+    FAIL() << "the sessions never went quiet";
+}
+
+std::string frame(std::uint8_t type, std::uint8_t flags, std::uint32_t stream_id, const std::string& payload)
+{
+    std::string bytes;
+    const auto length = payload.size();
+    bytes += static_cast<char>((length >> 16) & 0xff);
+    bytes += static_cast<char>((length >> 8) & 0xff);
+    bytes += static_cast<char>(length & 0xff);
+    bytes += static_cast<char>(type);
+    bytes += static_cast<char>(flags);
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        bytes += static_cast<char>((stream_id >> shift) & 0xff);
+    }
+    return bytes + payload;
+}
+
+// The error code of the first GOAWAY frame in raw server output.
+std::optional<std::uint32_t> goaway_code_in(const std::string& bytes)
+{
+    std::size_t at = 0;
+    while (at + 9 <= bytes.size()) {
+        const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])); };
+        const auto length = (byte(at) << 16) | (byte(at + 1) << 8) | byte(at + 2);
+        if (byte(at + 3) == 0x7 && at + 9 + 8 <= bytes.size()) {
+            const auto p = at + 9 + 4;
+            return (byte(p) << 24) | (byte(p + 1) << 16) | (byte(p + 2) << 8) | byte(p + 3);
+        }
+        at += 9 + length;
+    }
+    return std::nullopt;
+}
+
+TEST(Http2Session, HandsOverTheRequestHeadAndSendsACleanedReply)
+{
+    Http2TestClient client;
+    Http2Session server;
+    const auto id = client.request("GET", "/ping?coreSha256=ab", {{"x-first", "1"}, {"origin", "null"}, {"x-first", "2"}});
+    exchange(client, server);
+
+    auto started = server.take_started_requests();
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0].stream_id, id);
+    EXPECT_EQ(started[0].head.method, "GET");
+    EXPECT_EQ(started[0].head.target, "/ping?coreSha256=ab");
+    // Pseudo-headers are not headers, and ":authority" does not become "host".
+    const std::vector<std::pair<std::string, std::string>> expected = {{"x-first", "1"}, {"origin", "null"}, {"x-first", "2"}};
+    ASSERT_EQ(started[0].head.headers.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(started[0].head.headers[i].name, expected[i].first);
+        EXPECT_EQ(started[0].head.headers[i].value, expected[i].second);
+    }
+    EXPECT_TRUE(server.take_started_requests().empty());
+
+    server.submit_reply(id, Reply{.status = 409,
+                                  .headers = {{"Content-Type", "text/plain"},
+                                              {"Connection", "close"},
+                                              {"Keep-Alive", "timeout=5"},
+                                              {"Proxy-Connection", "x"},
+                                              {"Transfer-Encoding", "chunked"},
+                                              {"Upgrade", "h2c"},
+                                              {"Content-Length", "999"},
+                                              {"X-Quorvex-Helper-Protocol", "8"}},
+                                  .body = "digest mismatch"});
+    exchange(client, server);
+
+    const auto& reply = client.streams[id];
+    EXPECT_TRUE(reply.closed);
+    EXPECT_FALSE(reply.reset_code);
+    EXPECT_EQ(reply.header(":status"), "409");
+    EXPECT_EQ(reply.header("content-type"), "text/plain");
+    EXPECT_EQ(reply.header("x-quorvex-helper-protocol"), "8");
+    EXPECT_EQ(reply.header("content-length"), "15");
+    for (const auto* dropped : {"connection", "keep-alive", "proxy-connection", "transfer-encoding", "upgrade"}) {
+        EXPECT_FALSE(reply.header(dropped)) << dropped;
+    }
+    EXPECT_EQ(reply.body, "digest mismatch");
+}
+
+TEST(Http2Session, BodyCompletesAtEndStreamWithinTheLimit)
+{
+    Http2TestClient client;
+    Http2Session server;
+    const auto id = client.request("POST", "/start", {{"content-length", "11"}}, std::string("hello world"));
+    auto to_server = client.take_output();
+    // The head alone first: the body is not there yet.
+    const auto split = to_server.size() - (9 + 11);
+    ASSERT_TRUE(server.receive(to_server.substr(0, split)));
+    ASSERT_EQ(server.take_started_requests().size(), 1u);
+    EXPECT_FALSE(server.poll_body(id, 4096).has_value());
+
+    ASSERT_TRUE(server.receive(to_server.substr(split)));
+    auto body = server.poll_body(id, 11);
+    ASSERT_TRUE(body.has_value());
+    ASSERT_TRUE(body->has_value()) << body->error().text();
+    EXPECT_EQ(**body, "hello world");
+    // A second read has nothing left to give.
+    auto again = server.poll_body(id, 4096);
+    ASSERT_TRUE(again.has_value());
+    EXPECT_FALSE(again->has_value());
+}
+
+TEST(Http2Session, BodyFailsOverTheLimitOrWhenTheStreamBreaks)
+{
+    struct Case {
+        const char* name;
+        std::size_t limit;
+        bool reset_by_client;
+        bool input_ends;
+    };
+    const Case cases[] = {
+        {"over the limit", 10, false, false},
+        {"reset by the client", 4096, true, false},
+        {"input ended", 4096, false, true},
+    };
+    for (const auto& c : cases) {
+        Http2TestClient client;
+        Http2Session server;
+        // Sent without END_STREAM: the body stays incomplete.
+        const auto id = client.request("POST", "/stop", {}, std::string(11, 'x'));
+        auto bytes = client.take_output();
+        bytes[bytes.size() - 11 - 5] &= ~0x1; // clear END_STREAM on the DATA frame
+        ASSERT_TRUE(server.receive(bytes)) << c.name;
+        ASSERT_EQ(server.take_started_requests().size(), 1u) << c.name;
+        if (c.reset_by_client) {
+            client.reset(id);
+            ASSERT_TRUE(server.receive(client.take_output())) << c.name;
+        }
+        if (c.input_ends) {
+            server.end_of_input();
+        }
+        auto body = server.poll_body(id, c.limit);
+        ASSERT_TRUE(body.has_value()) << c.name;
+        EXPECT_FALSE(body->has_value()) << c.name;
+    }
+}
+
+TEST(Http2Session, AnEarlyReplyCutsOffTheUnreadBody)
+{
+    Http2TestClient client;
+    Http2Session server;
+    const auto id = client.request("POST", "/start", {{"content-length", "5000"}}, std::string(5000, 'x'));
+    auto bytes = client.take_output();
+    // Hold back the end of the body, as a client still uploading would.
+    ASSERT_TRUE(server.receive(bytes.substr(0, bytes.size() - 100)));
+    ASSERT_EQ(server.take_started_requests().size(), 1u);
+
+    server.submit_reply(id, Reply{.status = 413, .headers = {{"connection", "close"}}, .body = "too large"});
+    client.receive(server.take_output());
+
+    const auto& reply = client.streams[id];
+    EXPECT_EQ(reply.header(":status"), "413");
+    EXPECT_EQ(reply.body, "too large");
+    EXPECT_EQ(reply.reset_code, NGHTTP2_NO_ERROR);
+    EXPECT_TRUE(reply.closed);
+}
+
+TEST(Http2Session, AnUnreadBodyStopsAtTheStreamWindow)
+{
+    Http2TestClient client;
+    Http2Session server;
+    const auto id = client.request("POST", "/start", {}, std::string(300 * 1024, 'x'));
+    exchange(client, server);
+    ASSERT_EQ(server.take_started_requests().size(), 1u);
+    EXPECT_LE(client.streams[id].body_sent, HTTP2_STREAM_WINDOW);
+
+    // Once a reader takes the bytes, the window reopens and the rest follows.
+    std::optional<Result<std::string>> body;
+    for (int round = 0; round < 100 && !body; ++round) {
+        body = server.poll_body(id, 1024 * 1024);
+        exchange(client, server);
+    }
+    ASSERT_TRUE(body.has_value());
+    ASSERT_TRUE(body->has_value());
+    EXPECT_EQ((*body)->size(), 300u * 1024);
+}
+
+TEST(Http2Session, AnUnreadBodyDoesNotHoldUpOtherStreams)
+{
+    Http2TestClient client;
+    Http2Session server;
+    client.request("POST", "/start", {}, std::string(HTTP2_STREAM_WINDOW, 'x'));
+    exchange(client, server);
+    const auto second = client.request("POST", "/stop", {}, std::string("done"));
+    exchange(client, server);
+    ASSERT_EQ(server.take_started_requests().size(), 2u);
+
+    auto body = server.poll_body(second, 4096);
+    ASSERT_TRUE(body.has_value());
+    ASSERT_TRUE(body->has_value());
+    EXPECT_EQ(**body, "done");
+}
+
+TEST(Http2Session, MalformedInputGetsGoawayWithTheProtocolsErrorCode)
+{
+    const std::string preface(HTTP2_PREFACE);
+    const auto settings = frame(0x4, 0, 0, "");
+    struct Case {
+        const char* name;
+        std::string after_preface;
+        std::uint32_t code;
+    };
+    const Case cases[] = {
+        {"DATA on stream 0", settings + frame(0x0, 0, 0, "abc"), NGHTTP2_PROTOCOL_ERROR},
+        {"SETTINGS of a bad length", settings + frame(0x4, 0, 0, "12345"), NGHTTP2_FRAME_SIZE_ERROR},
+        {"HEADERS with garbage HPACK", settings + frame(0x1, 0x5, 1, "\xff\xff\xff\xff\xff"), NGHTTP2_COMPRESSION_ERROR},
+        {"no SETTINGS after the preface", frame(0x8, 0, 0, std::string("\x00\x00\x00\x01", 4)), NGHTTP2_PROTOCOL_ERROR},
+    };
+    for (const auto& c : cases) {
+        Http2Session server;
+        (void)server.receive(preface + c.after_preface);
+        EXPECT_TRUE(server.want_write()) << c.name;
+        const auto output = server.take_output();
+        EXPECT_EQ(goaway_code_in(output), c.code) << c.name;
+        EXPECT_FALSE(server.want_read()) << c.name;
+        EXPECT_FALSE(server.want_write()) << c.name;
+    }
+}
+
+TEST(Http2Session, ShutdownAnnouncesGoawayAndFinishesTheOpenStream)
+{
+    Http2TestClient client;
+    Http2Session server;
+    const auto first = client.request("GET", "/logs");
+    exchange(client, server);
+    ASSERT_EQ(server.take_started_requests().size(), 1u);
+
+    server.begin_shutdown();
+    exchange(client, server);
+    EXPECT_EQ(client.goaway_code, NGHTTP2_NO_ERROR);
+    EXPECT_EQ(client.goaway_last_stream, first);
+    EXPECT_TRUE(server.want_read()); // the open stream still has to finish
+
+    server.submit_reply(first, Reply{.status = 200, .body = "lines"});
+    exchange(client, server);
+    EXPECT_EQ(client.streams[first].body, "lines");
+    EXPECT_FALSE(server.want_read());
+    EXPECT_FALSE(server.want_write());
+}
+
+TEST(Http2Session, OversizedHeaderListResetsOnlyThatStream)
+{
+    Http2TestClient client;
+    Http2Session server;
+    const auto big = client.request("GET", "/ping", {{"x-big", std::string(HTTP2_MAX_HEADER_LIST_SIZE, 'a')}});
+    const auto small = client.request("GET", "/logs");
+    exchange(client, server);
+
+    const auto started = server.take_started_requests();
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0].stream_id, small);
+    EXPECT_TRUE(client.streams[big].reset_code.has_value());
+    EXPECT_FALSE(client.goaway_code);
+}
+
+} // namespace
+} // namespace quorvex::http
