@@ -1,0 +1,78 @@
+#pragma once
+// What the supervisor needs from the operating system to run a Core: find, verify, launch,
+// confine, terminate and poll it. The Win32 adapter (core_platform_win32) is the product's
+// only implementation and the only code that touches handles; tests script a fake.
+
+#include "common/error.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace quorvex::hub {
+
+// One launched Core process. Destroying it closes the process handle, then the main-thread
+// handle; it does not end the process.
+class CoreProcess {
+public:
+    virtual ~CoreProcess() = default;
+    // The process ID, read from the process handle.
+    [[nodiscard]] virtual std::uint32_t id() const = 0;
+    // Asks the system to end the process. A refusal (typically: it has already ended) is not
+    // reported; the next exit query tells.
+    virtual void terminate(std::uint32_t exit_code) = 0;
+    // Asks without waiting: the exit code once the process has ended, nothing while it runs.
+    [[nodiscard]] virtual Result<std::optional<std::uint32_t>> exit_code_if_ended() = 0;
+};
+
+// The Job object that confines one Core. The helper holds its only handle: destroying it ends
+// every process in the job.
+class CoreJob {
+public:
+    virtual ~CoreJob() = default;
+};
+
+// The read end of the Core's standard-error pipe. Destroying it closes the pipe.
+class CoreOutput {
+public:
+    virtual ~CoreOutput() = default;
+    // Reads what is there, up to buffer.size() bytes, waiting for at least one. 0 means the
+    // stream has ended (every writer closed it); interrupted reads are repeated inside.
+    [[nodiscard]] virtual Result<std::size_t> read(std::span<char> buffer) = 0;
+};
+
+// The Core file, open with read sharing only, whose digest matched. Nobody can write, rename
+// or delete the file while this lives, so the file launched is the file checked.
+class VerifiedCoreFile {
+public:
+    virtual ~VerifiedCoreFile() = default;
+};
+
+struct LaunchedCore {
+    std::unique_ptr<CoreProcess> process;
+    std::unique_ptr<CoreOutput> output;
+};
+
+class CorePlatform {
+public:
+    virtual ~CorePlatform() = default;
+    // Full path of the helper's own executable.
+    [[nodiscard]] virtual Result<std::string> own_path() = 0;
+    // "QuorvexCore.exe" in the directory of the helper's own executable.
+    [[nodiscard]] virtual Result<std::string> resolve_core_path() = 0;
+    // Opens the Core file exactly as verify_core_file does and closes it at once.
+    [[nodiscard]] virtual Result<void> open_core_file(const std::string& core_path) = 0;
+    // Hashes the file and keeps it open when the digest is the expected one.
+    [[nodiscard]] virtual Result<std::unique_ptr<VerifiedCoreFile>> verify_core_file(const std::string& core_path) = 0;
+    // Starts the verified file with the address as its only argument. The file must come from
+    // this platform's verify_core_file.
+    [[nodiscard]] virtual Result<LaunchedCore> launch_core(const VerifiedCoreFile& file, const std::string& address) = 0;
+    // Puts the process into a new kill-on-close Job object. The process must come from this
+    // platform's launch_core. On failure the process is left running.
+    [[nodiscard]] virtual Result<std::unique_ptr<CoreJob>> confine_core(CoreProcess& process) = 0;
+};
+
+} // namespace quorvex::hub

@@ -1,0 +1,87 @@
+#pragma once
+// The one managed Core: a slot behind a lock, and the operations that fill, read and empty it.
+// ping, start and stop come from the routes (CoreOperations); the relay thread of each Core
+// calls watch_core_exit when the Core's error stream ends; the server run loop calls
+// stop_core_on_shutdown once after it has stopped serving.
+
+#include "common/error.hpp"
+#include "common/helper_log.hpp"
+#include "service/hub/core_outcomes.hpp"
+#include "service/hub/core_platform.hpp"
+#include "service/hub/supervisor_clock.hpp"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace quorvex::hub {
+
+// The record of the managed Core; it owns the Core's process, thread and job handles.
+struct ManagedCore {
+    std::string session_id;
+    std::unique_ptr<CoreProcess> process; // the process and main-thread handles
+    std::unique_ptr<CoreJob> job;
+
+    ManagedCore(std::string session, std::unique_ptr<CoreProcess> core_process, std::unique_ptr<CoreJob> core_job);
+    ManagedCore(const ManagedCore&) = delete;
+    ManagedCore& operator=(const ManagedCore&) = delete;
+    // Frees the session ID, then closes the process, the main-thread and the job handle, in that
+    // order. Closing the job ends a Core that still runs.
+    ~ManagedCore();
+};
+
+class CoreSupervisor final : public CoreOperations {
+public:
+    // The Core is terminated with this exit code.
+    static constexpr std::uint32_t TERMINATION_EXIT_CODE = 1;
+    // How long to wait for a Core to end after termination or after its error stream ended.
+    static constexpr std::chrono::milliseconds EXIT_WAIT{1500};
+    static constexpr std::chrono::milliseconds EXIT_POLL{20};
+
+    // Starts the relay of a launched Core's error stream on a thread of its own.
+    using RelayStarter = std::function<void(std::string session_id, std::unique_ptr<CoreOutput> output)>;
+
+    // With no relay starter, each relay runs on a detached thread; the supervisor must then
+    // outlive every relay, as the process-wide one does.
+    CoreSupervisor(CorePlatform& platform, HelperLog& log, SupervisorClock& clock, RelayStarter start_relay = {});
+    CoreSupervisor(const CoreSupervisor&) = delete;
+    CoreSupervisor& operator=(const CoreSupervisor&) = delete;
+
+    // Never takes the lock: answers while a start or stop is in progress.
+    [[nodiscard]] PingOutcome ping_core(std::string core_sha256) override;
+    // Ends any managed Core, then verifies, launches and confines a new one. Throws only when
+    // the relay thread cannot be started; the new Core is terminated first.
+    [[nodiscard]] StartOutcome start_core(std::string address, std::string session_id) override;
+    [[nodiscard]] StopOutcome stop_core(std::string session_id) override;
+    // Ends the managed Core when the server stops; a failure is logged, not reported.
+    void stop_core_on_shutdown();
+    // On a relay thread once its Core's error stream ended: if that Core is still the managed
+    // one and ends within 1.5 seconds, logs its exit code and forgets it.
+    void watch_core_exit(std::string session_id);
+
+    // The session ID of the managed Core, if any.
+    [[nodiscard]] std::optional<std::string> managed_session_id();
+
+private:
+    // Ends the managed Core, if any, and empties the slot. The caller holds mutex_.
+    [[nodiscard]] Result<void> release_managed_core();
+    void start_detached_relay(std::string session_id, std::unique_ptr<CoreOutput> output);
+
+    CorePlatform& platform_;
+    HelperLog& log_;
+    SupervisorClock& clock_;
+    RelayStarter start_relay_;
+    // std::mutex is released when an aborted holder unwinds, so a failed operation never
+    // leaves the slot unreachable; later holders take the slot as it was left.
+    std::mutex mutex_;
+    std::unique_ptr<ManagedCore> slot_;
+};
+
+// The process-wide supervisor over the Win32 Core platform and the process-wide HelperLog,
+// created on first use and never destroyed (relay threads may outlive every caller).
+[[nodiscard]] CoreSupervisor& core_supervisor();
+
+} // namespace quorvex::hub

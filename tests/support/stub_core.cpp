@@ -1,0 +1,95 @@
+// The stub Core: a stand-in for QuorvexCore.exe whose behaviour is chosen by its one argument,
+// the pipe address "\\.\pipe\QuorvexCore_" followed by 32 hexadecimal digits. One binary, so one
+// digest, serves every scenario. The first two digits pick the scenario:
+//
+//   00  write nothing; run until killed
+//   01  write "one" CR LF, "two" LF, "three" with no line feed; exit 0
+//   02  write "before" LF, an empty line, a line holding the invalid UTF-8 byte 0xFF, then
+//       "after" LF; exit 0 (the relay keeps "before" and the empty line only)
+//   03  exit at once with the code in digits 3 to 10 (hexadecimal), e.g. c0000005
+//   04  close standard error and run until killed
+//   05  write 1 MiB of "x" with no line feed, then LF, "after" LF; exit 0
+//   06  write "command line: " and its command line, LF, "directory: " and its working
+//       directory, LF; run until killed
+//
+// Any other argument: a line naming the problem on standard error, exit code 2.
+
+#include "platform/win32/unique_handle.hpp"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr std::string_view PREFIX = "\\\\.\\pipe\\QuorvexCore_";
+
+void write_error(std::string_view bytes) {
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::string utf8(const wchar_t* text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size - 1 : 0, '\0');
+    if (size > 1) ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+[[noreturn]] void run_until_killed() {
+    for (;;) ::Sleep(INFINITE);
+}
+
+[[noreturn]] void exit_with(std::uint32_t code) { ::ExitProcess(code); }
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string_view address = argc == 2 ? argv[1] : "";
+    if (address.size() != PREFIX.size() + 32 || !address.starts_with(PREFIX)) {
+        write_error("stub Core: expected one pipe address argument\n");
+        return 2;
+    }
+    const std::string_view digits = address.substr(PREFIX.size());
+    const std::string_view scenario = digits.substr(0, 2);
+
+    if (scenario == "00") run_until_killed();
+    if (scenario == "01") {
+        write_error("one\r\n");
+        write_error("two\n");
+        write_error("three");
+        exit_with(0);
+    }
+    if (scenario == "02") {
+        write_error("before\n\nbad \xff line\nafter\n");
+        exit_with(0);
+    }
+    if (scenario == "03") {
+        const std::string code(digits.substr(2, 8));
+        exit_with(static_cast<std::uint32_t>(std::strtoul(code.c_str(), nullptr, 16)));
+    }
+    if (scenario == "04") {
+        quorvex::win32::UniqueKernelHandle error(::GetStdHandle(STD_ERROR_HANDLE));
+        ::SetStdHandle(STD_ERROR_HANDLE, nullptr);
+        error.reset();
+        run_until_killed();
+    }
+    if (scenario == "05") {
+        const std::string chunk(64 * 1024, 'x');
+        for (int i = 0; i < 16; ++i) write_error(chunk);
+        write_error("\nafter\n");
+        exit_with(0);
+    }
+    if (scenario == "06") {
+        wchar_t directory[MAX_PATH + 1] = {};
+        ::GetCurrentDirectoryW(MAX_PATH + 1, directory);
+        write_error("command line: " + utf8(::GetCommandLineW()) + "\n");
+        write_error("directory: " + utf8(directory) + "\n");
+        run_until_killed();
+    }
+    write_error("stub Core: unknown scenario\n");
+    return 2;
+}

@@ -1,0 +1,306 @@
+// The Win32 Core platform and the supervisor over it, with the stub Core (tests/support) lying
+// beside this test executable as QuorvexCore.exe lies beside the helper.
+
+#include "service/hub/core_platform_win32.hpp"
+
+#include "platform/win32/unique_handle.hpp"
+#include "platform/win32/wide.hpp"
+#include "service/hub/core_line_splitter.hpp"
+#include "service/hub/core_output_relay.hpp"
+#include "service/hub/core_start_params.hpp"
+#include "service/hub/core_supervisor.hpp"
+#include "service/hub/expected_core_sha256.hpp"
+#include "service/hub/sha256_digest.hpp"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+namespace quorvex::hub {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+// The address that makes the stub Core play `scenario` (see stub_core.cpp).
+std::string stub_address(std::string_view scenario, std::string_view rest = "") {
+    std::string digits = std::string(scenario) + std::string(rest);
+    digits.resize(CORE_ID_DIGITS, '0');
+    return std::string(CORE_PIPE_PREFIX) + digits;
+}
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_file(const fs::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string sha256_of(std::string_view bytes) {
+    Result<Sha256> digest = Sha256::create();
+    if (!digest) return {};
+    digest->update(bytes);
+    return digest->hex_digest();
+}
+
+fs::path stub_core_path() {
+    wchar_t own[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, own, MAX_PATH);
+    return fs::path(own).parent_path() / L"QuorvexCore.exe";
+}
+
+// Waits up to 10 s for the process to end.
+std::optional<std::uint32_t> wait_for_exit(CoreProcess& process) {
+    for (auto deadline = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < deadline;) {
+        Result<std::optional<std::uint32_t>> ended = process.exit_code_if_ended();
+        if (!ended) return std::nullopt;
+        if (*ended) return *ended;
+        std::this_thread::sleep_for(20ms);
+    }
+    return std::nullopt;
+}
+
+class Win32CorePlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        stub_bytes = read_file(stub_core_path());
+        ASSERT_FALSE(stub_bytes.empty());
+        temp = fs::temp_directory_path() / ("quorvex-core-test-" + std::to_string(::GetCurrentProcessId()));
+        fs::create_directories(temp);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(temp, ignored);
+    }
+    std::string copy_of_stub(const std::wstring& name, std::string_view bytes) {
+        const fs::path path = temp / name;
+        write_file(path, bytes);
+        return win32::to_utf8_lossy(path.native());
+    }
+
+    std::string stub_bytes;
+    fs::path temp;
+    Win32CorePlatform platform{sha256_of(read_file(stub_core_path()))};
+};
+
+TEST_F(Win32CorePlatformTest, FindsTheCoreBesideItsOwnExecutable) {
+    const Result<std::string> own = platform.own_path();
+    ASSERT_TRUE(own.has_value()) << own.error().text();
+    const Result<std::string> core = platform.resolve_core_path();
+    ASSERT_TRUE(core.has_value()) << core.error().text();
+    EXPECT_EQ(fs::path(win32::to_wide(*core)), fs::path(win32::to_wide(*own)).parent_path() / L"QuorvexCore.exe");
+    EXPECT_TRUE(platform.verify_core_file(*core).has_value());
+    EXPECT_TRUE(platform.open_core_file(*core).has_value());
+}
+
+TEST_F(Win32CorePlatformTest, BuildDigestIsTheStubsUnlessAnotherCoreWasNamed) {
+#ifdef QUORVEX_CORE_IS_STUB
+    EXPECT_EQ(EXPECTED_CORE_SHA256, sha256_of(stub_bytes));
+#else
+    GTEST_SKIP() << "this build ships another Core";
+#endif
+}
+
+TEST_F(Win32CorePlatformTest, VerifiedFileCannotBeWrittenRenamedOrDeleted) {
+    const std::string path = copy_of_stub(L"QuorvexCore.exe", stub_bytes);
+    const std::wstring wide = win32::to_wide(path);
+    {
+        Result<std::unique_ptr<VerifiedCoreFile>> verified = platform.verify_core_file(path);
+        ASSERT_TRUE(verified.has_value()) << verified.error().text();
+        win32::UniqueFileHandle writer(::CreateFileW(wide.c_str(), GENERIC_WRITE,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr));
+        EXPECT_FALSE(writer);
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_FALSE(::DeleteFileW(wide.c_str()));
+        EXPECT_FALSE(::MoveFileW(wide.c_str(), (temp / L"moved.exe").c_str()));
+        EXPECT_TRUE(fs::exists(wide));
+    }
+    // Released with the verified file.
+    win32::UniqueFileHandle writer(::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(writer);
+}
+
+TEST_F(Win32CorePlatformTest, WrongOrUnreadableFilesFailVerification) {
+    std::string changed = stub_bytes;
+    changed[changed.size() / 2] ^= 0x01;
+    const std::string mismatch = "Core executable SHA256 mismatch";
+
+    Result<std::unique_ptr<VerifiedCoreFile>> one_byte = platform.verify_core_file(copy_of_stub(L"changed.exe", changed));
+    ASSERT_FALSE(one_byte.has_value());
+    EXPECT_EQ(one_byte.error().text(), mismatch);
+
+    Result<std::unique_ptr<VerifiedCoreFile>> empty = platform.verify_core_file(copy_of_stub(L"empty.exe", ""));
+    ASSERT_FALSE(empty.has_value());
+    EXPECT_EQ(empty.error().text(), mismatch);
+
+    const std::string missing = win32::to_utf8_lossy((temp / L"missing.exe").native());
+    Result<std::unique_ptr<VerifiedCoreFile>> absent = platform.verify_core_file(missing);
+    ASSERT_FALSE(absent.has_value());
+    EXPECT_EQ(absent.error().os_code(), 2);
+    EXPECT_EQ(platform.open_core_file(missing).error().os_code(), 2);
+
+    Result<std::unique_ptr<VerifiedCoreFile>> relative = platform.verify_core_file("QuorvexCore.exe");
+    ASSERT_FALSE(relative.has_value());
+    EXPECT_EQ(relative.error().text(), "Core executable has no parent directory");
+
+    const std::string held = copy_of_stub(L"held.exe", stub_bytes);
+    win32::UniqueFileHandle writer(::CreateFileW(win32::to_wide(held).c_str(), GENERIC_WRITE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer);
+    Result<std::unique_ptr<VerifiedCoreFile>> busy = platform.verify_core_file(held);
+    ASSERT_FALSE(busy.has_value());
+    EXPECT_EQ(busy.error().os_code(), 32);
+    EXPECT_EQ(platform.open_core_file(held).error().os_code(), 32);
+}
+
+TEST_F(Win32CorePlatformTest, LaunchesWithTheQuotedPathTheAddressAndItsDirectory) {
+    const std::string path = win32::to_utf8_lossy(stub_core_path().native());
+    Result<std::unique_ptr<VerifiedCoreFile>> verified = platform.verify_core_file(path);
+    ASSERT_TRUE(verified.has_value()) << verified.error().text();
+    const std::string address = stub_address("06");
+    Result<LaunchedCore> launched = platform.launch_core(**verified, address);
+    ASSERT_TRUE(launched.has_value()) << launched.error().text();
+    EXPECT_NE(launched->process->id(), 0u);
+
+    std::string text;
+    std::vector<char> buffer(RELAY_READ_BYTES);
+    while (std::count(text.begin(), text.end(), '\n') < 2) {
+        Result<std::size_t> got = launched->output->read(buffer);
+        ASSERT_TRUE(got.has_value() && *got > 0);
+        text.append(buffer.data(), *got);
+    }
+    const std::string directory = win32::to_utf8_lossy(stub_core_path().parent_path().native());
+    EXPECT_EQ(text, "command line: \"" + path + "\" " + address + "\ndirectory: " + directory + "\n");
+
+    // Confined, it runs until the job's only handle closes.
+    Result<std::unique_ptr<CoreJob>> job = platform.confine_core(*launched->process);
+    ASSERT_TRUE(job.has_value()) << job.error().text();
+    Result<std::optional<std::uint32_t>> running = launched->process->exit_code_if_ended();
+    ASSERT_TRUE(running.has_value());
+    EXPECT_EQ(*running, std::nullopt);
+    job->reset();
+    EXPECT_TRUE(wait_for_exit(*launched->process).has_value());
+    // Its error stream ends with it.
+    Result<std::size_t> end = launched->output->read(buffer);
+    ASSERT_TRUE(end.has_value());
+    EXPECT_EQ(*end, 0u);
+}
+
+TEST_F(Win32CorePlatformTest, TerminationEndsTheCoreWithExitCodeOne) {
+    Result<std::unique_ptr<VerifiedCoreFile>> verified =
+        platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
+    ASSERT_TRUE(verified.has_value());
+    Result<LaunchedCore> launched = platform.launch_core(**verified, stub_address("00"));
+    ASSERT_TRUE(launched.has_value());
+    Result<std::unique_ptr<CoreJob>> job = platform.confine_core(*launched->process);
+    ASSERT_TRUE(job.has_value());
+    launched->process->terminate(1);
+    EXPECT_EQ(wait_for_exit(*launched->process), 1u);
+    launched->process->terminate(1); // a refusal of an ended process is not an error
+    EXPECT_EQ(wait_for_exit(*launched->process), 1u);
+}
+
+// The supervisor over the real platform. Relays run on threads the test joins, so the log is
+// complete once they are done and no relay outlives the supervisor.
+class Win32CoreSupervisorTest : public Win32CorePlatformTest {
+protected:
+    void TearDown() override {
+        supervisor.stop_core_on_shutdown();
+        join_relays();
+        Win32CorePlatformTest::TearDown();
+    }
+    void join_relays() {
+        for (std::thread& relay : relays) relay.join();
+        relays.clear();
+    }
+    Started start(std::string_view scenario, const std::string& session, std::string_view rest = "") {
+        StartOutcome outcome = supervisor.start_core(stub_address(scenario, rest), session);
+        EXPECT_TRUE(std::holds_alternative<Started>(outcome)) << "outcome " << outcome.index();
+        return std::holds_alternative<Started>(outcome) ? std::get<Started>(outcome) : Started{};
+    }
+
+    const std::string S1 = "0123456789abcdef0123456789abcdef";
+    const std::string S2 = "fedcba9876543210fedcba9876543210";
+    HelperLog log;
+    SteadySupervisorClock clock;
+    std::vector<std::thread> relays;
+    CoreSupervisor supervisor{platform, log, clock, [this](std::string session, std::unique_ptr<CoreOutput> output) {
+                                  relays.emplace_back([this, session = std::move(session), pipe = std::move(output)]() mutable {
+                                      relay_core_output(std::move(session), std::move(pipe), log, supervisor);
+                                  });
+                              }};
+};
+
+TEST_F(Win32CoreSupervisorTest, RelaysTheLinesOfACoreThatExitsThenLogsItsExit) {
+    struct Case {
+        std::string_view scenario, rest;
+        Lines lines;
+    };
+    const std::vector<Case> cases = {
+        {"01", "", {"one", "two", "three", "Core exited on its own: exit code: 0"}},
+        {"02", "", {"before", "", "Core exited on its own: exit code: 0"}},
+        {"03", "c0000005", {"Core exited on its own: exit code: 0xc0000005"}},
+        {"03", "00000000", {"Core exited on its own: exit code: 0"}},
+        {"05", "", {std::string(CoreLineSplitter::MAX_LINE_BYTES, 'x'), "after", "Core exited on its own: exit code: 0"}},
+    };
+    std::size_t before = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.scenario) + std::string(c.rest));
+        const Started started = start(c.scenario, S1, c.rest);
+        EXPECT_NE(started.pid, 0u);
+        join_relays();
+        const Lines all = log.lines();
+        EXPECT_EQ(Lines(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()), c.lines);
+        before = all.size();
+        EXPECT_EQ(supervisor.managed_session_id(), std::nullopt);
+    }
+}
+
+TEST_F(Win32CoreSupervisorTest, StoppedCoreEndsWithoutAnExitLine) {
+    start("00", S1);
+    const StopOutcome outcome = supervisor.stop_core(S1);
+    EXPECT_TRUE(std::holds_alternative<Stopped>(outcome)) << outcome.index();
+    join_relays();
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_TRUE(std::holds_alternative<NotRunning>(supervisor.stop_core(S1)));
+}
+
+TEST_F(Win32CoreSupervisorTest, NewStartReplacesTheRunningCoreAndItsRelayLeavesTheNewOne) {
+    start("00", S1);
+    start("00", S2);
+    ASSERT_EQ(relays.size(), 2u);
+    relays.front().join(); // the first Core was terminated: its relay ends and must not touch S2
+    relays.erase(relays.begin());
+    EXPECT_EQ(supervisor.managed_session_id(), S2);
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_TRUE(std::holds_alternative<Stopped>(supervisor.stop_core(S2)));
+}
+
+TEST_F(Win32CoreSupervisorTest, CoreThatClosesItsErrorStreamStaysManaged) {
+    start("04", S1);
+    join_relays(); // the watch gives up after 1.5 s
+    EXPECT_EQ(supervisor.managed_session_id(), S1);
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_TRUE(std::holds_alternative<Stopped>(supervisor.stop_core(S1)));
+}
+
+TEST_F(Win32CoreSupervisorTest, PingAnswersWithTheHelperPath) {
+    const PingOutcome outcome = supervisor.ping_core(std::string(EXPECTED_CORE_SHA256));
+    ASSERT_TRUE(std::holds_alternative<PingOk>(outcome));
+    EXPECT_EQ(std::get<PingOk>(outcome).helper_path, *platform.own_path());
+}
+
+} // namespace
+} // namespace quorvex::hub
