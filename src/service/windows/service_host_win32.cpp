@@ -64,7 +64,9 @@ void WINAPI helper_service_main(DWORD argc, LPWSTR* argv) {
     const ServiceHostParts parts{
         .register_control_handler = register_control_handler,
         .build_runtime = build_helper_runtime,
-        .run_server = peer::run_helper_server,
+        .run_server = [](std::string owner_sid, StopSignal stop, ServiceStatusReporter& status) {
+            return peer::run_helper_server(std::move(owner_sid), std::move(stop), status);
+        },
     };
     // The SCM learns of a failure only through the stopped report's exit code.
     (void)run_helper_service(command::SERVICE_OWNER.load(), parts);

@@ -1,0 +1,58 @@
+#include "service/peer/helper_server.hpp"
+
+#include "common/helper_log.hpp"
+#include "service/hub/core_supervisor.hpp"
+#include "service/hub/helper_router.hpp"
+#include "service/peer/loopback_listener.hpp"
+#include "service/peer/owner_connection.hpp"
+#include "service/peer/port_publication.hpp"
+#include "service/windows/helper_runtime.hpp"
+
+namespace quorvex::peer {
+namespace {
+
+// IPv4 endpoints as the TCP table stores them: the address bytes in network order.
+std::optional<Ipv4Endpoint> ipv4_endpoint(const boost::asio::ip::tcp::endpoint& endpoint) {
+    if (!endpoint.address().is_v4()) return std::nullopt;
+    return Ipv4Endpoint{ipv4_address_from_octets(endpoint.address().to_v4().to_bytes()), endpoint.port()};
+}
+
+class Win32HelperServerPlatform final : public HelperServerPlatform {
+public:
+    explicit Win32HelperServerPlatform(boost::asio::thread_pool& blocking) : blocking_(blocking) {}
+
+    Result<boost::asio::ip::tcp::acceptor> open_listener(const boost::asio::any_io_executor& executor) override {
+        return open_loopback_listener(executor);
+    }
+    Result<void> publish_port(std::uint16_t port) override { return peer::publish_port(port); }
+    void unpublish_port() override { peer::unpublish_port(); }
+
+    bool is_owner_connection(const boost::asio::ip::tcp::socket& connection, std::string_view owner_sid) override {
+        boost::system::error_code peer_error, local_error;
+        const auto peer = ipv4_endpoint(connection.remote_endpoint(peer_error));
+        const auto local = ipv4_endpoint(connection.local_endpoint(local_error));
+        if (peer_error || local_error || !peer || !local) return false;
+        return peer::is_owner_connection(ConnectionEndpoints{*peer, *local}, owner_sid);
+    }
+
+    std::shared_ptr<http::RequestHandler> make_router() override {
+        return std::make_shared<hub::HelperRouter>(hub::core_supervisor(), helper_log(), blocking_.get_executor());
+    }
+
+    void stop_core_on_shutdown() override { hub::core_supervisor().stop_core_on_shutdown(); }
+
+private:
+    boost::asio::thread_pool& blocking_;
+};
+
+} // namespace
+
+boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, service::StopSignal stop,
+                                                       service::ServiceStatusReporter& status) {
+    auto* blocking = service::blocking_pool_of(co_await boost::asio::this_coro::executor);
+    if (blocking == nullptr) co_return fail(Error::message("the helper server runs outside the helper runtime"));
+    Win32HelperServerPlatform platform(*blocking);
+    co_return co_await run_helper_server(std::move(owner_sid), std::move(stop), status, platform);
+}
+
+} // namespace quorvex::peer
