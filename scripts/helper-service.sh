@@ -53,7 +53,7 @@ start_relay() {
     [ $SECONDS -ge $deadline ] && { echo "the test relay did not start" >&2; return 1; }
     sleep 0.1
   done
-  read -r relay_port relay_pid <"$scratch/relay.port"
+  read -r relay_port relay_pid < <(tr -d '\r' <"$scratch/relay.port")
 }
 
 stop_relay() { [ -n "${relay_job:-}" ] && kill "$relay_job" 2>/dev/null; relay_job=; }

@@ -97,11 +97,16 @@ check "a Core that runs until killed starts" equals "$status" 200
 
 # A Linux process is not a process of the owner's account: closed without a byte.
 curl -s -m 10 -o /dev/null "http://127.0.0.1:$port/logs"; direct=$?
-check "a foreign process gets no reply (curl exit 52)" equals "$direct" 52
+# 52: closed with no reply; 56: reset, since the helper closes without reading the request.
+no_reply() { [ "$direct" = 52 ] || [ "$direct" = 56 ] || { echo "  curl exit $direct" >&2; return 1; }; }
+check "a foreign process gets its connection closed with no reply, also while a Core runs" no_reply
 
 wine_quiet sc stop "$service"
 check "a stop control stops the service" wait_for_state STOPPED
-core_gone() { ! pgrep -f QuorvexCore.exe >/dev/null; }
+core_gone() { # Wine's process may linger a moment after the Core was terminated
+  local deadline=$((SECONDS + 3))
+  while pgrep -f QuorvexCore.exe >/dev/null; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.1; done
+}
 check "the service's stop ended the Core" core_gone
 check "stopped with exit code 0" equals "$(service_exit_code)" 0
 runtime_key_absent() { ! runtime_key_exists; }

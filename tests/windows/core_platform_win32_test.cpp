@@ -212,6 +212,30 @@ TEST_F(Win32CorePlatformTest, TerminationEndsTheCoreWithExitCodeOne) {
     EXPECT_EQ(wait_for_exit(*launched->process), 1u);
 }
 
+TEST_F(Win32CorePlatformTest, CoreInheritsOnlyItsStandardHandles) {
+    // An inheritable handle of the helper's own, like the socket of a pending accept: the Core
+    // must not hold a copy, or closing it here would not end the stream.
+    win32::UniqueKernelHandle read_end, write_end;
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    ASSERT_TRUE(::CreatePipe(read_end.put(), write_end.put(), &inheritable, 0));
+
+    Result<std::unique_ptr<VerifiedCoreFile>> verified =
+        platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
+    ASSERT_TRUE(verified.has_value());
+    Result<LaunchedCore> launched = platform.launch_core(**verified, stub_address("00"));
+    ASSERT_TRUE(launched.has_value());
+    Result<std::unique_ptr<CoreJob>> job = platform.confine_core(*launched->process);
+    ASSERT_TRUE(job.has_value());
+
+    write_end.reset();
+    DWORD available = 0;
+    const BOOL open = ::PeekNamedPipe(read_end.get(), nullptr, 0, nullptr, &available, nullptr);
+    EXPECT_FALSE(open);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+    launched->process->terminate(1);
+    EXPECT_EQ(wait_for_exit(*launched->process), 1u);
+}
+
 // The supervisor over the real platform. Relays run on threads the test joins, so the log is
 // complete once they are done and no relay outlives the supervisor.
 class Win32CoreSupervisorTest : public Win32CorePlatformTest {

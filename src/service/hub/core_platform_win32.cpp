@@ -7,7 +7,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
+#include <vector>
 #include <filesystem>
 
 namespace quorvex::hub {
@@ -17,6 +20,48 @@ using win32::UniqueFileHandle;
 using win32::UniqueKernelHandle;
 
 constexpr std::wstring_view CORE_FILE_NAME = L"QuorvexCore.exe";
+
+// The handles the Core may inherit, named explicitly. Without such a list every inheritable
+// handle of the helper reaches the Core, the sockets Winsock creates for pending accepts among
+// them, and a connection the helper closes would stay open inside the Core.
+class InheritedHandleList {
+public:
+    InheritedHandleList() = default;
+    InheritedHandleList(const InheritedHandleList&) = delete;
+    InheritedHandleList& operator=(const InheritedHandleList&) = delete;
+    ~InheritedHandleList() {
+        if (initialized_) ::DeleteProcThreadAttributeList(list());
+    }
+
+    // Keeps the handles that are valid and inheritable; the list points into `handles_`.
+    Result<void> init(std::initializer_list<HANDLE> candidates) {
+        for (HANDLE h : candidates) {
+            DWORD flags = 0;
+            if (h == nullptr || h == INVALID_HANDLE_VALUE || !::GetHandleInformation(h, &flags) ||
+                (flags & HANDLE_FLAG_INHERIT) == 0 || std::find(handles_.begin(), handles_.end(), h) != handles_.end())
+                continue;
+            handles_.push_back(h);
+        }
+        SIZE_T size = 0;
+        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer_.resize(size);
+        if (!::InitializeProcThreadAttributeList(list(), 1, 0, &size)) return fail(win32::last_os_error());
+        initialized_ = true;
+        if (!::UpdateProcThreadAttribute(list(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                         handles_.size() * sizeof(HANDLE), nullptr, nullptr))
+            return fail(win32::last_os_error());
+        return {};
+    }
+
+    [[nodiscard]] LPPROC_THREAD_ATTRIBUTE_LIST list() {
+        return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+    }
+
+private:
+    std::vector<HANDLE> handles_;
+    std::vector<std::byte> buffer_;
+    bool initialized_ = false;
+};
 
 class Win32CoreProcess final : public CoreProcess {
 public:
@@ -179,18 +224,25 @@ Result<LaunchedCore> Win32CorePlatform::launch_core(const VerifiedCoreFile& file
     if (!::CreatePipe(read_end.put(), write_end.put(), &inheritable, 0)) return fail(win32::last_os_error());
     if (!::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) return fail(win32::last_os_error());
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = write_end.get();
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+    startup.StartupInfo.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.StartupInfo.hStdError = write_end.get();
+    InheritedHandleList inherited;
+    if (auto listed = inherited.init({startup.StartupInfo.hStdInput, startup.StartupInfo.hStdOutput, write_end.get()});
+        !listed)
+        return fail(listed.error());
+    startup.lpAttributeList = inherited.list();
 
     // The address holds no blank, tab or quote, so it goes unquoted as the only argument.
     std::wstring command_line = L"\"" + core.path + L"\" " + win32::to_wide(address);
     PROCESS_INFORMATION created{};
-    if (!::CreateProcessW(core.path.c_str(), command_line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                          nullptr, core.directory.c_str(), &startup, &created))
+    // EXTENDED_STARTUPINFO_PRESENT only says which startup record is passed.
+    if (!::CreateProcessW(core.path.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                          CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT, nullptr, core.directory.c_str(),
+                          &startup.StartupInfo, &created))
         return fail(win32::last_os_error());
     UniqueKernelHandle process(created.hProcess);
     UniqueKernelHandle main_thread(created.hThread);
