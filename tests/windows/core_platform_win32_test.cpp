@@ -88,8 +88,22 @@ protected:
         write_file(path, bytes);
         return win32::to_utf8_lossy(path.native());
     }
+    // The stub in `scenario`, launched and in its Job object.
+    void launch_confined_stub(std::string_view scenario) {
+        Result<std::unique_ptr<VerifiedCoreFile>> verified =
+            platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
+        ASSERT_TRUE(verified.has_value());
+        Result<LaunchedCore> launched = platform.launch_core(**verified, stub_address(scenario));
+        ASSERT_TRUE(launched.has_value());
+        core = std::move(*launched);
+        Result<std::unique_ptr<CoreJob>> confined = platform.confine_core(*core.process);
+        ASSERT_TRUE(confined.has_value());
+        job = std::move(*confined);
+    }
 
     std::string stub_bytes;
+    LaunchedCore core;
+    std::unique_ptr<CoreJob> job;
     fs::path temp;
     Win32CorePlatform platform{sha256_of(read_file(stub_core_path()))};
 };
@@ -199,17 +213,11 @@ TEST_F(Win32CorePlatformTest, LaunchesWithTheQuotedPathTheAddressAndItsDirectory
 }
 
 TEST_F(Win32CorePlatformTest, TerminationEndsTheCoreWithExitCodeOne) {
-    Result<std::unique_ptr<VerifiedCoreFile>> verified =
-        platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
-    ASSERT_TRUE(verified.has_value());
-    Result<LaunchedCore> launched = platform.launch_core(**verified, stub_address("00"));
-    ASSERT_TRUE(launched.has_value());
-    Result<std::unique_ptr<CoreJob>> job = platform.confine_core(*launched->process);
-    ASSERT_TRUE(job.has_value());
-    launched->process->terminate(1);
-    EXPECT_EQ(wait_for_exit(*launched->process), 1u);
-    launched->process->terminate(1); // a refusal of an ended process is not an error
-    EXPECT_EQ(wait_for_exit(*launched->process), 1u);
+    ASSERT_NO_FATAL_FAILURE(launch_confined_stub("00"));
+    core.process->terminate(1);
+    EXPECT_EQ(wait_for_exit(*core.process), 1u);
+    core.process->terminate(1); // a refusal of an ended process is not an error
+    EXPECT_EQ(wait_for_exit(*core.process), 1u);
 }
 
 TEST_F(Win32CorePlatformTest, CoreInheritsOnlyItsStandardHandles) {
@@ -219,21 +227,15 @@ TEST_F(Win32CorePlatformTest, CoreInheritsOnlyItsStandardHandles) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     ASSERT_TRUE(::CreatePipe(read_end.put(), write_end.put(), &inheritable, 0));
 
-    Result<std::unique_ptr<VerifiedCoreFile>> verified =
-        platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
-    ASSERT_TRUE(verified.has_value());
-    Result<LaunchedCore> launched = platform.launch_core(**verified, stub_address("00"));
-    ASSERT_TRUE(launched.has_value());
-    Result<std::unique_ptr<CoreJob>> job = platform.confine_core(*launched->process);
-    ASSERT_TRUE(job.has_value());
+    ASSERT_NO_FATAL_FAILURE(launch_confined_stub("00"));
 
     write_end.reset();
     DWORD available = 0;
     const BOOL open = ::PeekNamedPipe(read_end.get(), nullptr, 0, nullptr, &available, nullptr);
     EXPECT_FALSE(open);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
-    launched->process->terminate(1);
-    EXPECT_EQ(wait_for_exit(*launched->process), 1u);
+    core.process->terminate(1);
+    EXPECT_EQ(wait_for_exit(*core.process), 1u);
 }
 
 // The supervisor over the real platform. Relays run on threads the test joins, so the log is
