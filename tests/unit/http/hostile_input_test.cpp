@@ -107,8 +107,9 @@ TEST_F(HostileInputTest, ContentLengthThatIsNotOneDecimalNumberIsRefusedWithoutR
     }
     EXPECT_EQ(served.router->body_reads, 0);
     EXPECT_EQ(served.core.starts, 0);
-    // Stream errors leave the connection usable.
+    // Stream errors leave the connection usable; every HTTP/1.1 attacker's connection is gone.
     EXPECT_EQ(h2.get_status("/logs"), "200");
+    EXPECT_TRUE(served.settles_at(3));
     expect_served(bystanders, "after bad lengths");
 }
 
