@@ -11,6 +11,9 @@
 //   05  write 1 MiB of "x" with no line feed, then LF, "after" LF; exit 0
 //   06  write "command line: " and its command line, LF, "directory: " and its working
 //       directory, LF; run until killed
+//   07  flood: "line 0" LF to "line 999999" LF in writes of about 64 KiB, then "nul", NUL,
+//       "in", NUL, "the line" LF, then "\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1bc" CR LF, then
+//       10 MiB of "x" with no line feed; exit 0
 //
 // Any other argument: a line naming the problem on standard error, exit code 2.
 
@@ -89,6 +92,22 @@ int main(int argc, char** argv) {
         write_error("command line: " + utf8(::GetCommandLineW()) + "\n");
         write_error("directory: " + utf8(directory) + "\n");
         run_until_killed();
+    }
+    if (scenario == "07") {
+        std::string batch;
+        for (int i = 0; i < 1000000; ++i) {
+            batch += "line " + std::to_string(i) + "\n";
+            if (batch.size() >= 64 * 1024) {
+                write_error(batch);
+                batch.clear();
+            }
+        }
+        write_error(batch);
+        write_error(std::string_view("nul\0in\0the line\n", 16));
+        write_error("\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1b" "c\r\n");
+        const std::string chunk(64 * 1024, 'x');
+        for (int i = 0; i < 160; ++i) write_error(chunk);
+        exit_with(0);
     }
     write_error("stub Core: unknown scenario\n");
     return 2;

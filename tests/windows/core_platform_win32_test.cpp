@@ -294,6 +294,22 @@ TEST_F(Win32CoreSupervisorTest, RelaysTheLinesOfACoreThatExitsThenLogsItsExit) {
     }
 }
 
+TEST_F(Win32CoreSupervisorTest, FloodingCoreIsRelayedToItsEndKeepingTheNewestLinesWhole) {
+    start("07", S1);
+    join_relays(); // returns only once the Core wrote everything and its stream ended
+    Lines expected;
+    for (int i = 1000000 - 96; i < 1000000; ++i) expected.push_back("line " + std::to_string(i));
+    expected.push_back(std::string("nul\0in\0the line", 15));
+    expected.push_back("\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1b" "c");
+    expected.push_back(std::string(CoreLineSplitter::MAX_LINE_BYTES, 'x'));
+    expected.push_back("Core exited on its own: exit code: 0");
+    const Lines lines = log.lines();
+    ASSERT_EQ(lines.size(), HelperLog::CAPACITY);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i] == expected[i]) << "line " << i << " differs; it begins: " << lines[i].substr(0, 40);
+    }
+}
+
 TEST_F(Win32CoreSupervisorTest, StoppedCoreEndsWithoutAnExitLine) {
     start("00", S1);
     const StopOutcome outcome = supervisor.stop_core(S1);

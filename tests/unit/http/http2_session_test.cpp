@@ -1,5 +1,6 @@
 #include "service/peer/http/http2_session.hpp"
 
+#include "http2_floods.hpp"
 #include "http2_test_client.hpp"
 #include "service/peer/http/protocol_detection.hpp"
 
@@ -10,6 +11,8 @@
 namespace quorvex::http {
 namespace {
 
+using test::frame;
+using test::goaway_code_in;
 using test::Http2TestClient;
 
 // Moves bytes both ways until neither side has anything more to say.
@@ -29,37 +32,6 @@ void exchange(Http2TestClient& client, Http2Session& server)
         }
     }
     FAIL() << "the sessions never went quiet";
-}
-
-std::string frame(std::uint8_t type, std::uint8_t flags, std::uint32_t stream_id, const std::string& payload)
-{
-    std::string bytes;
-    const auto length = payload.size();
-    bytes += static_cast<char>((length >> 16) & 0xff);
-    bytes += static_cast<char>((length >> 8) & 0xff);
-    bytes += static_cast<char>(length & 0xff);
-    bytes += static_cast<char>(type);
-    bytes += static_cast<char>(flags);
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        bytes += static_cast<char>((stream_id >> shift) & 0xff);
-    }
-    return bytes + payload;
-}
-
-// The error code of the first GOAWAY frame in raw server output.
-std::optional<std::uint32_t> goaway_code_in(const std::string& bytes)
-{
-    std::size_t at = 0;
-    while (at + 9 <= bytes.size()) {
-        const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])); };
-        const auto length = (byte(at) << 16) | (byte(at + 1) << 8) | byte(at + 2);
-        if (byte(at + 3) == 0x7 && at + 9 + 8 <= bytes.size()) {
-            const auto p = at + 9 + 4;
-            return (byte(p) << 24) | (byte(p + 1) << 16) | (byte(p + 2) << 8) | byte(p + 3);
-        }
-        at += 9 + length;
-    }
-    return std::nullopt;
 }
 
 TEST(Http2Session, HandsOverTheRequestHeadAndSendsACleanedReply)
@@ -245,6 +217,39 @@ TEST(Http2Session, MalformedInputGetsGoawayWithTheProtocolsErrorCode)
         EXPECT_EQ(goaway_code_in(output), c.code) << c.name;
         EXPECT_FALSE(server.want_read()) << c.name;
         EXPECT_FALSE(server.want_write()) << c.name;
+    }
+}
+
+// The flood limits are set on the session explicitly, and nghttp2 must carry the fixes behind
+// them (the build refuses headers without them): each flood ends the session with GOAWAY.
+TEST(Http2Session, FloodsEndTheSessionWithGoaway)
+{
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::uint32_t code;
+    };
+    const Case cases[] = {
+        // 1000 resets at once, then 33 a second.
+        {"rapid reset", test::rapid_reset(1100), NGHTTP2_INTERNAL_ERROR},
+        // At most 8 CONTINUATION frames per header block.
+        {"endless CONTINUATION", test::endless_continuation(100), NGHTTP2_PROTOCOL_ERROR},
+        // At most 32 entries in one SETTINGS frame.
+        {"SETTINGS with thousands of entries", test::settings_with_entries(2500), NGHTTP2_ENHANCE_YOUR_CALM},
+        // At most 1000 acknowledgements queued: a peer that sends PINGs faster than it reads.
+        {"PING flood", test::pings(1100), NGHTTP2_ENHANCE_YOUR_CALM},
+    };
+    for (const auto& c : cases) {
+        Http2Session server;
+        (void)server.receive(c.bytes); // nothing is taken out in between: acknowledgements queue up
+        const auto output = server.take_output();
+        EXPECT_EQ(goaway_code_in(output), c.code) << c.name;
+        // Streams cut off by the GOAWAY may still finish; nothing more is read after they do.
+        for (auto& started : server.take_started_requests()) {
+            server.submit_reply(started.stream_id, Reply{.status = 404});
+        }
+        (void)server.take_output();
+        EXPECT_FALSE(server.want_read()) << c.name;
     }
 }
 

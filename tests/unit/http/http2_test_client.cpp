@@ -6,6 +6,36 @@
 
 namespace quorvex::http::test {
 
+std::string frame(std::uint8_t type, std::uint8_t flags, std::uint32_t stream_id, const std::string& payload)
+{
+    std::string bytes;
+    const auto length = payload.size();
+    bytes += static_cast<char>((length >> 16) & 0xff);
+    bytes += static_cast<char>((length >> 8) & 0xff);
+    bytes += static_cast<char>(length & 0xff);
+    bytes += static_cast<char>(type);
+    bytes += static_cast<char>(flags);
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        bytes += static_cast<char>((stream_id >> shift) & 0xff);
+    }
+    return bytes + payload;
+}
+
+std::optional<std::uint32_t> goaway_code_in(const std::string& bytes)
+{
+    std::size_t at = 0;
+    while (at + 9 <= bytes.size()) {
+        const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])); };
+        const auto length = (byte(at) << 16) | (byte(at + 1) << 8) | byte(at + 2);
+        if (byte(at + 3) == 0x7 && at + 9 + 8 <= bytes.size()) {
+            const auto p = at + 9 + 4;
+            return (byte(p) << 24) | (byte(p + 1) << 16) | (byte(p + 2) << 8) | byte(p + 3);
+        }
+        at += 9 + length;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> ClientStream::header(const std::string& name) const
 {
     for (const auto& [n, v] : headers) {

@@ -23,6 +23,13 @@ struct ClientStream {
     [[nodiscard]] std::optional<std::string> header(const std::string& name) const;
 };
 
+// One raw frame: the 9-byte frame header, then `payload`.
+std::string frame(std::uint8_t type, std::uint8_t flags, std::uint32_t stream_id, const std::string& payload);
+
+// The error code of the first GOAWAY frame in raw server output, found by walking the frames
+// without a client session (which would stop at frames for streams it never opened).
+std::optional<std::uint32_t> goaway_code_in(const std::string& server_bytes);
+
 class Http2TestClient {
 public:
     Http2TestClient();

@@ -1,41 +1,28 @@
 #include "service/peer/http/http_server.hpp"
 
 #include "http2_test_client.hpp"
+#include "loopback_client.hpp"
+#include "loopback_server.hpp"
 #include "service/peer/http/protocol_detection.hpp"
 
-#include <boost/asio/co_spawn.hpp>
-#include <boost/asio/detached.hpp>
-#include <boost/asio/executor_work_guard.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/redirect_error.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
-#include <boost/asio/use_future.hpp>
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <future>
 #include <string>
 #include <thread>
-#include <vector>
 
 namespace quorvex::http {
 namespace {
 
 using namespace std::chrono_literals;
 using boost::asio::use_awaitable;
-using boost::asio::ip::tcp;
+using test::RawClient;
+using test::run_command;
 
 // Echoes what it got. The path picks the behaviour: "/slow" waits before answering, "/noread"
 // leaves the body unread, "/small" reads with a 4-byte limit, "/close" asks to close.
@@ -68,164 +55,17 @@ public:
     std::atomic<int> slow_entered{0};
 };
 
-// A blocking loopback client on a plain socket, every wait bounded.
-class RawClient {
-public:
-    explicit RawClient(unsigned short port)
-    {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~RawClient() { ::close(fd_); }
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
-
-    [[nodiscard]] bool connected() const { return connected_; }
-
-    void send(const std::string& bytes) const
-    {
-        std::size_t sent = 0;
-        while (sent < bytes.size()) {
-            const auto n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) {
-                return;
-            }
-            sent += static_cast<std::size_t>(n);
-        }
-    }
-
-    // Appends what arrives within `wait` to `received_`; false once the peer has closed.
-    bool read_more(std::chrono::milliseconds wait)
-    {
-        pollfd ready{fd_, POLLIN, 0};
-        if (::poll(&ready, 1, static_cast<int>(wait.count())) <= 0) {
-            return true;
-        }
-        char buffer[16384];
-        const auto n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            return false;
-        }
-        received_.append(buffer, static_cast<std::size_t>(n));
-        return true;
-    }
-
-    // One complete HTTP/1 reply (head and Content-Length body), or what came within 5 s.
-    std::string read_reply()
-    {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            const auto head_end = received_.find("\r\n\r\n");
-            if (head_end != std::string::npos) {
-                const auto length_at = lower(received_.substr(0, head_end)).find("content-length: ");
-                const auto length = length_at == std::string::npos ? 0 : std::stoul(received_.substr(length_at + 16));
-                const auto total = head_end + 4 + length;
-                if (received_.size() >= total) {
-                    auto reply = received_.substr(0, total);
-                    received_.erase(0, total);
-                    return reply;
-                }
-            }
-            if (!read_more(100ms)) {
-                break;
-            }
-        }
-        return std::exchange(received_, {});
-    }
-
-    // Everything until the peer closes; false if it did not close within `wait`.
-    bool read_until_closed(std::chrono::milliseconds wait = 5000ms)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + wait;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (!read_more(50ms)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    [[nodiscard]] const std::string& received() const { return received_; }
-
-    static std::string lower(std::string text)
-    {
-        for (auto& c : text) {
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
-        return text;
-    }
-
-private:
-    int fd_ = -1;
-    bool connected_ = false;
-    std::string received_;
-};
-
-struct CommandResult {
-    int status = -1;
-    std::string output; // stdout and stderr
-};
-
-CommandResult run_command(const std::string& command)
-{
-    CommandResult result;
-    FILE* pipe = ::popen(("timeout 10 " + command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    char buffer[4096];
-    while (const auto n = std::fread(buffer, 1, sizeof buffer, pipe)) {
-        result.output.append(buffer, n);
-    }
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-// The server on 127.0.0.1:0 with a minimal accept loop in place of the run loop's, on a
-// two-thread io_context.
+// The server with an echoing handler; the test is the client.
 class HttpServerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        acceptor_.open(tcp::v4());
-        acceptor_.bind(tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
-        acceptor_.listen();
-        port_ = acceptor_.local_endpoint().port();
-        boost::asio::co_spawn(accept_strand_, accept_loop(), boost::asio::detached);
-        for (int i = 0; i < 2; ++i) {
-            threads_.emplace_back([this] { io_.run(); });
-        }
-    }
+    void TearDown() override { EXPECT_EQ(loopback_.drain().wait_for(10s), std::future_status::ready); }
 
-    void TearDown() override
-    {
-        EXPECT_TRUE(drain().wait_for(10s) == std::future_status::ready);
-        work_.reset();
-        io_.stop();
-        for (auto& thread : threads_) {
-            thread.join();
-        }
-    }
+    std::shared_future<void> drain() { return loopback_.drain(); }
 
-    // Stops accepting, as the run loop does, then drains.
-    std::future<void> drain()
+    std::string url(const std::string& path) const
     {
-        return boost::asio::co_spawn(
-            accept_strand_,
-            [this]() -> boost::asio::awaitable<void> {
-                boost::system::error_code ignored;
-                acceptor_.close(ignored);
-                co_await server_.drain();
-            },
-            boost::asio::use_future);
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
     }
-
-    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
 
     void wait_for_slow_request()
     {
@@ -235,29 +75,9 @@ protected:
         ASSERT_EQ(handler_->slow_entered, 1);
     }
 
-    boost::asio::io_context io_;
-    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_{io_.get_executor()};
-    boost::asio::strand<boost::asio::io_context::executor_type> accept_strand_{io_.get_executor()};
-    tcp::acceptor acceptor_{accept_strand_};
     std::shared_ptr<EchoHandler> handler_ = std::make_shared<EchoHandler>();
-    HttpServer server_{io_.get_executor(), handler_};
-    std::atomic<int> accepted_{0};
-    unsigned short port_ = 0;
-    std::vector<std::thread> threads_;
-
-private:
-    boost::asio::awaitable<void> accept_loop()
-    {
-        for (;;) {
-            boost::system::error_code ec;
-            auto socket = co_await acceptor_.async_accept(boost::asio::redirect_error(use_awaitable, ec));
-            if (ec) {
-                co_return;
-            }
-            ++accepted_;
-            server_.serve(std::move(socket));
-        }
-    }
+    test::LoopbackServer loopback_{handler_};
+    unsigned short port_ = loopback_.port();
 };
 
 TEST_F(HttpServerTest, CurlKeepsOneHttp1ConnectionForTwoRequests)
@@ -267,7 +87,7 @@ TEST_F(HttpServerTest, CurlKeepsOneHttp1ConnectionForTwoRequests)
     EXPECT_NE(result.output.find("GET /echo/one\n"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("GET /echo/two?q=1\n"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("Host: 127.0.0.1:"), std::string::npos) << result.output;
-    EXPECT_EQ(accepted_, 1);
+    EXPECT_EQ(loopback_.accepted(), 1);
 }
 
 TEST_F(HttpServerTest, CurlWithHttp2PriorKnowledge)
@@ -291,7 +111,7 @@ TEST_F(HttpServerTest, NghttpRunsStreamsConcurrentlyOnOneConnection)
     ASSERT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("GET /slow\n"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("GET /echo/fast\n"), std::string::npos) << result.output;
-    EXPECT_EQ(accepted_, 1);
+    EXPECT_EQ(loopback_.accepted(), 1);
 }
 
 TEST_F(HttpServerTest, ShortHttp10RequestIsServedWithoutWaitingForMoreBytes)
@@ -415,7 +235,7 @@ TEST_F(HttpServerTest, DrainLetsTheRequestInProgressFinishAndClosesIdleConnectio
     EXPECT_NE(RawClient::lower(reply).find("connection: close"), std::string::npos) << reply;
     EXPECT_TRUE(busy.read_until_closed());
     EXPECT_EQ(drained.wait_for(5s), std::future_status::ready);
-    EXPECT_EQ(server_.open_connections(), 0u);
+    EXPECT_EQ(loopback_.open_connections(), 0u);
 
     // Nothing is served once draining has begun.
     RawClient late(port_);
