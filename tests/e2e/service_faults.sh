@@ -121,7 +121,7 @@ output = \"$out/stop.$c\"
 next
 "
     done
-    curl -s -m 120 -K - <<<"$config" >/dev/null
+    curl -s -m 120 -K - <<<"${config%next$'\n'}" >/dev/null
     for ((c = i; c <= batch_end; c++)); do
       [[ $(cat "$out/start.$c" 2>/dev/null) == "{\"sessionId\":\"$session\",\"pid\":"* ]] &&
         [ "$(cat "$out/stop.$c" 2>/dev/null)" = "{\"sessionId\":\"$session\",\"stopped\":true}" ] && good=$((good + 1))
@@ -159,7 +159,7 @@ fault_cycles() {
   check "cycles 11 to $total succeed" equals "$cycles_good" $((total - 10))
   echo "cycles: 11 to $total took $(( ($(millis) - begin) / 1000 )) s"
   settled_probe
-  echo "cycles: after 10:      $base_probe rss_anon_kib=$base_rss"
+  echo "cycles: after 10: $base_probe rss_anon_kib=$base_rss"
   echo "cycles: after $total: $probe rss_anon_kib=$rss_anon"
   local field
   for field in handles private_committed; do
