@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -40,11 +41,11 @@ public:
 
     std::uint32_t fill(std::span<std::uint32_t> buffer, std::uint32_t& size_bytes) override {
         const auto needed = static_cast<std::uint32_t>(words_.size() * 4);
-        if (size_bytes < needed) {
+        if (size_bytes < needed || buffer.size() < words_.size() || buffer.empty()) {
             size_bytes = needed;
             return STATUS_INSUFFICIENT_BUFFER;
         }
-        std::copy(words_.begin(), words_.end(), buffer.begin());
+        std::memcpy(buffer.data(), words_.data(), needed);
         return 0;
     }
     [[nodiscard]] quorvex::Error error_of(std::uint32_t status) const override {

@@ -128,7 +128,7 @@ probe_field() { sed -n -E "s/(^|.* )$2=([0-9]+).*/\2/p" <<<"$1"; }
 passed=0; failed=0
 check() { # check <description> <command...>
   local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what" >&2; fi
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what" >&2; return 1; fi
 }
 equals() { [ "$1" = "$2" ] || { printf '  got:      %q\n  expected: %q\n' "$1" "$2" >&2; return 1; }; }
 matches() { [[ $1 =~ $2 ]] || { printf '  %q does not match %q\n' "$1" "$2" >&2; return 1; }; }

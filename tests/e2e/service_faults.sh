@@ -63,7 +63,7 @@ fault_concurrent_starts() {
     [ "$(cat "$replies/$i.status")" != 000 ] && answered=$((answered + 1))
     [[ $(cat "$replies/$i.body") == "{\"sessionId\":\"$(printf '%032x' "$i")\",\"pid\":"* ]] && started=$((started + 1))
   done
-  check "every start gets a reply" equals "$answered" $count
+  check "every start gets a reply" equals "$answered" $count || { request /logs; echo "logs: $body" >&2; }
   check "every start reports its own session started" equals "$started" $count
   sleep 1 # Cores ended by a later start are already gone; give stragglers a moment all the same
   check "exactly one stub Core runs" equals "$(core_count)" 1
