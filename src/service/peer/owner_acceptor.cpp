@@ -18,6 +18,8 @@ std::atomic<bool> REFUSAL_LOGGED{false};
 } // namespace
 
 void OwnerAcceptor::take_waiting_connections(std::vector<boost::asio::ip::tcp::socket>& batch) {
+    // The listener stays non-blocking (as it was opened): a synchronous accept returns at once
+    // when the queue is empty, and asynchronous accepts are not affected.
     boost::system::error_code error;
     listener_.non_blocking(true, error);
     while (!error && batch.size() < MAX_CHECK_BATCH) {
@@ -25,7 +27,6 @@ void OwnerAcceptor::take_waiting_connections(std::vector<boost::asio::ip::tcp::s
         if (!error) batch.push_back(std::move(connection));
     }
     // A failure other than an empty queue shows again at the next asynchronous accept.
-    listener_.non_blocking(false, error);
 }
 
 bool refusal_already_logged() { return REFUSAL_LOGGED.load(); }
