@@ -3,6 +3,7 @@
 build=$root/build/windows
 helper_exe=$build/src/QuorvexHelper.exe
 relay_exe=$build/tests/support/test_relay.exe
+probe_exe=$build/tests/support/process_probe.exe
 service=QuorvexHelperService
 runtime_key='HKLM\SYSTEM\CurrentControlSet\Services\QuorvexHelperService\Runtime'
 scratch=$root/build/e2e
@@ -53,7 +54,82 @@ start_relay() {
     [ $SECONDS -ge $deadline ] && { echo "the test relay did not start" >&2; return 1; }
     sleep 0.1
   done
+  # Written in text mode by a Windows program: the line ends in CR LF.
   read -r relay_port relay_pid < <(tr -d '\r' <"$scratch/relay.port")
 }
 
 stop_relay() { [ -n "${relay_job:-}" ] && kill "$relay_job" 2>/dev/null; relay_job=; }
+
+# Installs the service for the relay's account (start_relay first) and waits until it runs.
+install_for_relay() {
+  wine "$helper_exe" install --owner-pid "$relay_pid" >"$scratch/install.out" 2>&1 </dev/null \
+    || { echo "install failed: $(cat "$scratch/install.out")" >&2; return 1; }
+  wait_for_state RUNNING
+}
+
+# One request through the relay: sets status, body and headers.
+request() { # request <curl options...> <path>
+  local path=${*: -1}
+  status=$(curl -s -m 20 -o "$scratch/body" -D "$scratch/headers" -w '%{http_code}' "${@:1:$#-1}" \
+    "http://127.0.0.1:$relay_port$path")
+  body=$(cat "$scratch/body"); headers=$(tr -d '\r' <"$scratch/headers")
+}
+
+# Stub Core scenarios are chosen by the first digits of the address (tests/support/stub_core.cpp).
+session=0123456789abcdef0123456789abcdef
+# The address as a JSON string's contents: every backslash escaped.
+address() { printf '\\\\\\\\.\\\\pipe\\\\QuorvexCore_%s' "$1"; }
+start_body() { printf '{"address":"%s","sessionId":"%s"}' "$(address "$1")" "${2:-$session}"; }
+stop_body() { printf '{"sessionId":"%s"}' "$1"; }
+start_core() { # start_core <32 digits> [curl options]: a start for $session
+  local digits=$1; shift
+  request "$@" -H 'Content-Type: application/json' --data "$(start_body "$digits")" /start
+}
+stop_core() { request -H 'Content-Type: application/json' --data "$(stop_body "$1")" /stop; }
+logs_contain() { # logs_contain <text>: polls the logs for up to 10 s
+  local deadline=$((SECONDS + 10))
+  while [ $SECONDS -lt $deadline ]; do
+    request /logs
+    [[ $body == *"$1"* ]] && return 0
+    sleep 0.2
+  done
+  printf '  logs do not contain %q:\n%s\n' "$1" "$body" >&2; return 1
+}
+
+# Linux process IDs of this prefix's Wine processes whose command line matches $1 (Wine shows
+# each Windows command line as its process's); other prefixes on the machine are not ours.
+prefix_pids() {
+  local pid
+  for pid in $(pgrep -f "$1"); do
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+# Stub Core processes running now.
+core_count() { prefix_pids 'QuorvexCore\.exe' | wc -l; }
+millis() { date +%s%3N; }
+# Waits up to $1 ms for no stub Core to be left; prints the milliseconds it took, or nothing.
+# (A process that has ended for Windows may take a moment longer to leave Linux.)
+ms_until_no_core() {
+  local begin; begin=$(millis)
+  while [ "$(core_count)" -gt 0 ]; do
+    [ $(($(millis) - begin)) -gt "$1" ] && return 1
+    sleep 0.02
+  done
+  echo $(($(millis) - begin))
+}
+# The Linux process ID of the running service (its command line names the owner SID).
+helper_unix_pid() { prefix_pids 'QuorvexHelper\.exe.*--owner-sid' | head -n 1; }
+# The service process's figures read from outside, as process_probe prints them.
+probe_helper() { wine "$probe_exe" "$service" 2>&1 </dev/null | tr -d '\r'; }
+# One field (handles, threads, private_usage, private_committed) of a probe line.
+probe_field() { sed -n -E "s/(^|.* )$2=([0-9]+).*/\2/p" <<<"$1"; }
+
+# Assertions of the scripted tests: check counts and reports.
+passed=0; failed=0
+check() { # check <description> <command...>
+  local what=$1; shift
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what" >&2; return 1; fi
+}
+equals() { [ "$1" = "$2" ] || { printf '  got:      %q\n  expected: %q\n' "$1" "$2" >&2; return 1; }; }
+matches() { [[ $1 =~ $2 ]] || { printf '  %q does not match %q\n' "$1" "$2" >&2; return 1; }; }
+contains() { [[ $1 == *"$2"* ]] || { printf '  %q does not contain %q\n' "$1" "$2" >&2; return 1; }; }

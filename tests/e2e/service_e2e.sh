@@ -7,28 +7,11 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/wine-prefix"
 source "$root/scripts/helper-service.sh"
 
-passed=0; failed=0
-check() { # check <description> <command...>
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAILED: $what" >&2; fi
-}
-equals() { [ "$1" = "$2" ] || { printf '  got:      %q\n  expected: %q\n' "$1" "$2" >&2; return 1; }; }
-matches() { [[ $1 =~ $2 ]] || { printf '  %q does not match %q\n' "$1" "$2" >&2; return 1; }; }
-contains() { [[ $1 == *"$2"* ]] || { printf '  %q does not contain %q\n' "$1" "$2" >&2; return 1; }; }
-
 cleanup() {
   wine_quiet "$helper_exe" uninstall
   stop_relay
 }
 trap cleanup EXIT
-
-# One request through the relay: sets status, body and headers.
-request() { # request <curl options...> <path>
-  local path=${*: -1}
-  status=$(curl -s -m 20 -o "$scratch/body" -D "$scratch/headers" -w '%{http_code}' "${@:1:$#-1}" \
-    "http://127.0.0.1:$relay_port$path")
-  body=$(cat "$scratch/body"); headers=$(tr -d '\r' <"$scratch/headers")
-}
 
 start_relay || exit 1
 check "install exits 0 and prints nothing" bash -c \
@@ -55,31 +38,12 @@ check "ping with the Core digest: 200" equals "$status" 200
 check "ping answers with the helper's path" contains "$body" 'QuorvexHelper.exe'
 check "ping carries the protocol header" contains "$headers" "x-quorvex-helper-protocol: 8"
 
-# Stub Core scenarios are chosen by the first digits of the address (tests/support/stub_core.cpp).
-session=0123456789abcdef0123456789abcdef
-# The address as a JSON string's contents: every backslash escaped.
-address() { printf '\\\\\\\\.\\\\pipe\\\\QuorvexCore_%s' "$1"; }
-start_core() { # start_core <32 digits> [curl options]
-  local digits=$1; shift
-  request "$@" -H 'Content-Type: application/json' --data "{\"address\":\"$(address "$digits")\",\"sessionId\":\"$session\"}" /start
-}
-stop_core() { request -H 'Content-Type: application/json' --data "{\"sessionId\":\"$1\"}" /stop; }
-logs_contain() { # logs_contain <text>: polls the logs for up to 10 s
-  local deadline=$((SECONDS + 10))
-  while [ $SECONDS -lt $deadline ]; do
-    request /logs
-    [[ $body == *"$1"* ]] && return 0
-    sleep 0.2
-  done
-  printf '  logs do not contain %q:\n%s\n' "$1" "$body" >&2; return 1
-}
-
 start_core 06000000000000000000000000000000 --http2-prior-knowledge
 check "start over HTTP/2: 200" equals "$status" 200
 check "start echoes the session and names the Core's process" matches "$body" "^\\{\"sessionId\":\"$session\",\"pid\":[1-9][0-9]*\\}\$"
 check "the Core's standard error reaches the logs" logs_contain 'command line: "'
 check "the Core runs in the helper's directory" logs_contain 'directory: '
-check "a Core process is running" pgrep -f QuorvexCore.exe >/dev/null
+check "a Core process is running" test "$(core_count)" -gt 0
 stop_core fedcba9876543210fedcba9876543210
 check "stop with another session: 409" equals "$status" 409
 check "stop with another session: the reply" equals "$body" '{"sessionId":"fedcba9876543210fedcba9876543210","stopped":false,"reason":"sessionMismatch"}'
@@ -103,10 +67,7 @@ check "a foreign process gets its connection closed with no reply, also while a 
 
 wine_quiet sc stop "$service"
 check "a stop control stops the service" wait_for_state STOPPED
-core_gone() { # Wine's process may linger a moment after the Core was terminated
-  local deadline=$((SECONDS + 3))
-  while pgrep -f QuorvexCore.exe >/dev/null; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.1; done
-}
+core_gone() { test -n "$(ms_until_no_core 3000)"; }
 check "the service's stop ended the Core" core_gone
 check "stopped with exit code 0" equals "$(service_exit_code)" 0
 runtime_key_absent() { ! runtime_key_exists; }

@@ -89,5 +89,44 @@ TEST(IsOwnerConnection, AcceptsOnlyAFoundProcessOfTheOwner) {
     EXPECT_FALSE(is_owner_connection(other_port, OWNER, table, account_of(std::string(OWNER))));
 }
 
+// Counts the table reads: a batch of connections must cost one successful read, not one each.
+class CountingTable final : public TcpTableSource {
+public:
+    // Two client rows: port 61000 of process 4100 and port 61001 of process 0.
+    std::uint32_t fill(std::span<std::uint32_t> buffer, std::uint32_t& size_bytes) override {
+        static constexpr std::uint32_t WORDS[] = {2,          5, 0x0100007F, 0x48EE, 0x0100007F, 0xCBC3, 4100,
+                                                  5, 0x0100007F, 0x49EE, 0x0100007F, 0xCBC3, 0};
+        if (size_bytes < sizeof WORDS) {
+            size_bytes = sizeof WORDS;
+            return STATUS_INSUFFICIENT_BUFFER;
+        }
+        ++reads;
+        std::memcpy(buffer.data(), WORDS, sizeof WORDS);
+        return 0;
+    }
+    Error error_of(std::uint32_t code) const override { return Error::os(static_cast<std::int32_t>(code), "failed"); }
+    int reads = 0;
+};
+
+TEST(AreOwnerConnections, AnswersEachConnectionInOrderFromOneTableRead) {
+    const auto at_port = [](std::uint16_t port) {
+        return ConnectionEndpoints{{CONNECTION.peer.address, port}, CONNECTION.local};
+    };
+    const std::vector<ConnectionEndpoints> batch{at_port(61001), at_port(61000), at_port(61002), at_port(61000)};
+    CountingTable table;
+    int lookups = 0;
+    const AccountOfProcess owner = [&lookups](std::uint32_t) -> Result<std::string> {
+        ++lookups;
+        return std::string(OWNER);
+    };
+    // pid 0, the owner's process, no row, the owner's process again.
+    EXPECT_EQ(are_owner_connections(batch, OWNER, table, owner), (std::vector<bool>{false, true, false, true}));
+    EXPECT_EQ(table.reads, 1);
+    EXPECT_EQ(lookups, 2);
+
+    EXPECT_TRUE(are_owner_connections({}, OWNER, table, owner).empty());
+    EXPECT_EQ(table.reads, 1) << "nothing to check, nothing read";
+}
+
 } // namespace
 } // namespace quorvex::peer

@@ -10,7 +10,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
+#include <vector>
 
 namespace quorvex::peer {
 
@@ -23,8 +25,10 @@ public:
     // The volatile "Port" value under the service's Runtime key.
     virtual Result<void> publish_port(std::uint16_t port) = 0;
     virtual void unpublish_port() = 0;
-    // Does the process at the other end run under the owner's account? Blocking system calls.
-    virtual bool is_owner_connection(const boost::asio::ip::tcp::socket& connection, std::string_view owner_sid) = 0;
+    // For each connection, in order: does the process at the other end run under the owner's
+    // account? One answer for all at once, since the check is slow (blocking system calls).
+    virtual std::vector<bool> owner_connections(std::span<const boost::asio::ip::tcp::socket> connections,
+                                                std::string_view owner_sid) = 0;
     // Built once when serving begins; every connection serves its requests through it.
     virtual std::shared_ptr<http::RequestHandler> make_router() = 0;
     // Ends the managed Core, if any; logs its own failure.

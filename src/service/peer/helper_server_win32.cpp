@@ -27,12 +27,23 @@ public:
     Result<void> publish_port(std::uint16_t port) override { return peer::publish_port(port); }
     void unpublish_port() override { peer::unpublish_port(); }
 
-    bool is_owner_connection(const boost::asio::ip::tcp::socket& connection, std::string_view owner_sid) override {
-        boost::system::error_code peer_error, local_error;
-        const auto peer = ipv4_endpoint(connection.remote_endpoint(peer_error));
-        const auto local = ipv4_endpoint(connection.local_endpoint(local_error));
-        if (peer_error || local_error || !peer || !local) return false;
-        return peer::is_owner_connection(ConnectionEndpoints{*peer, *local}, owner_sid);
+    std::vector<bool> owner_connections(std::span<const boost::asio::ip::tcp::socket> connections,
+                                        std::string_view owner_sid) override {
+        // Only IPv4 connections whose endpoints can be read are looked up; the rest are refused.
+        std::vector<ConnectionEndpoints> endpoints;
+        std::vector<std::size_t> looked_up;
+        for (std::size_t i = 0; i < connections.size(); ++i) {
+            boost::system::error_code peer_error, local_error;
+            const auto peer = ipv4_endpoint(connections[i].remote_endpoint(peer_error));
+            const auto local = ipv4_endpoint(connections[i].local_endpoint(local_error));
+            if (peer_error || local_error || !peer || !local) continue;
+            endpoints.push_back({*peer, *local});
+            looked_up.push_back(i);
+        }
+        std::vector<bool> owners(connections.size(), false);
+        const std::vector<bool> answers = peer::are_owner_connections(endpoints, owner_sid);
+        for (std::size_t j = 0; j < looked_up.size(); ++j) owners[looked_up[j]] = answers[j];
+        return owners;
     }
 
     std::shared_ptr<http::RequestHandler> make_router() override {

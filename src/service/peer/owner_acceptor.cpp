@@ -8,6 +8,7 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include <optional>
+#include <vector>
 
 namespace quorvex::peer {
 namespace {
@@ -15,6 +16,18 @@ namespace {
 std::atomic<bool> REFUSAL_LOGGED{false};
 
 } // namespace
+
+void OwnerAcceptor::take_waiting_connections(std::vector<boost::asio::ip::tcp::socket>& batch) {
+    // The listener stays non-blocking (as it was opened): a synchronous accept returns at once
+    // when the queue is empty, and asynchronous accepts are not affected.
+    boost::system::error_code error;
+    listener_.non_blocking(true, error);
+    while (!error && batch.size() < MAX_CHECK_BATCH) {
+        auto connection = listener_.accept(error);
+        if (!error) batch.push_back(std::move(connection));
+    }
+    // A failure other than an empty queue shows again at the next asynchronous accept.
+}
 
 bool refusal_already_logged() { return REFUSAL_LOGGED.load(); }
 
@@ -40,14 +53,20 @@ boost::asio::awaitable<void> OwnerAcceptor::run(const std::atomic<bool>& stoppin
             backoff.emplace(co_await boost::asio::this_coro::executor, ACCEPT_BACKOFF);
             continue;
         }
-        if (!platform_.is_owner_connection(connection, owner_sid_)) {
+        std::vector<boost::asio::ip::tcp::socket> batch;
+        batch.push_back(std::move(connection));
+        take_waiting_connections(batch);
+        const std::vector<bool> owners = platform_.owner_connections(batch, owner_sid_);
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            if (i < owners.size() && owners[i]) {
+                handoff(std::move(batch[i]));
+                continue;
+            }
             if (!REFUSAL_LOGGED.exchange(true))
                 append_log("Helper refused a connection from an account other than its owner");
             boost::system::error_code ignored;
-            connection.close(ignored);
-            continue;
+            batch[i].close(ignored);
         }
-        handoff(std::move(connection));
     }
 }
 

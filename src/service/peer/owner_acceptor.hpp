@@ -2,6 +2,8 @@
 // The accept loop: accepts on the listener, backs off one second after a failed accept, and
 // hands on only connections whose peer runs under the owner's account. A refused connection is
 // closed without a byte read or written; the first refusal of the process is logged once.
+// Connections that queued up while a check ran are taken together and checked at once, so a
+// slow check does not make every waiting client pay for it in turn.
 
 #include "service/peer/helper_server_platform.hpp"
 
@@ -10,8 +12,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quorvex::peer {
 
@@ -25,8 +29,13 @@ public:
     boost::asio::awaitable<void> run(const std::atomic<bool>& stopping, Handoff handoff);
 
     static constexpr std::chrono::seconds ACCEPT_BACKOFF{1};
+    // At most this many connections are checked together.
+    static constexpr std::size_t MAX_CHECK_BATCH = 64;
 
 private:
+    // Adds the connections already waiting in the listener's queue, without waiting for more.
+    void take_waiting_connections(std::vector<boost::asio::ip::tcp::socket>& batch);
+
     boost::asio::ip::tcp::acceptor listener_;
     std::string owner_sid_;
     HelperServerPlatform& platform_;

@@ -25,4 +25,9 @@ bool is_owner_connection(const ConnectionEndpoints& endpoints, std::string_view 
     return is_owner_connection(endpoints, owner_sid, table, account_sid_of_process);
 }
 
+std::vector<bool> are_owner_connections(std::span<const ConnectionEndpoints> connections, std::string_view owner_sid) {
+    SystemTcpTable table;
+    return are_owner_connections(connections, owner_sid, table, account_sid_of_process);
+}
+
 } // namespace quorvex::peer

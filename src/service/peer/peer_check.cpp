@@ -16,11 +16,24 @@ bool sid_matches_owner(std::string_view account_sid, std::string_view owner_sid)
 
 bool is_owner_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid,
                          TcpTableSource& table, const AccountOfProcess& account_of) {
-    const auto pid = owning_process_of_connection(table, endpoints);
-    // PID 0 is what the system shows for a socket it cannot attribute: never an owner.
-    if (!pid || !*pid || **pid == 0) return false;
-    const auto account = account_of(**pid);
-    return account && sid_matches_owner(*account, owner_sid);
+    return are_owner_connections({&endpoints, 1}, owner_sid, table, account_of).front();
+}
+
+std::vector<bool> are_owner_connections(std::span<const ConnectionEndpoints> connections,
+                                        std::string_view owner_sid, TcpTableSource& table,
+                                        const AccountOfProcess& account_of) {
+    std::vector<bool> owners(connections.size(), false);
+    if (connections.empty()) return owners;
+    const auto rows = read_tcp_owner_table(table);
+    if (!rows) return owners;
+    for (std::size_t i = 0; i < connections.size(); ++i) {
+        const auto pid = owner_pid_of_client_row(*rows, connections[i]);
+        // PID 0 is what the system shows for a socket it cannot attribute: never an owner.
+        if (!pid || *pid == 0) continue;
+        const auto account = account_of(*pid);
+        owners[i] = account && sid_matches_owner(*account, owner_sid);
+    }
+    return owners;
 }
 
 } // namespace quorvex::peer

@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvex::peer {
 
@@ -22,5 +24,11 @@ using AccountOfProcess = std::function<Result<std::string>(std::uint32_t pid)>;
 // under `owner_sid`. Every failure on the way is a no.
 [[nodiscard]] bool is_owner_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid,
                                        TcpTableSource& table, const AccountOfProcess& account_of);
+
+// is_owner_connection for each of `connections`, in order, from one read of the table: reading
+// the table is the slow part, so the accept loop checks every waiting connection at once.
+[[nodiscard]] std::vector<bool> are_owner_connections(std::span<const ConnectionEndpoints> connections,
+                                                      std::string_view owner_sid, TcpTableSource& table,
+                                                      const AccountOfProcess& account_of);
 
 } // namespace quorvex::peer

@@ -11,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
+#include <span>
 #include <future>
 #include <optional>
 #include <thread>
@@ -62,10 +65,12 @@ public:
         return {};
     }
     void unpublish_port() override { events.push_back("unpublish"); }
-    bool is_owner_connection(const tcp::socket&, std::string_view owner_sid) override {
-        ++peer_checks;
+    std::vector<bool> owner_connections(std::span<const tcp::socket> connections, std::string_view owner_sid) override {
+        peer_checks += static_cast<int>(connections.size());
+        ++check_calls;
         EXPECT_EQ(owner_sid, "S-1-5-21-1-2-3-1000");
-        return admit;
+        if (during_first_check) std::exchange(during_first_check, nullptr)();
+        return std::vector<bool>(connections.size(), admit.load());
     }
     std::shared_ptr<http::RequestHandler> make_router() override { return std::make_shared<AnswerEverything>(); }
     void stop_core_on_shutdown() override { events.push_back("stop core"); }
@@ -73,7 +78,9 @@ public:
     bool bind_error = false;
     bool publish_error = false;
     std::atomic<bool> admit{true};
-    std::atomic<int> peer_checks{0};
+    std::atomic<int> peer_checks{0}; // connections checked
+    std::atomic<int> check_calls{0};
+    std::function<void()> during_first_check; // runs inside the first check, on the server's thread
     std::vector<std::string> events; // touched only by the server task and after it ended
     std::promise<std::uint16_t> published;
 };
@@ -164,6 +171,33 @@ TEST(HelperServer, RefusedConnectionsAreClosedSilentlyAndLoggedOnce) {
                                      "Helper refused a connection from an account other than its owner");
     EXPECT_EQ(refusals, logged_before ? 0 : 1);
     EXPECT_TRUE(refusal_already_logged());
+}
+
+TEST(HelperServer, ConnectionsThatQueueDuringACheckAreCheckedTogether) {
+    FakePlatform platform;
+    asio::io_context clients;
+    std::vector<std::unique_ptr<tcp::socket>> waiting;
+    std::uint16_t port = 0;
+    // While the first connection is being checked, five more connect and wait in the queue.
+    platform.during_first_check = [&] {
+        for (int i = 0; i < 5; ++i) {
+            waiting.push_back(std::make_unique<tcp::socket>(clients));
+            waiting.back()->connect({asio::ip::address_v4::loopback(), port});
+        }
+    };
+    ServerRun run(platform);
+    port = platform.published.get_future().get();
+    const std::string first = exchange(port, "GET /first HTTP/1.1\r\nhost: localhost\r\nconnection: close\r\n\r\n");
+    EXPECT_NE(first.find("served /first"), std::string::npos);
+    for (auto& socket : waiting) {
+        asio::write(*socket, asio::buffer(std::string("GET /queued HTTP/1.1\r\nhost: localhost\r\nconnection: close\r\n\r\n")));
+        std::string reply;
+        boost::system::error_code error;
+        asio::read(*socket, asio::dynamic_buffer(reply), error);
+        EXPECT_NE(reply.find("served /queued"), std::string::npos);
+    }
+    EXPECT_EQ(platform.peer_checks, 6);
+    EXPECT_EQ(platform.check_calls, 2) << "the five queued connections are checked in one call";
 }
 
 TEST(HelperServer, StartupFailuresNameTheirStepAndUndoWhatWasDone) {
