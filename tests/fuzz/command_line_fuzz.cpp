@@ -36,13 +36,15 @@ void check_choice(const std::vector<std::string>& args) {
 }
 
 // Arguments cut from the input at NUL bytes, made valid UTF-8, quoted and joined behind a
-// program path: splitting gives exactly those arguments back.
+// program path: splitting gives exactly those arguments back. Empty ones are left out: the
+// registered arguments (path, option, SID) never are, and quoting keeps an empty text empty.
 void check_quoting_round_trip(const std::uint8_t* data, std::size_t size) {
     std::vector<std::string> args(1);
     for (std::size_t i = 0; i < size; ++i) {
         if (data[i] == 0) args.emplace_back();
         else args.back() += static_cast<char>(data[i]);
     }
+    std::erase_if(args, [](const std::string& arg) { return arg.empty(); });
     std::string line = service::quote_service_argument("C:\\Program Files\\Quorvex\\QuorvexHelper.exe");
     for (auto& arg : args) {
         arg = utf8_lossy(arg);

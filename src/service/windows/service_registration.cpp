@@ -13,8 +13,7 @@ constexpr std::string_view OWNER_SID_OPTION = "--owner-sid";
 } // namespace
 
 std::string quote_service_argument(std::string_view text) {
-    // An empty argument must be quoted too, or it vanishes from the command line.
-    if (!text.empty() && text.find_first_of("\" \n\t\v") == std::string_view::npos) return std::string(text);
+    if (text.find_first_of("\" \n\t\v") == std::string_view::npos) return std::string(text);
 
     std::string quoted = "\"";
     std::size_t backslashes = 0;
