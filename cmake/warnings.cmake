@@ -1,7 +1,11 @@
 # Warnings are errors in every configuration; the native test build also runs under ASan/UBSan.
 add_compile_options(-Wall -Wextra -Wpedantic -Werror -Wno-missing-field-initializers)
 if(QUORVEX_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  # -O1 keeps the reports exact and makes the loopback load tests several times faster. With the
+  # sanitizers at -O1, g++ 12 takes Asio's coroutine frame allocator for a mismatched new/delete
+  # pair and std::regex's state for uninitialized; the shipped -O3 build keeps both warnings.
+  add_compile_options(-O1 -Wno-mismatched-new-delete -Wno-maybe-uninitialized
+                      -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)
 endif()
 if(WIN32)
