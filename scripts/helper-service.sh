@@ -58,6 +58,9 @@ start_relay() {
   read -r relay_port relay_pid < <(tr -d '\r' <"$scratch/relay.port")
 }
 
+# Leaves nothing of a test behind: the service uninstalled and the relay stopped.
+remove_service_and_relay() { wine_quiet "$helper_exe" uninstall; stop_relay; }
+
 stop_relay() { [ -n "${relay_job:-}" ] && kill "$relay_job" 2>/dev/null; relay_job=; }
 
 # Installs the service for the relay's account (start_relay first) and waits until it runs.

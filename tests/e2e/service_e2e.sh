@@ -7,11 +7,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/wine-prefix"
 source "$root/scripts/helper-service.sh"
 
-cleanup() {
-  wine_quiet "$helper_exe" uninstall
-  stop_relay
-}
-trap cleanup EXIT
+trap remove_service_and_relay EXIT
 
 start_relay || exit 1
 check "install exits 0 and prints nothing" bash -c \

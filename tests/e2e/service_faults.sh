@@ -12,11 +12,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/wine-prefix"
 source "$root/scripts/helper-service.sh"
 
-cleanup() {
-  wine_quiet "$helper_exe" uninstall
-  stop_relay
-}
-trap cleanup EXIT
+trap remove_service_and_relay EXIT
 
 within_one_second() { [ -n "$1" ] && [ "$1" -le 1000 ]; }
 
