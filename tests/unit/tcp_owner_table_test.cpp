@@ -58,7 +58,10 @@ public:
         EXPECT_EQ(buffer.size(), (std::size_t{size_bytes} + 3) / 4);
         for (const std::uint32_t word : buffer) EXPECT_EQ(word, 0u);
         sizes.push_back(size_bytes);
-        if (status) return status;
+        if (failures_left > 0) {
+            --failures_left;
+            return status;
+        }
         const Bytes& table = tables_[std::min(sizes.size(), tables_.size()) - 1];
         const bool fits = size_bytes >= table.size();
         size_bytes = static_cast<std::uint32_t>(table.size());
@@ -69,7 +72,8 @@ public:
     Error error_of(std::uint32_t code) const override { return Error::os(static_cast<std::int32_t>(code), "denied"); }
 
     std::vector<std::uint32_t> sizes; // the size passed in by each call
-    std::uint32_t status = 0;         // a failure to report instead of the table
+    std::uint32_t status = 0;         // a failure to report instead of the table ...
+    int failures_left = 0;            // ... by this many calls
 
 private:
     std::vector<Bytes> tables_;
@@ -95,13 +99,15 @@ TEST(TcpOwnerTable, RowsKeepAddressesAsStoredAndSwapPorts) {
     ASSERT_EQ(rows->size(), 1u);
     EXPECT_EQ((*rows)[0], (TcpOwnerRow{9, ipv4_address_from_octets({192, 168, 1, 20}), 0x1234,
                                        ipv4_address_from_octets({10, 0, 0, 1}), 443}));
-    // The first call learns the size without a buffer.
-    EXPECT_EQ(table.sizes, (std::vector<std::uint32_t>{0, 4 + 24}));
+    // The first call learns the size without a buffer; the second asks for room to spare, since
+    // the table may grow in between.
+    EXPECT_EQ(table.sizes, (std::vector<std::uint32_t>{0, 28 + 28 / 4 + 64 * 24}));
 }
 
 TEST(TcpOwnerTable, TableGrowingFourTimesStillCompletesButFiveTimesFails) {
+    // Doubling each time outruns the spare room asked for.
     std::vector<Bytes> growing;
-    for (std::size_t n = 1; n <= 5; ++n) growing.push_back(table_of(rows_with_padding(n, {CLIENT_ROW})));
+    for (std::size_t n = 100; n <= 1600; n *= 2) growing.push_back(table_of(rows_with_padding(n, {CLIENT_ROW})));
 
     ScriptedTable settles({growing.begin(), growing.begin() + 4});
     const auto found = owning_process_of_connection(settles, CONNECTION);
@@ -121,21 +127,40 @@ TEST(TcpOwnerTable, OddSizeIsRoundedUpToWholeWords) {
     table.resize(table.size() + 2); // a size the system may report; the buffer must still hold it
     ScriptedTable source({table});
     ASSERT_TRUE(owning_process_of_connection(source, CONNECTION));
-    EXPECT_EQ(source.sizes.back(), 30u);
+    EXPECT_EQ(source.sizes.back(), 30u + 30 / 4 + 64 * 24);
 }
 
-TEST(TcpOwnerTable, CallFailureIsTheOsError) {
-    ScriptedTable source({table_of({})});
-    source.status = 87;
-    const auto result = owning_process_of_connection(source, CONNECTION);
+// A table that changes during the read can make the call fail outright; another call cures it.
+TEST(TcpOwnerTable, FailedCallsTakeAnAttemptAndOnlyTheLastCounts) {
+    ScriptedTable recovers({table_of({CLIENT_ROW})});
+    recovers.status = 8; // out of memory, as Wine reports a table that grows under it
+    recovers.failures_left = 3; // then the size query, then the read: five calls in all
+    const auto found = owning_process_of_connection(recovers, CONNECTION);
+    ASSERT_TRUE(found) << found.error().text();
+    EXPECT_EQ(*found, 4100u);
+    EXPECT_EQ(recovers.sizes.size(), 5u);
+
+    ScriptedTable keeps_failing({table_of({CLIENT_ROW})});
+    keeps_failing.status = 87;
+    keeps_failing.failures_left = 5;
+    const auto result = owning_process_of_connection(keeps_failing, CONNECTION);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().os_code(), 87);
-    EXPECT_EQ(source.sizes.size(), 1u);
+    EXPECT_EQ(keeps_failing.sizes.size(), 5u);
+}
+
+TEST(TcpOwnerTable, SpareRoomAbsorbsGrowthBetweenCalls) {
+    // Rows added between the size query and the fill still fit: two calls do.
+    ScriptedTable source({table_of(rows_with_padding(100, {CLIENT_ROW})), table_of(rows_with_padding(150, {CLIENT_ROW}))});
+    const auto found = owning_process_of_connection(source, CONNECTION);
+    ASSERT_TRUE(found) << found.error().text();
+    EXPECT_EQ(*found, 4100u);
+    EXPECT_EQ(source.sizes.size(), 2u);
 }
 
 TEST(TcpOwnerTable, EntryCountBeyondTheBufferIsRefused) {
     Bytes table = table_of({CLIENT_ROW});
-    table[0] = 3; // claims rows the buffer does not hold
+    table[1] = 4; // claims 1025 rows: more than the buffer holds, spare room included
     ScriptedTable source({table});
     EXPECT_FALSE(owning_process_of_connection(source, CONNECTION));
 }

@@ -1,5 +1,6 @@
 #include "service/peer/tcp_owner_table.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -30,6 +31,13 @@ std::vector<TcpOwnerRow> decode_rows(std::span<const std::uint32_t> words, std::
     return rows;
 }
 
+// The table grows between the call that reports its size and the next one: ask for room to
+// spare, a quarter more and TCP_TABLE_SPARE_ROWS rows.
+std::uint32_t with_room_to_grow(std::uint32_t reported_bytes) {
+    const std::uint64_t wanted = std::uint64_t{reported_bytes} + reported_bytes / 4 + TCP_TABLE_SPARE_ROWS * ROW_WORDS * 4;
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted, UINT32_MAX));
+}
+
 } // namespace
 
 std::uint32_t ipv4_address_from_octets(std::array<std::uint8_t, 4> octets) {
@@ -39,12 +47,19 @@ std::uint32_t ipv4_address_from_octets(std::array<std::uint8_t, 4> octets) {
 }
 
 Result<std::vector<TcpOwnerRow>> read_tcp_owner_table(TcpTableSource& source) {
-    std::uint32_t size_bytes = 0;
+    std::uint32_t request_bytes = 0;
+    std::uint32_t status = 0;
     for (std::uint32_t attempt = 0; attempt < TCP_TABLE_READ_ATTEMPTS; ++attempt) {
-        std::vector<std::uint32_t> buffer((std::size_t{size_bytes} + 3) / 4, 0);
-        const std::uint32_t status = source.fill(buffer, size_bytes);
-        if (status == STATUS_INSUFFICIENT_BUFFER) continue;
-        if (status != 0) return fail(source.error_of(status));
+        std::vector<std::uint32_t> buffer((std::size_t{request_bytes} + 3) / 4, 0);
+        std::uint32_t size_bytes = request_bytes;
+        status = source.fill(buffer, size_bytes);
+        if (status == STATUS_INSUFFICIENT_BUFFER) {
+            request_bytes = with_room_to_grow(size_bytes);
+            continue;
+        }
+        // A table that changes during the read can fail the call outright (STATUS_UNSUCCESSFUL
+        // on Windows, out of memory on Wine); calling again is the documented cure.
+        if (status != 0) continue;
 
         // Never trust the entry count beyond the buffer we own.
         const std::span<const std::uint32_t> words(buffer);
@@ -52,7 +67,8 @@ Result<std::vector<TcpOwnerRow>> read_tcp_owner_table(TcpTableSource& source) {
             return fail(Error::message("the TCP table is shorter than its entry count"));
         return decode_rows(words, words[0]);
     }
-    return fail(Error::message("the TCP table kept growing"));
+    if (status == STATUS_INSUFFICIENT_BUFFER) return fail(Error::message("the TCP table kept growing"));
+    return fail(source.error_of(status));
 }
 
 std::optional<std::uint32_t> owner_pid_of_client_row(std::span<const TcpOwnerRow> rows,

@@ -43,6 +43,7 @@ struct TcpOwnerRow {
 
 inline constexpr std::uint32_t STATUS_INSUFFICIENT_BUFFER = 122;
 inline constexpr std::uint32_t TCP_TABLE_READ_ATTEMPTS = 5;
+inline constexpr std::uint32_t TCP_TABLE_SPARE_ROWS = 64;
 
 // Where the table bytes come from.
 class TcpTableSource {
@@ -56,8 +57,9 @@ public:
     [[nodiscard]] virtual Error error_of(std::uint32_t status) const = 0;
 };
 
-// Reads the whole table in at most five calls, rows in table order. Fails with the call's error,
-// "the TCP table kept growing", or when the entry count overruns the buffer.
+// Reads the whole table in at most five calls, rows in table order. A failed call, like a
+// too-small buffer, takes one of the calls; only the last one's failure counts: the call's
+// error, or "the TCP table kept growing". Also fails when the entry count overruns the buffer.
 [[nodiscard]] Result<std::vector<TcpOwnerRow>> read_tcp_owner_table(TcpTableSource& source);
 
 // The pid of the client's own socket: the first row whose local side is the peer endpoint and
