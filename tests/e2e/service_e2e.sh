@@ -23,8 +23,8 @@ check "HTTP/1.1: JSON content type" contains "$headers" "Content-Type: applicati
 request --http2-prior-knowledge /nowhere
 check "HTTP/2: unknown path gives 404" equals "$status" 404
 check "HTTP/2: the 404 body" equals "$body" '{"code":"notFound","message":"Helper endpoint not found"}'
-nghttp -n -s "http://127.0.0.1:$relay_port/nowhere" >"$scratch/nghttp.out" 2>&1
-check "nghttp: served over HTTP/2" grep -q '404' "$scratch/nghttp.out"
+nghttp -n -v "http://127.0.0.1:$relay_port/nowhere" >"$scratch/nghttp.out" 2>&1
+check "nghttp: served over HTTP/2" grep -q ':status: 404' "$scratch/nghttp.out"
 check "curl keep-alive: two requests, one connection" bash -c \
   "curl -sv -m 20 http://127.0.0.1:$relay_port/a http://127.0.0.1:$relay_port/b -o /dev/null -o /dev/null 2>&1 | grep -q 'Re-using existing connection'"
 

@@ -5,8 +5,10 @@
 //
 // Listens on 127.0.0.1 with a system-chosen port and writes "<port> <pid>" to <port-file> (its
 // process serves as the owner process of test installations). For each client it reads the
-// helper's published port from the registry and opens its own connection to it, setting
-// TCP_NODELAY at once: Wine names a socket's owning process only after the process used it.
+// helper's published port from the registry and opens its own connection to it, holding the
+// socket's Wine descriptor across the connect so that the helper sees this process as its owner.
+
+#include "wine_socket_owner.hpp"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -46,9 +48,14 @@ void relay(SOCKET client) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(helper_port);
-    if (helper == INVALID_SOCKET || ::connect(helper, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (helper == INVALID_SOCKET) {
         ::closesocket(client);
-        if (helper != INVALID_SOCKET) ::closesocket(helper);
+        return;
+    }
+    keep_wine_descriptor_of(helper);
+    if (::connect(helper, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::closesocket(client);
+        ::closesocket(helper);
         return;
     }
     const BOOL on = TRUE;
@@ -56,6 +63,7 @@ void relay(SOCKET client) {
     std::thread upstream(pump, client, helper);
     pump(helper, client);
     upstream.join();
+    ::shutdown(helper, SD_BOTH); // the kept descriptor outlives closesocket
     ::closesocket(helper);
     ::closesocket(client);
 }
