@@ -21,9 +21,9 @@ fail() { echo "FAILED: $*" >&2; failed=$((failed + 1)); }
   sed -n -E 's@^LOAD (/[^[:space:]]+\.o)$@\1@p' "$map"
 } | grep -v -F "$(realpath "$build")/" | sort -u >"$scratch/linked"
 # Header-only libraries, from the headers that the product's objects (those under src/) were
-# compiled with: Boost is reached through the build's boost-include link.
+# compiled with, as ninja's dependency log recorded them.
 if ninja -C "$build" -t deps 2>/dev/null | awk '/^[^ ]/ { mine = ($1 ~ /^src\//) } mine' \
-     | grep '/boost-include/boost/' >/dev/null; then  # reads to the end: no SIGPIPE under pipefail
+     | grep -E '^ +/.*/boost/[^/]+' >/dev/null; then  # reads to the end: no SIGPIPE under pipefail
   echo boost >>"$scratch/linked"
 fi
 
