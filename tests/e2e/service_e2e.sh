@@ -6,6 +6,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/wine-prefix"
 source "$root/scripts/helper-service.sh"
+source "$root/tests/e2e/reply_record.sh"
 
 trap remove_service_and_relay EXIT
 
@@ -33,6 +34,30 @@ request "/ping?coreSha256=$digest"
 check "ping with the Core digest: 200" equals "$status" 200
 check "ping answers with the helper's path" contains "$body" 'QuorvexHelper.exe'
 check "ping carries the protocol header" contains "$headers" "x-quorvex-helper-protocol: 8"
+
+# Refusals and error replies over both protocols, each also checked against the API document.
+request --http2-prior-knowledge "/ping?coreSha256=$digest"
+check "HTTP/2: ping with the Core digest: 200" equals "$status" 200
+request "/ping?coreSha256=${digest^^}"
+check "ping with the digest in uppercase: 409" equals "$status" 409
+request --http2-prior-knowledge /ping
+check "HTTP/2: ping without a query: 400" equals "$status" 400
+request -H 'Origin: http://127.0.0.1' /logs
+check "a browser origin: 403" equals "$status" 403
+request --http2-prior-knowledge -H 'Origin: null' -H 'Content-Type: application/json' --data '{}' /stop
+check "HTTP/2: a browser origin: 403" equals "$status" 403
+request -H 'Host: example.com' /ping
+check "a foreign host: 403" equals "$status" 403
+request -H $'Origin: \xff' /nowhere
+check "a byte above ASCII in the origin: 400" equals "$status" 400
+request -H 'Content-Type: application/json' --data '{"sessionId":"0123"}' /stop
+check "stop with a short session ID: 400" equals "$status" 400
+request --http2-prior-knowledge -H 'Content-Type: application/json' --data '{}' /start
+check "HTTP/2: start with an empty object: 400" equals "$status" 400
+request -H 'Content-Type: text/plain' --data "$(start_body 06000000000000000000000000000000)" /start
+check "start with a text body: 500" equals "$status" 500
+request -X POST --http2-prior-knowledge /nowhere
+check "HTTP/2: POST to an unknown path: 404" equals "$status" 404
 
 start_core 06000000000000000000000000000000 --http2-prior-knowledge
 check "start over HTTP/2: 200" equals "$status" 200
@@ -71,6 +96,8 @@ check "the Runtime key is gone after the stop" runtime_key_absent
 
 check "uninstall exits 0" wine_quiet "$helper_exe" uninstall
 check "the service is gone" equals "$(service_state)" NONE
+
+check "every reply matches docs/openapi.yaml" check_replies
 
 echo "service_e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
