@@ -1,52 +1,85 @@
 #include "service/hub/sha256_digest.hpp"
 
-#include <gcrypt.h>
+#include <windows.h>
 
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
 #include <utility>
 
 namespace quorvex::hub {
 namespace {
 
-// gcry_check_version must run once before any other libgcrypt call; hashing needs no secure memory.
-bool libgcrypt_ready() {
-    static const bool ready = [] {
-        if (gcry_check_version(GCRYPT_VERSION) == nullptr) return false;
-        gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
-        gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-        return true;
-    }();
-    return ready;
+BCRYPT_HASH_HANDLE hash(void* handle) { return static_cast<BCRYPT_HASH_HANDLE>(handle); }
+
+std::string status_text(NTSTATUS status) {
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), "0x%08lx", static_cast<unsigned long>(status));
+    return text.data();
 }
 
-gcry_md_hd_t md(void* handle) { return static_cast<gcry_md_hd_t>(handle); }
+// One provider for the process, opened once and never closed: hash objects on it are
+// independent, and opening a provider is the expensive part.
+struct Provider {
+    BCRYPT_ALG_HANDLE handle = nullptr;
+    NTSTATUS status = 0;
+};
+
+const Provider& sha256_provider() {
+    static const Provider provider = [] {
+        Provider opened;
+        opened.status = ::BCryptOpenAlgorithmProvider(&opened.handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+        return opened;
+    }();
+    return provider;
+}
 
 } // namespace
 
 Result<Sha256> Sha256::create() {
-    if (!libgcrypt_ready())
-        return fail(Error::message("libgcrypt is older than " GCRYPT_VERSION));
-    gcry_md_hd_t handle = nullptr;
-    if (const gcry_error_t error = gcry_md_open(&handle, GCRY_MD_SHA256, 0); error != 0)
-        return fail(Error::message(std::string("open SHA-256: ") + gcry_strerror(error)));
+    const Provider& provider = sha256_provider();
+    if (!BCRYPT_SUCCESS(provider.status))
+        return fail(Error::message("open SHA-256: " + status_text(provider.status)));
+    BCRYPT_HASH_HANDLE handle = nullptr;
+    // No object buffer: CNG keeps the hash state itself.
+    if (const NTSTATUS status = ::BCryptCreateHash(provider.handle, &handle, nullptr, 0, nullptr, 0, 0);
+        !BCRYPT_SUCCESS(status))
+        return fail(Error::message("open SHA-256: " + status_text(status)));
     return Sha256(handle);
 }
 
-Sha256::Sha256(Sha256&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+Sha256::Sha256(Sha256&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), failed_(other.failed_) {}
 
 Sha256::~Sha256() {
-    if (handle_ != nullptr) gcry_md_close(md(handle_));
+    if (handle_ != nullptr) ::BCryptDestroyHash(hash(handle_));
 }
 
-void Sha256::update(std::string_view bytes) { gcry_md_write(md(handle_), bytes.data(), bytes.size()); }
+void Sha256::update(std::string_view bytes) {
+    // BCryptHashData takes a ULONG count; the product feeds 4096 bytes at a time.
+    while (!bytes.empty()) {
+        const auto piece = static_cast<ULONG>(std::min<std::size_t>(bytes.size(), std::numeric_limits<ULONG>::max()));
+        if (!BCRYPT_SUCCESS(
+                ::BCryptHashData(hash(handle_), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())), piece, 0)))
+            failed_ = true;
+        bytes.remove_prefix(piece);
+    }
+}
 
 std::string Sha256::hex_digest() {
     static constexpr char DIGITS[] = "0123456789abcdef";
-    const unsigned char* digest = gcry_md_read(md(handle_), GCRY_MD_SHA256);
+    std::array<unsigned char, 32> digest{};
+    if (failed_ || !BCRYPT_SUCCESS(::BCryptFinishHash(hash(handle_), digest.data(), static_cast<ULONG>(digest.size()), 0)))
+        return {};
     std::string hex;
     hex.reserve(64);
-    for (int i = 0; i < 32; ++i) {
-        hex += DIGITS[digest[i] >> 4];
-        hex += DIGITS[digest[i] & 0x0F];
+    for (const unsigned char byte : digest) {
+        hex += DIGITS[byte >> 4];
+        hex += DIGITS[byte & 0x0F];
     }
     return hex;
 }
