@@ -16,6 +16,8 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -60,15 +62,32 @@ fs::path stub_core_path() {
     return fs::path(own).parent_path() / L"QuorvexCore.exe";
 }
 
-// Waits up to `limit` for the process to end.
-std::optional<std::uint32_t> wait_for_exit(CoreProcess& process, std::chrono::milliseconds limit = 10s) {
-    for (auto deadline = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < deadline;) {
+// Waits up to 10 s for the process to end.
+std::optional<std::uint32_t> wait_for_exit(CoreProcess& process) {
+    for (auto deadline = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < deadline;) {
         Result<std::optional<std::uint32_t>> ended = process.exit_code_if_ended();
         if (!ended) return std::nullopt;
         if (*ended) return *ended;
         std::this_thread::sleep_for(20ms);
     }
     return std::nullopt;
+}
+
+// The suspend count of each thread of the process, read by suspending it once more and
+// resuming it at once.
+std::vector<DWORD> suspend_counts(DWORD process_id) {
+    std::vector<DWORD> counts;
+    win32::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID != process_id) continue;
+        win32::UniqueKernelHandle thread(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
+        if (!thread) continue;
+        counts.push_back(::SuspendThread(thread.get()));
+        ::ResumeThread(thread.get());
+    }
+    return counts;
 }
 
 class Win32CorePlatformTest : public ::testing::Test {
@@ -249,8 +268,8 @@ TEST_F(Win32CorePlatformTest, LaunchedCoreRunsNothingUntilResumed) {
     // Scenario 01 writes three lines and exits at once, if it runs at all.
     Result<LaunchedCore> launched = platform.launch_core(**verified, stub_address("01"));
     ASSERT_TRUE(launched.has_value()) << launched.error().text();
-    // Running, it would have ended within moments; suspended, it never does.
-    EXPECT_EQ(wait_for_exit(*launched->process, 3s), std::nullopt);
+    // Its only thread is suspended once: SuspendThread reports the count it found.
+    EXPECT_EQ(suspend_counts(launched->process->id()), std::vector<DWORD>{1});
     // Ended before it was ever resumed: it wrote nothing and ended by termination.
     launched->process->terminate(7);
     EXPECT_EQ(wait_for_exit(*launched->process), 7u);
