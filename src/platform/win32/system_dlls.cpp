@@ -28,6 +28,9 @@ namespace quorvex::win32 {
 void load_dlls_from_system_directory_only() {
     // Fails only for invalid flags; the delay-load hook above holds either way.
     (void)::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Bound now, as plain imports were at start: the first connection or start pays for no
+    // DLL load. A DLL this executable does not delay-load is refused here, harmlessly.
+    for (const char* dll : {"IPHLPAPI.DLL", "MSWSOCK.dll", "BCRYPT.dll"}) (void)::__HrLoadAllImportsForDll(dll);
 }
 
 } // namespace quorvex::win32

@@ -6,8 +6,9 @@
 
 namespace quorvex::win32 {
 
-// Limits every later LoadLibrary of this process to the system directory. Call it first in
-// main, before anything could load a DLL.
+// Limits every later LoadLibrary of this process to the system directory, then binds the
+// delay-loaded system DLLs (the names of cmake/delay/*.def). Call it first in main, before
+// anything could load a DLL.
 void load_dlls_from_system_directory_only();
 
 } // namespace quorvex::win32
