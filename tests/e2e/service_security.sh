@@ -24,10 +24,17 @@ planted_dll=$build/tests/support/quorvex_planted.dll
 home=$scratch/security
 overrides='HKCU\Software\Wine\AppDefaults\QuorvexHelper.exe\DllOverrides'
 
+# Leaves nothing behind: the service, the relay, the overrides, the copy and the planted files.
+remove_planted_files() {
+  local drive_c=$WINEPREFIX/drive_c
+  rm -rf "$drive_c/etc/gcrypt" "$drive_c/proc/sys/crypto"
+  rmdir "$drive_c/etc" "$drive_c/proc/sys" "$drive_c/proc" 2>/dev/null
+}
 cleanup() {
   remove_service_and_relay
   wine_quiet reg delete "$overrides" /f
   rm -rf "$home"
+  remove_planted_files
 }
 trap cleanup EXIT
 
@@ -114,8 +121,6 @@ security_config_files() {
   local touched; touched=$(grep -E 'etc/gcrypt|proc/sys/crypto' "$trace")
   [ -n "$touched" ] && printf '%s\n' "$touched" | head -n 8 >&2
   check "none of the files is touched" test -z "$touched"
-  for f in "${files[@]}"; do rm -f "$drive_c/$f"; done
-  rmdir -p "$drive_c/etc/gcrypt" "$drive_c/proc/sys/crypto" 2>/dev/null
 }
 
 # Windows' KnownDLLs: always taken from the system directory, never from the helper's folder.
