@@ -1,7 +1,6 @@
 # Every dependency comes from Debian's packages (scripts/setup installs them):
 #   Boost.Asio, Boost.Beast, Boost.JSON 1.81 (libboost1.81-dev, header-only)
 #   nghttp2 (libnghttp2-dev natively; Debian's patched source built for MinGW by scripts/setup)
-#   libgcrypt (libgcrypt20-dev natively; libgcrypt-mingw-w64-dev for Windows)
 #   GoogleTest (libgtest-dev natively; /usr/src/googletest cross-built for Windows)
 #   Google Benchmark (libbenchmark-dev, native only)
 find_package(Threads REQUIRED)
@@ -18,11 +17,29 @@ target_compile_definitions(quorvex_boost INTERFACE
   BOOST_ASIO_NO_DEPRECATED BOOST_BEAST_USE_STD_STRING_VIEW BOOST_JSON_NO_LIB BOOST_CONTAINER_NO_LIB)
 target_link_libraries(quorvex_boost INTERFACE Threads::Threads)
 if(WIN32)
-  target_link_libraries(quorvex_boost INTERFACE ws2_32 mswsock)
+  # System DLLs that are no KnownDLLs are delay-loaded from the system directory only
+  # (src/platform/win32/system_dlls.cpp): quorvex_delay_<name> links in place of <name>.
+  find_program(QUORVEX_DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
+  foreach(name iphlpapi mswsock bcrypt)
+    set(def ${CMAKE_CURRENT_LIST_DIR}/delay/${name}.def)
+    set(lib ${CMAKE_BINARY_DIR}/delay/lib${name}_delay.a)
+    file(STRINGS ${def} dll_line REGEX "^LIBRARY ")
+    string(REGEX REPLACE "^LIBRARY +" "" dll ${dll_line})
+    add_custom_command(OUTPUT ${lib}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delay
+      COMMAND ${QUORVEX_DLLTOOL} --input-def ${def} --dllname ${dll} --output-delaylib ${lib}
+      DEPENDS ${def}
+      COMMENT "Delay-load library for ${dll}"
+      VERBATIM)
+    add_custom_target(quorvex_delay_${name}_lib DEPENDS ${lib})
+    add_library(quorvex_delay_${name} INTERFACE)
+    add_dependencies(quorvex_delay_${name} quorvex_delay_${name}_lib)
+    target_link_libraries(quorvex_delay_${name} INTERFACE ${lib})
+  endforeach()
+  target_link_libraries(quorvex_boost INTERFACE ws2_32 quorvex_delay_mswsock)
 endif()
 
 add_library(quorvex_nghttp2 INTERFACE)
-add_library(quorvex_gcrypt INTERFACE)
 if(WIN32)
   set(QUORVEX_NGHTTP2_MINGW ${CMAKE_SOURCE_DIR}/build/third_party/nghttp2-mingw CACHE PATH
       "nghttp2 built for MinGW by scripts/setup")
@@ -32,17 +49,13 @@ if(WIN32)
   target_include_directories(quorvex_nghttp2 SYSTEM INTERFACE ${QUORVEX_NGHTTP2_MINGW}/include)
   target_link_libraries(quorvex_nghttp2 INTERFACE ${QUORVEX_NGHTTP2_MINGW}/lib/libnghttp2.a)
   target_compile_definitions(quorvex_nghttp2 INTERFACE NGHTTP2_STATICLIB)
-  target_link_libraries(quorvex_gcrypt INTERFACE
-    /usr/x86_64-w64-mingw32/lib/libgcrypt.a /usr/x86_64-w64-mingw32/lib/libgpg-error.a ws2_32)
 
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 else()
   find_library(NGHTTP2_LIBRARY nghttp2 REQUIRED)
-  find_library(GCRYPT_LIBRARY gcrypt REQUIRED)
   target_link_libraries(quorvex_nghttp2 INTERFACE ${NGHTTP2_LIBRARY})
-  target_link_libraries(quorvex_gcrypt INTERFACE ${GCRYPT_LIBRARY})
   find_package(GTest REQUIRED)
   find_package(benchmark QUIET)
 endif()

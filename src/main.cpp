@@ -4,6 +4,7 @@
 #include "command/failure_report.hpp"
 #include "command/helper_command.hpp"
 #include "command/service_owner.hpp"
+#include "platform/win32/system_dlls.hpp"
 #include "platform/win32/system_error.hpp"
 #include "platform/win32/wide.hpp"
 #include "service/windows/service_host_win32.hpp"
@@ -51,6 +52,8 @@ Result<void> run(const command::HelperCommand& command) {
 } // namespace
 
 int main() {
+    // Before anything else: no DLL may come from the helper's own folder.
+    win32::load_dlls_from_system_directory_only();
     // The failure report's line breaks are LF alone, as the report is written.
     (void)::_setmode(::_fileno(stderr), _O_BINARY);
     const auto args = command::helper_arguments(win32::as_u16(::GetCommandLineW()));

@@ -14,6 +14,8 @@
 //   07  flood: "line 0" LF to "line 999999" LF in writes of about 64 KiB, then "nul", NUL,
 //       "in", NUL, "the line" LF, then "\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1bc" CR LF, then
 //       10 MiB of "x" with no line feed; exit 0
+//   08  at once start a second stub Core in scenario 00 (no handle inherited), then write
+//       "child: " and its process ID, LF; run until killed
 //
 // Any other argument: a line naming the problem on standard error, exit code 2.
 
@@ -108,6 +110,22 @@ int main(int argc, char** argv) {
         const std::string chunk(64 * 1024, 'x');
         for (int i = 0; i < 160; ++i) write_error(chunk);
         exit_with(0);
+    }
+    if (scenario == "08") {
+        wchar_t own[MAX_PATH + 1] = {};
+        ::GetModuleFileNameW(nullptr, own, MAX_PATH + 1);
+        std::wstring command_line = L"\"" + std::wstring(own) + L"\" \\\\.\\pipe\\QuorvexCore_" + std::wstring(32, L'0');
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child{};
+        if (!::CreateProcessW(own, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+            write_error("stub Core: could not start its child\n");
+            exit_with(3);
+        }
+        ::CloseHandle(child.hThread);
+        ::CloseHandle(child.hProcess);
+        write_error("child: " + std::to_string(child.dwProcessId) + "\n");
+        run_until_killed();
     }
     write_error("stub Core: unknown scenario\n");
     return 2;

@@ -47,17 +47,19 @@ protected:
     testing::FakeClock clock;
     std::vector<std::pair<std::string, std::unique_ptr<CoreOutput>>> relays;
     CoreSupervisor supervisor{platform, log, clock, [this](std::string session, std::unique_ptr<CoreOutput> output) {
+                                  platform.events.add("relay " + session);
                                   relays.emplace_back(std::move(session), std::move(output));
                               }};
     std::vector<std::future<void>> pending; // finished before the supervisor goes
 };
 
-TEST_F(CoreSupervisorTest, StartVerifiesLaunchesConfinesThenClosesTheFile) {
+TEST_F(CoreSupervisorTest, StartConfinesTheSuspendedCoreAndStartsItsRelayBeforeItRuns) {
     const Started started = start(S1);
     EXPECT_EQ(started.session_id, S1);
     EXPECT_EQ(started.pid, 1001u);
-    EXPECT_EQ(platform.events.all(),
-              (Events{"resolve", "verify " + FAKE_CORE_PATH, "launch " + A1, "confine 1001", "close file"}));
+    EXPECT_EQ(platform.events.all(), (Events{"resolve", "verify " + FAKE_CORE_PATH, "launch " + A1, "confine 1001",
+                                             "relay " + S1, "resume 1001", "close file"}));
+    EXPECT_TRUE(core(0).resumed);
     EXPECT_EQ(supervisor.managed_session_id(), S1);
     ASSERT_EQ(relays.size(), 1u);
     EXPECT_EQ(relays[0].first, S1);
@@ -194,18 +196,52 @@ TEST_F(CoreSupervisorTest, FailedExitQueryKeepsTheRecord) {
     EXPECT_EQ(clock.elapsed, 0ms);
 }
 
-TEST_F(CoreSupervisorTest, FailedConfinementLeavesTheCoreRunningUnmanaged) {
+TEST_F(CoreSupervisorTest, FailedConfinementEndsTheCoreBeforeItEverRan) {
+    platform.next_core.running_polls_after_terminate = 2;
     platform.confine_error = ACCESS_DENIED;
     const StartOutcome outcome = supervisor.start_core(A1, S1);
     ASSERT_TRUE(std::holds_alternative<ConfinementFailed>(outcome));
     EXPECT_EQ(std::get<ConfinementFailed>(outcome).text, ACCESS_DENIED.text());
     EXPECT_EQ(log.lines(), (Events{"Helper could not confine the Core: " + ACCESS_DENIED.text()}));
-    // Handles closed, process neither terminated nor recorded, its relay still running.
-    EXPECT_EQ(platform.events.all(), (Events{"resolve", "verify " + FAKE_CORE_PATH, "launch " + A1, "confine 1001",
-                                             "close process 1001", "close thread 1001", "close file"}));
-    EXPECT_FALSE(core(0).terminated);
+    // Never resumed, terminated and waited for until it had ended; then every handle closed.
+    EXPECT_FALSE(core(0).resumed);
+    EXPECT_EQ(core(0).exit_code, CoreSupervisor::TERMINATION_EXIT_CODE);
+    EXPECT_EQ(platform.events.without_queries(),
+              (Events{"resolve", "verify " + FAKE_CORE_PATH, "launch " + A1, "confine 1001", "terminate 1001 1",
+                      "close output 1001", "close process 1001", "close thread 1001", "close file"}));
+    EXPECT_EQ(clock.elapsed, 2 * CoreSupervisor::EXIT_POLL);
     EXPECT_EQ(supervisor.managed_session_id(), std::nullopt);
-    EXPECT_EQ(relays.size(), 1u);
+    EXPECT_TRUE(relays.empty());
+    // The slot stays empty: the next start is the only Core.
+    platform.confine_error.reset();
+    start(S2);
+    EXPECT_EQ(supervisor.managed_session_id(), S2);
+}
+
+TEST_F(CoreSupervisorTest, CoreThatCannotBeEndedAfterAFailedConfinementIsLogged) {
+    platform.next_core.ends_on_terminate = false;
+    platform.confine_error = ACCESS_DENIED;
+    const StartOutcome outcome = supervisor.start_core(A1, S1);
+    ASSERT_TRUE(std::holds_alternative<ConfinementFailed>(outcome));
+    EXPECT_EQ(log.lines(), (Events{"Helper could not end the unmanaged Core: " + DID_NOT_EXIT,
+                                   "Helper could not confine the Core: " + ACCESS_DENIED.text()}));
+    EXPECT_FALSE(core(0).resumed);
+    EXPECT_EQ(supervisor.managed_session_id(), std::nullopt);
+}
+
+TEST_F(CoreSupervisorTest, CoreThatCannotBeResumedIsEndedAndReportedAsALaunchFailure) {
+    platform.next_core.resume_error = ACCESS_DENIED;
+    const StartOutcome outcome = supervisor.start_core(A1, S1);
+    ASSERT_TRUE(std::holds_alternative<LaunchFailed>(outcome));
+    EXPECT_EQ(std::get<LaunchFailed>(outcome).text, ACCESS_DENIED.text());
+    EXPECT_EQ(std::get<LaunchFailed>(outcome).os_error, 5);
+    EXPECT_EQ(log.lines(), (Events{ACCESS_DENIED.text()}));
+    EXPECT_EQ(core(0).exit_code, CoreSupervisor::TERMINATION_EXIT_CODE);
+    EXPECT_EQ(platform.events.without_queries(),
+              (Events{"resolve", "verify " + FAKE_CORE_PATH, "launch " + A1, "confine 1001", "relay " + S1,
+                      "resume 1001", "terminate 1001 1", "close job 1001", "close process 1001", "close thread 1001",
+                      "close file"}));
+    EXPECT_EQ(supervisor.managed_session_id(), std::nullopt);
 }
 
 TEST_F(CoreSupervisorTest, FailedLaunchLogsTheBareErrorAndKeepsItsNumber) {
@@ -232,7 +268,9 @@ TEST_F(CoreSupervisorTest, RelayThatCannotStartTakesItsCoreDown) {
     EXPECT_TRUE(core(0).terminated);
     const Events events = platform.events.all();
     EXPECT_EQ(Events(events.begin() + 3, events.end()),
-              (Events{"close output 1001", "terminate 1001 1", "close process 1001", "close thread 1001", "close file"}));
+              (Events{"confine 1001", "close output 1001", "terminate 1001 1", "close job 1001", "close process 1001",
+                      "close thread 1001", "close file"}));
+    EXPECT_FALSE(core(0).resumed);
     EXPECT_EQ(failing.managed_session_id(), std::nullopt);
 }
 

@@ -54,6 +54,9 @@ struct FakeCoreState {
     std::optional<Error> query_error;
     bool terminated = false;
     std::uint32_t terminate_code = 0;
+    // Created suspended; runs once resumed, until it has ended.
+    bool resumed = false;
+    std::optional<Error> resume_error;
     int queries = 0;
 };
 
@@ -65,6 +68,12 @@ public:
         events_.add("close thread " + std::to_string(state_->pid));
     }
     [[nodiscard]] std::uint32_t id() const override { return state_->pid; }
+    [[nodiscard]] Result<void> resume() override {
+        events_.add("resume " + std::to_string(state_->pid));
+        if (state_->resume_error) return fail(*state_->resume_error);
+        state_->resumed = true;
+        return {};
+    }
     void terminate(std::uint32_t exit_code) override {
         events_.add("terminate " + std::to_string(state_->pid) + " " + std::to_string(exit_code));
         state_->terminated = true;

@@ -16,6 +16,8 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -71,6 +73,23 @@ std::optional<std::uint32_t> wait_for_exit(CoreProcess& process) {
     return std::nullopt;
 }
 
+// The suspend count of each thread of the process, read by suspending it once more and
+// resuming it at once.
+std::vector<DWORD> suspend_counts(DWORD process_id) {
+    std::vector<DWORD> counts;
+    win32::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID != process_id) continue;
+        win32::UniqueKernelHandle thread(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
+        if (!thread) continue;
+        counts.push_back(::SuspendThread(thread.get()));
+        ::ResumeThread(thread.get());
+    }
+    return counts;
+}
+
 class Win32CorePlatformTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -88,7 +107,7 @@ protected:
         write_file(path, bytes);
         return win32::to_utf8_lossy(path.native());
     }
-    // The stub in `scenario`, launched and in its Job object.
+    // The stub in `scenario`, launched, in its Job object, and running.
     void launch_confined_stub(std::string_view scenario) {
         Result<std::unique_ptr<VerifiedCoreFile>> verified =
             platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
@@ -99,6 +118,18 @@ protected:
         Result<std::unique_ptr<CoreJob>> confined = platform.confine_core(*core.process);
         ASSERT_TRUE(confined.has_value());
         job = std::move(*confined);
+        ASSERT_TRUE(core.process->resume().has_value());
+    }
+    // Reads the error stream until it holds `lines` line feeds.
+    std::string read_lines(CoreOutput& output, int lines) {
+        std::string text;
+        std::vector<char> buffer(RELAY_READ_BYTES);
+        while (std::count(text.begin(), text.end(), '\n') < lines) {
+            Result<std::size_t> got = output.read(buffer);
+            if (!got || *got == 0) break;
+            text.append(buffer.data(), *got);
+        }
+        return text;
     }
 
     std::string stub_bytes;
@@ -107,6 +138,29 @@ protected:
     fs::path temp;
     Win32CorePlatform platform{sha256_of(read_file(stub_core_path()))};
 };
+
+TEST(Sha256, CngMatchesTheStandardVectorsHoweverFed) {
+    struct Case {
+        std::string input;
+        std::string digest;
+    };
+    const std::vector<Case> cases = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const Case& c : cases) {
+        Result<Sha256> whole = Sha256::create();
+        ASSERT_TRUE(whole.has_value());
+        whole->update(c.input);
+        EXPECT_EQ(whole->hex_digest(), c.digest);
+
+        Result<Sha256> chunked = Sha256::create();
+        ASSERT_TRUE(chunked.has_value());
+        for (std::size_t at = 0; at < c.input.size(); at += 4096) chunked->update(std::string_view(c.input).substr(at, 4096));
+        EXPECT_EQ(chunked->hex_digest(), c.digest);
+    }
+}
 
 TEST_F(Win32CorePlatformTest, FindsTheCoreBesideItsOwnExecutable) {
     const Result<std::string> own = platform.own_path();
@@ -188,28 +242,53 @@ TEST_F(Win32CorePlatformTest, LaunchesWithTheQuotedPathTheAddressAndItsDirectory
     ASSERT_TRUE(launched.has_value()) << launched.error().text();
     EXPECT_NE(launched->process->id(), 0u);
 
-    std::string text;
-    std::vector<char> buffer(RELAY_READ_BYTES);
-    while (std::count(text.begin(), text.end(), '\n') < 2) {
-        Result<std::size_t> got = launched->output->read(buffer);
-        ASSERT_TRUE(got.has_value() && *got > 0);
-        text.append(buffer.data(), *got);
-    }
-    const std::string directory = win32::to_utf8_lossy(stub_core_path().parent_path().native());
-    EXPECT_EQ(text, "command line: \"" + path + "\" " + address + "\ndirectory: " + directory + "\n");
-
-    // Confined, it runs until the job's only handle closes.
+    // Confined, then resumed, it runs until the job's only handle closes.
     Result<std::unique_ptr<CoreJob>> job = platform.confine_core(*launched->process);
     ASSERT_TRUE(job.has_value()) << job.error().text();
+    ASSERT_TRUE(launched->process->resume().has_value());
+    const std::string directory = win32::to_utf8_lossy(stub_core_path().parent_path().native());
+    EXPECT_EQ(read_lines(*launched->output, 2),
+              "command line: \"" + path + "\" " + address + "\ndirectory: " + directory + "\n");
     Result<std::optional<std::uint32_t>> running = launched->process->exit_code_if_ended();
     ASSERT_TRUE(running.has_value());
     EXPECT_EQ(*running, std::nullopt);
     job->reset();
     EXPECT_TRUE(wait_for_exit(*launched->process).has_value());
     // Its error stream ends with it.
+    std::vector<char> buffer(RELAY_READ_BYTES);
     Result<std::size_t> end = launched->output->read(buffer);
     ASSERT_TRUE(end.has_value());
     EXPECT_EQ(*end, 0u);
+}
+
+TEST_F(Win32CorePlatformTest, LaunchedCoreRunsNothingUntilResumed) {
+    Result<std::unique_ptr<VerifiedCoreFile>> verified =
+        platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
+    ASSERT_TRUE(verified.has_value());
+    // Scenario 01 writes three lines and exits at once, if it runs at all.
+    Result<LaunchedCore> launched = platform.launch_core(**verified, stub_address("01"));
+    ASSERT_TRUE(launched.has_value()) << launched.error().text();
+    // Its only thread is suspended once: SuspendThread reports the count it found.
+    EXPECT_EQ(suspend_counts(launched->process->id()), std::vector<DWORD>{1});
+    // Ended before it was ever resumed: it wrote nothing and ended by termination.
+    launched->process->terminate(7);
+    EXPECT_EQ(wait_for_exit(*launched->process), 7u);
+    std::vector<char> buffer(RELAY_READ_BYTES);
+    Result<std::size_t> nothing = launched->output->read(buffer);
+    ASSERT_TRUE(nothing.has_value());
+    EXPECT_EQ(*nothing, 0u);
+}
+
+TEST_F(Win32CorePlatformTest, ProcessTheCoreStartsAtOnceEndsWithItsJob) {
+    ASSERT_NO_FATAL_FAILURE(launch_confined_stub("08"));
+    const std::string line = read_lines(*core.output, 1);
+    ASSERT_TRUE(line.starts_with("child: ")) << line;
+    const auto child_id = static_cast<DWORD>(std::stoul(line.substr(7)));
+    win32::UniqueKernelHandle child(::OpenProcess(SYNCHRONIZE, FALSE, child_id));
+    ASSERT_TRUE(child) << "child " << child_id;
+    job.reset();
+    EXPECT_EQ(::WaitForSingleObject(child.get(), 10000), WAIT_OBJECT_0);
+    EXPECT_TRUE(wait_for_exit(*core.process).has_value());
 }
 
 TEST_F(Win32CorePlatformTest, TerminationEndsTheCoreWithExitCodeOne) {

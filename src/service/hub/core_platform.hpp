@@ -14,13 +14,15 @@
 
 namespace quorvex::hub {
 
-// One launched Core process. Destroying it closes the process handle, then the main-thread
-// handle; it does not end the process.
+// One launched Core process, created suspended. Destroying it closes the process handle, then
+// the main-thread handle; it does not end the process.
 class CoreProcess {
 public:
     virtual ~CoreProcess() = default;
     // The process ID, read from the process handle.
     [[nodiscard]] virtual std::uint32_t id() const = 0;
+    // Lets the suspended main thread run.
+    [[nodiscard]] virtual Result<void> resume() = 0;
     // Asks the system to end the process. A refusal (typically: it has already ended) is not
     // reported; the next exit query tells.
     virtual void terminate(std::uint32_t exit_code) = 0;
@@ -67,11 +69,11 @@ public:
     [[nodiscard]] virtual Result<void> open_core_file(const std::string& core_path) = 0;
     // Hashes the file and keeps it open when the digest is the expected one.
     [[nodiscard]] virtual Result<std::unique_ptr<VerifiedCoreFile>> verify_core_file(const std::string& core_path) = 0;
-    // Starts the verified file with the address as its only argument. The file must come from
-    // this platform's verify_core_file.
+    // Creates the process of the verified file, suspended, with the address as its only
+    // argument. The file must come from this platform's verify_core_file.
     [[nodiscard]] virtual Result<LaunchedCore> launch_core(const VerifiedCoreFile& file, const std::string& address) = 0;
     // Puts the process into a new kill-on-close Job object. The process must come from this
-    // platform's launch_core. On failure the process is left running.
+    // platform's launch_core. On failure the process is left as it was.
     [[nodiscard]] virtual Result<std::unique_ptr<CoreJob>> confine_core(CoreProcess& process) = 0;
 };
 

@@ -74,6 +74,11 @@ public:
 
     [[nodiscard]] std::uint32_t id() const override { return ::GetProcessId(process_.get()); }
 
+    [[nodiscard]] Result<void> resume() override {
+        if (::ResumeThread(main_thread_.get()) == static_cast<DWORD>(-1)) return fail(win32::last_os_error());
+        return {};
+    }
+
     void terminate(std::uint32_t exit_code) override { ::TerminateProcess(process_.get(), exit_code); }
 
     [[nodiscard]] Result<std::optional<std::uint32_t>> exit_code_if_ended() override {
@@ -239,9 +244,11 @@ Result<LaunchedCore> Win32CorePlatform::launch_core(const VerifiedCoreFile& file
     // The address holds no blank, tab or quote, so it goes unquoted as the only argument.
     std::wstring command_line = L"\"" + core.path + L"\" " + win32::to_wide(address);
     PROCESS_INFORMATION created{};
-    // EXTENDED_STARTUPINFO_PRESENT only says which startup record is passed.
+    // EXTENDED_STARTUPINFO_PRESENT only says which startup record is passed. Suspended, it runs
+    // no instruction (and starts no process) before its Job object holds it.
     if (!::CreateProcessW(core.path.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                          CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT, nullptr, core.directory.c_str(),
+                          CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED, nullptr,
+                          core.directory.c_str(),
                           &startup.StartupInfo, &created))
         return fail(win32::last_os_error());
     UniqueKernelHandle process(created.hProcess);

@@ -71,22 +71,29 @@ StartOutcome CoreSupervisor::start_core(std::string address, std::string session
     }
     const std::uint32_t pid = launched->process->id();
 
+    // Still suspended: it runs only once it is confined and its output has a reader.
+    Result<std::unique_ptr<CoreJob>> job = platform_.confine_core(*launched->process);
+    if (!job) {
+        discard_core(*launched->process);
+        const std::string& text = job.error().text();
+        log_.append("Helper could not confine the Core: " + text);
+        return ConfinementFailed{text};
+    }
+
     try {
         if (start_relay_) start_relay_(session_id, std::move(launched->output));
         else start_detached_relay(session_id, std::move(launched->output));
     } catch (...) {
-        // Not yet confined and nobody would read its output: it must not run on.
+        // Nobody would read its output: it must not run on.
         launched->process->terminate(TERMINATION_EXIT_CODE);
         throw;
     }
 
-    Result<std::unique_ptr<CoreJob>> job = platform_.confine_core(*launched->process);
-    if (!job) {
-        // The Core runs on outside any job; its relay still copies its output.
-        launched->process.reset();
-        const std::string& text = job.error().text();
-        log_.append("Helper could not confine the Core: " + text);
-        return ConfinementFailed{text};
+    if (Result<void> resumed = launched->process->resume(); !resumed) {
+        discard_core(*launched->process);
+        const Error& error = resumed.error();
+        log_.append(error.text());
+        return LaunchFailed{error.text(), error.os_code()};
     }
 
     slot_ = std::make_unique<ManagedCore>(session_id, std::move(launched->process), std::move(*job));
@@ -142,19 +149,27 @@ std::optional<std::string> CoreSupervisor::managed_session_id() {
 
 Result<void> CoreSupervisor::release_managed_core() {
     if (!slot_) return {};
+    if (Result<void> ended = end_process(*slot_->process); !ended) return ended;
+    slot_.reset();
+    return {};
+}
+
+Result<void> CoreSupervisor::end_process(CoreProcess& process) {
     // A refusal, for instance from a Core that ended unnoticed, shows in the query below.
-    slot_->process->terminate(TERMINATION_EXIT_CODE);
+    process.terminate(TERMINATION_EXIT_CODE);
     const SupervisorClock::time_point deadline = clock_.now() + EXIT_WAIT;
     for (;;) {
-        const Result<std::optional<std::uint32_t>> ended = slot_->process->exit_code_if_ended();
+        const Result<std::optional<std::uint32_t>> ended = process.exit_code_if_ended();
         if (!ended) return fail(ended.error());
-        if (ended->has_value()) {
-            slot_.reset();
-            return {};
-        }
+        if (ended->has_value()) return {};
         if (clock_.now() >= deadline) return fail(Error::message("Core did not exit after termination"));
         clock_.sleep_for(EXIT_POLL);
     }
+}
+
+void CoreSupervisor::discard_core(CoreProcess& process) {
+    if (Result<void> ended = end_process(process); !ended)
+        log_.append("Helper could not end the unmanaged Core: " + ended.error().text());
 }
 
 void CoreSupervisor::start_detached_relay(std::string session_id, std::unique_ptr<CoreOutput> output) {

@@ -52,8 +52,10 @@ public:
 
     // Never takes the lock: answers while a start or stop is in progress.
     [[nodiscard]] PingOutcome ping_core(std::string core_sha256) override;
-    // Ends any managed Core, then verifies, launches and confines a new one. Throws only when
-    // the relay thread cannot be started; the new Core is terminated first.
+    // Ends any managed Core, then verifies and launches a new one suspended, confines it,
+    // starts its relay and only then lets it run. A Core that cannot be confined or resumed is
+    // ended before the reply. Throws only when the relay thread cannot be started; the new
+    // Core is terminated first.
     [[nodiscard]] StartOutcome start_core(std::string address, std::string session_id) override;
     [[nodiscard]] StopOutcome stop_core(std::string session_id) override;
     // Ends the managed Core when the server stops; a failure is logged, not reported.
@@ -68,6 +70,10 @@ public:
 private:
     // Ends the managed Core, if any, and empties the slot. The caller holds mutex_.
     [[nodiscard]] Result<void> release_managed_core();
+    // Terminates the process and waits up to EXIT_WAIT until it has ended.
+    [[nodiscard]] Result<void> end_process(CoreProcess& process);
+    // Ends a Core that never became the managed one; a failure to end it is logged.
+    void discard_core(CoreProcess& process);
     void start_detached_relay(std::string session_id, std::unique_ptr<CoreOutput> output);
 
     CorePlatform& platform_;

@@ -1,5 +1,6 @@
 #pragma once
-// Incremental SHA-256 over libgcrypt, written out as 64 lowercase hexadecimal digits.
+// Incremental SHA-256 through the system's CNG provider (bcrypt.dll), written out as 64
+// lowercase hexadecimal digits. Windows only: nothing portable needs a digest.
 
 #include "common/error.hpp"
 
@@ -10,7 +11,7 @@ namespace quorvex::hub {
 
 class Sha256 {
 public:
-    // Initialises libgcrypt on first use; fails if the library is older than its headers.
+    // Opens the SHA-256 provider on first use and a new hash object on it.
     [[nodiscard]] static Result<Sha256> create();
 
     Sha256(Sha256&& other) noexcept;
@@ -20,13 +21,16 @@ public:
     ~Sha256();
 
     void update(std::string_view bytes);
-    // The digest of everything fed so far, lowercase hex, most significant digit first.
+    // The digest of everything fed so far, lowercase hex, most significant digit first. Once
+    // only: the hash object is finished by it. Empty when CNG refused a step, so that it never
+    // equals an expected digest.
     [[nodiscard]] std::string hex_digest();
 
 private:
     explicit Sha256(void* handle) : handle_(handle) {}
 
-    void* handle_; // gcry_md_hd_t, kept opaque so callers need no libgcrypt headers
+    void* handle_; // BCRYPT_HASH_HANDLE, kept opaque so callers need no CNG headers
+    bool failed_ = false;
 };
 
 } // namespace quorvex::hub

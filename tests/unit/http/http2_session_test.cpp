@@ -3,9 +3,12 @@
 #include "http2_floods.hpp"
 #include "http2_test_client.hpp"
 #include "service/peer/http/protocol_detection.hpp"
+#include "common/helper_log.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 
 namespace quorvex::http {
@@ -287,6 +290,78 @@ TEST(Http2Session, OversizedHeaderListResetsOnlyThatStream)
     EXPECT_EQ(started[0].stream_id, small);
     EXPECT_TRUE(client.streams[big].reset_code.has_value());
     EXPECT_FALSE(client.goaway_code);
+}
+
+// nghttp2's allocator with a switch: the next `failures` allocations fail.
+struct FailingMemory {
+    int failures = 0;
+    nghttp2_mem mem{this,
+                    [](std::size_t size, void* self) -> void* {
+                        auto& memory = *static_cast<FailingMemory*>(self);
+                        if (memory.failures > 0) {
+                            --memory.failures;
+                            return nullptr;
+                        }
+                        return std::malloc(size);
+                    },
+                    [](void* pointer, void*) { std::free(pointer); },
+                    [](std::size_t count, std::size_t size, void*) { return std::calloc(count, size); },
+                    [](void* pointer, std::size_t size, void*) { return std::realloc(pointer, size); }};
+};
+
+std::size_t log_count(const std::string& line)
+{
+    return static_cast<std::size_t>(std::ranges::count(helper_log().lines(), line));
+}
+
+TEST(Http2Session, RefusedReplyFailsItsStreamAndIsLogged)
+{
+    for (const std::string body : {"", "a body"}) {
+        SCOPED_TRACE(body);
+        FailingMemory memory;
+        Http2TestClient client;
+        Http2Session server(&memory.mem);
+        const auto refused = client.request("GET", "/a");
+        const auto answered = client.request("GET", "/b");
+        exchange(client, server);
+        ASSERT_EQ(server.take_started_requests().size(), 2u);
+
+        const std::string line = "Helper could not submit the reply on HTTP/2 stream " + std::to_string(refused) +
+                                 ": Out of memory";
+        const auto before = log_count(line);
+        memory.failures = 1;
+        server.submit_reply(refused, Reply{.status = 200, .body = body});
+        EXPECT_EQ(log_count(line), before + 1);
+        server.submit_reply(answered, Reply{.status = 200, .body = body});
+        exchange(client, server);
+
+        EXPECT_TRUE(client.streams[refused].closed);
+        EXPECT_EQ(client.streams[refused].reset_code, NGHTTP2_INTERNAL_ERROR);
+        EXPECT_FALSE(client.streams[refused].header(":status"));
+        EXPECT_TRUE(client.streams[answered].closed);
+        EXPECT_FALSE(client.streams[answered].reset_code);
+        EXPECT_EQ(client.streams[answered].body, body);
+        EXPECT_TRUE(server.want_read());
+    }
+}
+
+TEST(Http2Session, StreamThatCannotEvenBeResetEndsTheConnection)
+{
+    FailingMemory memory;
+    Http2TestClient client;
+    Http2Session server(&memory.mem);
+    const auto id = client.request("GET", "/a");
+    exchange(client, server);
+    ASSERT_EQ(server.take_started_requests().size(), 1u);
+
+    const std::string line = "Helper could not submit RST_STREAM on HTTP/2 stream " + std::to_string(id) +
+                             ": Out of memory";
+    const auto before = log_count(line);
+    memory.failures = 2;
+    server.submit_reply(id, Reply{.status = 200});
+    EXPECT_EQ(log_count(line), before + 1);
+    EXPECT_FALSE(server.want_read());
+    EXPECT_FALSE(server.want_write());
 }
 
 } // namespace

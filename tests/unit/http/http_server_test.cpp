@@ -3,6 +3,7 @@
 #include "http2_test_client.hpp"
 #include "loopback_client.hpp"
 #include "loopback_server.hpp"
+#include "common/helper_log.hpp"
 #include "service/peer/http/protocol_detection.hpp"
 
 #include <boost/asio/steady_timer.hpp>
@@ -10,10 +11,12 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <string>
+#include <stdexcept>
 #include <thread>
 
 namespace quorvex::http {
@@ -25,12 +28,19 @@ using test::RawClient;
 using test::run_command;
 
 // Echoes what it got. The path picks the behaviour: "/slow" waits before answering, "/noread"
-// leaves the body unread, "/small" reads with a 4-byte limit, "/close" asks to close.
+// leaves the body unread, "/small" reads with a 4-byte limit, "/close" asks to close, "/throw"
+// throws a std::exception and "/throw-int" something else.
 class EchoHandler final : public RequestHandler {
 public:
     boost::asio::awaitable<Reply> handle(RequestHead head, BodyReader& body) override
     {
         const auto path = head.target.substr(0, head.target.find('?'));
+        if (path == "/throw") {
+            throw std::runtime_error("the handler broke");
+        }
+        if (path == "/throw-int") {
+            throw 42;
+        }
         if (path == "/slow") {
             ++slow_entered;
             boost::asio::steady_timer wait(co_await boost::asio::this_coro::executor, 300ms);
@@ -258,6 +268,29 @@ TEST_F(HttpServerTest, DrainOfHttp2SendsGoawayAndFinishesTheOpenStream)
     EXPECT_EQ(h2.streams[stream].header(":status"), "200");
     EXPECT_NE(h2.streams[stream].body.find("GET /slow\n"), std::string::npos);
     EXPECT_EQ(drained.wait_for(5s), std::future_status::ready);
+}
+
+TEST_F(HttpServerTest, ExceptionThatEndsAConnectionIsLoggedAsOneLine)
+{
+    struct Case {
+        const char* path;
+        std::string line;
+    };
+    for (const Case& c : {Case{"/throw", "Helper connection failed: the handler broke"},
+                          Case{"/throw-int", "Helper connection failed: unknown exception"}}) {
+        SCOPED_TRACE(c.path);
+        const auto before = std::ranges::count(helper_log().lines(), c.line);
+        RawClient client(port_);
+        ASSERT_TRUE(client.connected());
+        client.send(std::string("GET ") + c.path + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        EXPECT_TRUE(client.read_until_closed());
+        // The connection leaves the registry only after its failure was logged.
+        for (int i = 0; i < 500 && loopback_.open_connections() != 0; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_EQ(loopback_.open_connections(), 0u);
+        EXPECT_EQ(std::ranges::count(helper_log().lines(), c.line), before + 1);
+    }
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "service/peer/http/http2_session.hpp"
 
+#include "common/helper_log.hpp"
+
 #include <nghttp2/nghttp2.h>
 
 #include <algorithm>
@@ -176,7 +178,9 @@ struct Http2Callbacks {
     }
 };
 
-Http2Session::Http2Session()
+Http2Session::Http2Session() : Http2Session(nullptr) {}
+
+Http2Session::Http2Session(nghttp2_mem* memory)
 {
     nghttp2_session_callbacks* callbacks = nullptr;
     nghttp2_option* option = nullptr;
@@ -200,7 +204,7 @@ Http2Session::Http2Session()
     nghttp2_option_set_max_settings(option, 32);
     nghttp2_option_set_max_outbound_ack(option, 1000);
 
-    const int created = nghttp2_session_server_new2(&session_, callbacks, this, option);
+    const int created = nghttp2_session_server_new3(&session_, callbacks, this, option, memory);
     nghttp2_option_del(option);
     nghttp2_session_callbacks_del(callbacks);
     if (created != 0) {
@@ -212,7 +216,10 @@ Http2Session::Http2Session()
         {NGHTTP2_SETTINGS_MAX_HEADER_LIST_SIZE, HTTP2_MAX_HEADER_LIST_SIZE},
         {NGHTTP2_SETTINGS_INITIAL_WINDOW_SIZE, HTTP2_STREAM_WINDOW},
     }};
-    nghttp2_submit_settings(session_, NGHTTP2_FLAG_NONE, settings.data(), settings.size());
+    if (nghttp2_submit_settings(session_, NGHTTP2_FLAG_NONE, settings.data(), settings.size()) != 0) {
+        nghttp2_session_del(session_);
+        throw std::bad_alloc();
+    }
     nghttp2_session_set_local_window_size(session_, NGHTTP2_FLAG_NONE, 0, HTTP2_CONNECTION_WINDOW);
 }
 
@@ -345,17 +352,22 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply reply)
         pairs.push_back(header_pair(name, value));
     }
 
+    int submitted = 0;
     if (stream.head_request || reply.body.empty()) {
-        nghttp2_submit_response(session_, stream_id, pairs.data(), pairs.size(), nullptr);
+        submitted = nghttp2_submit_response(session_, stream_id, pairs.data(), pairs.size(), nullptr);
     } else {
         stream.reply_body = std::move(reply.body);
         nghttp2_data_provider provider{};
         provider.read_callback = Http2Callbacks::read_reply_body;
-        nghttp2_submit_response(session_, stream_id, pairs.data(), pairs.size(), &provider);
+        submitted = nghttp2_submit_response(session_, stream_id, pairs.data(), pairs.size(), &provider);
     }
     // Bytes that arrive from now on are dropped; the ones already here are released.
     release_to_connection(std::exchange(stream.unconsumed, 0));
     stream.body.clear();
+    if (submit_refused(submitted, "the reply on HTTP/2 stream " + std::to_string(stream_id))) {
+        std::string().swap(stream.reply_body);
+        reset_stream(stream_id, NGHTTP2_INTERNAL_ERROR);
+    }
 }
 
 void Http2Session::abandon_stream(std::int32_t stream_id)
@@ -370,26 +382,47 @@ void Http2Session::abandon_stream(std::int32_t stream_id)
         forget_if_finished(found);
         return;
     }
-    nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, NGHTTP2_INTERNAL_ERROR);
+    reset_stream(stream_id, NGHTTP2_INTERNAL_ERROR);
 }
 
 void Http2Session::begin_shutdown()
 {
     // The notice tells the peer to open no more streams; the GOAWAY that follows names the last
     // stream this server takes. Streams up to it are finished normally.
-    nghttp2_submit_shutdown_notice(session_);
-    nghttp2_submit_goaway(session_, NGHTTP2_FLAG_NONE, nghttp2_session_get_last_proc_stream_id(session_),
-                          NGHTTP2_NO_ERROR, nullptr, 0);
+    (void)submit_refused(nghttp2_submit_shutdown_notice(session_), "the HTTP/2 shutdown notice");
+    if (submit_refused(nghttp2_submit_goaway(session_, NGHTTP2_FLAG_NONE,
+                                             nghttp2_session_get_last_proc_stream_id(session_), NGHTTP2_NO_ERROR,
+                                             nullptr, 0),
+                       "the HTTP/2 GOAWAY")) {
+        broken_ = true; // the connection must still end
+    }
 }
 
 void Http2Session::apply_deferred()
 {
     for (const auto stream_id : std::exchange(deferred_resets_, {})) {
-        nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, NGHTTP2_NO_ERROR);
+        reset_stream(stream_id, NGHTTP2_NO_ERROR);
     }
     if (const auto bytes = std::exchange(deferred_connection_consumed_, 0); bytes != 0) {
         nghttp2_session_consume_connection(session_, bytes);
     }
+}
+
+void Http2Session::reset_stream(std::int32_t stream_id, std::uint32_t error_code)
+{
+    if (submit_refused(nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, error_code),
+                       "RST_STREAM on HTTP/2 stream " + std::to_string(stream_id))) {
+        broken_ = true;
+    }
+}
+
+bool Http2Session::submit_refused(int result, const std::string& what)
+{
+    if (result == 0) {
+        return false;
+    }
+    append_log("Helper could not submit " + what + ": " + nghttp2_strerror(result));
+    return true;
 }
 
 void Http2Session::release_to_connection(std::size_t bytes)

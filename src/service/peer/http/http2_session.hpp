@@ -9,6 +9,8 @@
 
 #include "service/peer/http/http_exchange.hpp"
 
+#include <nghttp2/nghttp2.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -16,8 +18,6 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
-
-struct nghttp2_session;
 
 namespace quorvex::http {
 
@@ -37,6 +37,8 @@ class Http2Session {
 public:
     // Queues the server's SETTINGS.
     Http2Session();
+    // The same over the given allocator, which must outlive the session.
+    explicit Http2Session(nghttp2_mem* memory);
     ~Http2Session();
     Http2Session(const Http2Session&) = delete;
     Http2Session& operator=(const Http2Session&) = delete;
@@ -64,7 +66,8 @@ public:
 
     // Answers a started request. Connection-specific headers are dropped, names lower-cased and
     // "content-length" set from the body. A request body left unread is cut off with
-    // RST_STREAM(NO_ERROR) once the reply is complete.
+    // RST_STREAM(NO_ERROR) once the reply is complete. A reply nghttp2 refuses fails its stream:
+    // RST_STREAM(INTERNAL_ERROR).
     void submit_reply(std::int32_t stream_id, Reply reply);
     // The handler of a started request gave up without a reply: RST_STREAM(INTERNAL_ERROR).
     void abandon_stream(std::int32_t stream_id);
@@ -98,6 +101,11 @@ private:
     // callbacks decide on are applied here, between calls.
     void apply_deferred();
     void release_to_connection(std::size_t bytes);
+    // Queues RST_STREAM; when even that is refused the stream could never end, so the whole
+    // connection is given up.
+    void reset_stream(std::int32_t stream_id, std::uint32_t error_code);
+    // Logs a refused submit as one line; true when it was refused.
+    static bool submit_refused(int result, const std::string& what);
     void forget_if_finished(std::unordered_map<std::int32_t, Stream>::iterator stream);
 
     nghttp2_session* session_ = nullptr;

@@ -1,5 +1,7 @@
 #include "service/peer/http/http_server.hpp"
 
+#include "common/helper_log.hpp"
+
 #include "service/peer/http/served_connection.hpp"
 #include "service/peer/http/shutdown_watch.hpp"
 
@@ -91,7 +93,13 @@ void HttpServer::serve(boost::asio::ip::tcp::socket socket)
         registry_->connections.emplace(id, watch);
     }
     boost::asio::co_spawn(strand, serve_connection(std::move(socket), handler_, watch),
-                          [registry = registry_, id](std::exception_ptr) { registry->remove(id); });
+                          [registry = registry_, id](std::exception_ptr failure) {
+                              // serve_connection logs what std::exception carries; this is the rest.
+                              if (failure) {
+                                  append_log("Helper connection failed: unknown exception");
+                              }
+                              registry->remove(id);
+                          });
 }
 
 boost::asio::awaitable<void> HttpServer::drain()

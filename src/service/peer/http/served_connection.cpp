@@ -1,5 +1,7 @@
 #include "service/peer/http/served_connection.hpp"
 
+#include "common/helper_log.hpp"
+
 #include "service/peer/http/http1_session.hpp"
 #include "service/peer/http/http2_connection.hpp"
 #include "service/peer/http/protocol_detection.hpp"
@@ -56,8 +58,9 @@ boost::asio::awaitable<void> serve_connection(boost::asio::ip::tcp::socket socke
         case WireProtocol::undecided:
             break;
         }
-    } catch (const std::exception&) {
-        // A broken connection ends here, alone.
+    } catch (const std::exception& e) {
+        // A broken connection ends here, alone, and says why.
+        append_log(std::string("Helper connection failed: ") + e.what());
     }
     boost::system::error_code ignored;
     socket.close(ignored);

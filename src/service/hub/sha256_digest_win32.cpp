@@ -1,0 +1,87 @@
+#include "service/hub/sha256_digest.hpp"
+
+#include <windows.h>
+
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <utility>
+
+namespace quorvex::hub {
+namespace {
+
+BCRYPT_HASH_HANDLE hash(void* handle) { return static_cast<BCRYPT_HASH_HANDLE>(handle); }
+
+std::string status_text(NTSTATUS status) {
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), "0x%08lx", static_cast<unsigned long>(status));
+    return text.data();
+}
+
+// One provider for the process, opened once and never closed: hash objects on it are
+// independent, and opening a provider is the expensive part.
+struct Provider {
+    BCRYPT_ALG_HANDLE handle = nullptr;
+    NTSTATUS status = 0;
+};
+
+const Provider& sha256_provider() {
+    static const Provider provider = [] {
+        Provider opened;
+        opened.status = ::BCryptOpenAlgorithmProvider(&opened.handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+        return opened;
+    }();
+    return provider;
+}
+
+} // namespace
+
+Result<Sha256> Sha256::create() {
+    const Provider& provider = sha256_provider();
+    if (!BCRYPT_SUCCESS(provider.status))
+        return fail(Error::message("open SHA-256: " + status_text(provider.status)));
+    BCRYPT_HASH_HANDLE handle = nullptr;
+    // No object buffer: CNG keeps the hash state itself.
+    if (const NTSTATUS status = ::BCryptCreateHash(provider.handle, &handle, nullptr, 0, nullptr, 0, 0);
+        !BCRYPT_SUCCESS(status))
+        return fail(Error::message("open SHA-256: " + status_text(status)));
+    return Sha256(handle);
+}
+
+Sha256::Sha256(Sha256&& other) noexcept
+    : handle_(std::exchange(other.handle_, nullptr)), failed_(other.failed_) {}
+
+Sha256::~Sha256() {
+    if (handle_ != nullptr) ::BCryptDestroyHash(hash(handle_));
+}
+
+void Sha256::update(std::string_view bytes) {
+    // BCryptHashData takes a ULONG count; the product feeds 4096 bytes at a time.
+    while (!bytes.empty()) {
+        const auto piece = static_cast<ULONG>(std::min<std::size_t>(bytes.size(), std::numeric_limits<ULONG>::max()));
+        if (!BCRYPT_SUCCESS(
+                ::BCryptHashData(hash(handle_), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())), piece, 0)))
+            failed_ = true;
+        bytes.remove_prefix(piece);
+    }
+}
+
+std::string Sha256::hex_digest() {
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    std::array<unsigned char, 32> digest{};
+    if (failed_ || !BCRYPT_SUCCESS(::BCryptFinishHash(hash(handle_), digest.data(), static_cast<ULONG>(digest.size()), 0)))
+        return {};
+    std::string hex;
+    hex.reserve(64);
+    for (const unsigned char byte : digest) {
+        hex += DIGITS[byte >> 4];
+        hex += DIGITS[byte & 0x0F];
+    }
+    return hex;
+}
+
+} // namespace quorvex::hub
