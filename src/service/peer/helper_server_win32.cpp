@@ -41,7 +41,7 @@ public:
             looked_up.push_back(i);
         }
         std::vector<bool> owners(connections.size(), false);
-        const std::vector<bool> answers = peer::are_owner_connections(endpoints, owner_sid);
+        const std::vector<bool> answers = peer::are_owner_connections(endpoints, owner_sid, table_reader_);
         for (std::size_t j = 0; j < looked_up.size(); ++j) owners[looked_up[j]] = answers[j];
         return owners;
     }
@@ -54,6 +54,8 @@ public:
 
 private:
     boost::asio::thread_pool& blocking_;
+    // Only the accept loop checks connections, one batch at a time: one buffer serves them all.
+    TcpTableReader table_reader_;
 };
 
 } // namespace
