@@ -1,6 +1,7 @@
-// The peer check's TCP row scan: read_tcp_owner_table's decode of a MIB_TCPTABLE_OWNER_PID
-// table and the search for the client's row, over large synthetic tables whose matching row is
-// the last one (the worst case: every row decoded and compared).
+// The peer check's TCP row scan: a TcpTableReader's read of a MIB_TCPTABLE_OWNER_PID table and
+// the search for the client's row, over large synthetic tables whose matching row is the last
+// one (the worst case: every row compared). The reader is kept across scans, as the accept loop
+// keeps it.
 
 #include "service/peer/tcp_owner_table.hpp"
 
@@ -65,8 +66,9 @@ private:
 void tcp_row_scan(benchmark::State& state) {
     SyntheticTable table(static_cast<std::uint32_t>(state.range(0)));
     const ConnectionEndpoints client = table.last_client();
+    TcpTableReader reader;
     for (auto _ : state) {
-        auto pid = owning_process_of_connection(table, client);
+        auto pid = owning_process_of_connection(reader, table, client);
         if (!pid || !*pid) {
             state.SkipWithError("the client's row was not found");
             return;

@@ -6,11 +6,28 @@ void HelperLog::append(std::string line) {
     std::lock_guard lock(mutex_);
     lines_.push_back(std::move(line));
     while (lines_.size() > CAPACITY) lines_.pop_front();
+    joined_stale_ = true;
 }
 
 std::vector<std::string> HelperLog::lines() const {
     std::lock_guard lock(mutex_);
     return {lines_.begin(), lines_.end()};
+}
+
+std::string HelperLog::text() const {
+    std::lock_guard lock(mutex_);
+    if (joined_stale_) {
+        std::size_t size = lines_.size();
+        for (const auto& line : lines_) size += line.size();
+        joined_.clear();
+        joined_.reserve(size);
+        for (std::size_t i = 0; i < lines_.size(); ++i) {
+            if (i > 0) joined_ += '\n';
+            joined_ += lines_[i];
+        }
+        joined_stale_ = false;
+    }
+    return joined_;
 }
 
 HelperLog& helper_log() {

@@ -17,10 +17,15 @@ public:
     void append(std::string line);
     // A copy of the retained lines, oldest first, taken under the lock.
     [[nodiscard]] std::vector<std::string> lines() const;
+    // The retained lines joined by single line feeds, with no line feed after the last. The
+    // joined text is kept and rebuilt only after an append: the logs endpoint reads it often.
+    [[nodiscard]] std::string text() const;
 
 private:
     mutable std::mutex mutex_;
     std::deque<std::string> lines_;
+    mutable std::string joined_;
+    mutable bool joined_stale_ = false;
 };
 
 // The process-wide log, created on first use and never destroyed, so detached relay threads

@@ -17,8 +17,8 @@ using namespace quorvex;
 
 namespace {
 
-std::vector<http::Header> headers_of(std::string_view text) {
-    std::vector<http::Header> headers;
+http::Headers headers_of(std::string_view text) {
+    http::Headers headers;
     while (!text.empty()) {
         const auto lf = text.find('\n');
         const auto line = text.substr(0, lf);

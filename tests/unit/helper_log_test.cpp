@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 namespace quorvex {
@@ -14,6 +15,21 @@ TEST(HelperLog, KeepsTheNewestHundredInOrder) {
     ASSERT_EQ(lines.size(), 100u);
     EXPECT_EQ(lines.front(), "line 50");
     EXPECT_EQ(lines.back(), "line 149");
+}
+
+TEST(HelperLog, TextJoinsTheRetainedLinesAndFollowsEveryAppend) {
+    HelperLog log;
+    EXPECT_EQ(log.text(), "");
+    log.append("");
+    EXPECT_EQ(log.text(), "") << "one empty line";
+    log.append("two");
+    EXPECT_EQ(log.text(), "\ntwo");
+    EXPECT_EQ(log.text(), "\ntwo") << "read twice, unchanged";
+    for (int i = 0; i < 100; ++i) log.append("line " + std::to_string(i));
+    const std::string text = log.text();
+    EXPECT_TRUE(text.starts_with("line 0\nline 1\n")) << text.substr(0, 20);
+    EXPECT_TRUE(text.ends_with("\nline 99"));
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 99);
 }
 
 TEST(HelperLog, ConcurrentWritersLoseNothingWithinCapacity) {

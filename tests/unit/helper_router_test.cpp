@@ -96,21 +96,27 @@ struct Served {
 
 class HelperRouterTest : public ::testing::Test {
 protected:
-    Served serve(std::string method, std::string target, std::vector<http::Header> headers = {},
+    Served serve(std::string method, std::string target, http::Headers headers = {},
                  std::optional<Result<std::string>> body = std::nullopt) {
         FakeBody reader(body ? std::move(*body) : Result<std::string>(""));
         const auto reply = run(http::RequestHead{std::move(method), std::move(target), std::move(headers)}, reader);
         body_reads = reader.reads;
+        if (answered_at_once) {
+            EXPECT_EQ(body_reads, 0) << "a reply given at once reads no body";
+        }
         body_limit = reader.last_limit;
         return reply;
     }
 
-    Served post(std::string target, std::string body, std::vector<http::Header> extra = {}) {
+    Served post(std::string target, std::string body, http::Headers extra = {}) {
         extra.insert(extra.begin(), {"content-length", std::to_string(body.size())});
         return serve("POST", std::move(target), std::move(extra), std::move(body));
     }
 
     Served run(http::RequestHead head, http::BodyReader& reader) {
+        // A reply given at once must be the one handle() gives, and must need no body.
+        const std::optional<http::Reply> at_once = router.answer_at_once(head);
+        answered_at_once = at_once.has_value();
         asio::io_context io;
         std::optional<http::Reply> reply;
         std::thread::id resumed_on;
@@ -124,6 +130,15 @@ protected:
         EXPECT_EQ(resumed_on, std::this_thread::get_id());
         Served served;
         if (!reply) return served;
+        if (at_once) {
+            EXPECT_EQ(at_once->status, reply->status);
+            EXPECT_EQ(at_once->body, reply->body);
+            EXPECT_EQ(at_once->headers.size(), reply->headers.size());
+            for (std::size_t i = 0; i < std::min(at_once->headers.size(), reply->headers.size()); ++i) {
+                EXPECT_EQ(at_once->headers[i].name, reply->headers[i].name);
+                EXPECT_EQ(at_once->headers[i].value, reply->headers[i].value);
+            }
+        }
         served.status = reply->status;
         for (auto& h : reply->headers) served.headers.emplace_back(h.name, h.value);
         served.body = reply->body;
@@ -136,6 +151,7 @@ protected:
     HelperRouter router{core, log, pool.get_executor()};
     int body_reads = 0;
     std::size_t body_limit = 0;
+    bool answered_at_once = false; // by the last request served
 };
 
 std::string error_body(const std::string& code, const std::string& message) {
@@ -153,12 +169,12 @@ TEST_F(HelperRouterTest, RefusalsBecomeTheirRecoveryReplies) {
     const std::string bad_body = error_body("invalidRequest", "invalid JSON request body");
     const std::string unhandled = error_body("internalError", "unhandled Helper request rejection");
     const std::string bad_query = error_body("invalidRequest", "invalid ping query");
-    const std::vector<http::Header> chunked = {{"transfer-encoding", "chunked"}};
+    const http::Headers chunked = {{"transfer-encoding", "chunked"}};
 
     const struct {
         const char* name;
         std::string method, target;
-        std::vector<http::Header> headers;
+        http::Headers headers;
         unsigned status;
         std::string body;
         Headers reply_headers;
@@ -199,6 +215,8 @@ TEST_F(HelperRouterTest, RefusalsBecomeTheirRecoveryReplies) {
         EXPECT_EQ(reply.status, c.status) << c.name;
         EXPECT_EQ(reply.body, c.body) << c.name;
         EXPECT_EQ(reply.headers, c.reply_headers) << c.name;
+        // Only a refusal that needs the body waits for handle().
+        EXPECT_EQ(answered_at_once, std::string_view(c.name) != "empty body") << c.name;
     }
     EXPECT_TRUE(core.calls.empty());
 }
@@ -257,7 +275,7 @@ TEST_F(HelperRouterTest, StartBodyMustBeStrictJson) {
     EXPECT_TRUE(core.calls.empty());
 
     const std::string array = R"([")" + ADDRESS_JSON + R"(",")" + SESSION + R"("])";
-    for (const auto& [body, headers] : std::vector<std::pair<std::string, std::vector<http::Header>>>{
+    for (const auto& [body, headers] : std::vector<std::pair<std::string, http::Headers>>{
              {START_BODY, {}},
              {array, {}},
              {START_BODY, {{"Content-Type", "application/json; charset=utf-8"}}},
@@ -285,6 +303,7 @@ TEST_F(HelperRouterTest, PingOutcomesCarryTheProtocolHeader) {
     for (const auto& c : cases) {
         core.ping = c.outcome;
         const auto reply = serve("GET", "/ping/?coreSha256=AB%2bc+d", {{"Host", "localhost:1"}});
+        EXPECT_FALSE(answered_at_once) << "a ping waits for the Core";
         EXPECT_EQ(reply.status, c.status) << c.body;
         EXPECT_EQ(reply.body, c.body);
         EXPECT_EQ(reply.headers, c.headers) << c.body;
@@ -366,6 +385,11 @@ TEST_F(HelperRouterTest, LogsJoinTheRetainedLines) {
     EXPECT_EQ(full.status, 200u);
     EXPECT_EQ(full.body, expected);
     EXPECT_EQ(full.headers, logs_headers);
+    EXPECT_TRUE(answered_at_once);
+
+    // A line appended after a read shows in the next one.
+    log.append("line 150");
+    EXPECT_EQ(serve("GET", "/logs").body, expected.substr(expected.find('\n') + 1) + "\nline 150");
 }
 
 } // namespace

@@ -80,13 +80,15 @@ TEST(IsOwnerConnection, AcceptsOnlyAFoundProcessOfTheOwner) {
         looked_up.clear();
         OneRowTable table(c.pid);
         table.status = c.table_status;
-        EXPECT_EQ(is_owner_connection(CONNECTION, OWNER, table, c.lookup), c.accepted) << c.name;
+        TcpTableReader reader;
+        EXPECT_EQ(is_owner_connection(CONNECTION, OWNER, reader, table, c.lookup), c.accepted) << c.name;
         EXPECT_EQ(looked_up, c.looked_up) << c.name;
     }
 
     OneRowTable table(4100);
+    TcpTableReader reader;
     const ConnectionEndpoints other_port{CONNECTION.peer, {CONNECTION.local.address, 50124}};
-    EXPECT_FALSE(is_owner_connection(other_port, OWNER, table, account_of(std::string(OWNER))));
+    EXPECT_FALSE(is_owner_connection(other_port, OWNER, reader, table, account_of(std::string(OWNER))));
 }
 
 // Counts the table reads: a batch of connections must cost one successful read, not one each.
@@ -114,17 +116,18 @@ TEST(AreOwnerConnections, AnswersEachConnectionInOrderFromOneTableRead) {
     };
     const std::vector<ConnectionEndpoints> batch{at_port(61001), at_port(61000), at_port(61002), at_port(61000)};
     CountingTable table;
+    TcpTableReader reader;
     int lookups = 0;
     const AccountOfProcess owner = [&lookups](std::uint32_t) -> Result<std::string> {
         ++lookups;
         return std::string(OWNER);
     };
     // pid 0, the owner's process, no row, the owner's process again.
-    EXPECT_EQ(are_owner_connections(batch, OWNER, table, owner), (std::vector<bool>{false, true, false, true}));
+    EXPECT_EQ(are_owner_connections(batch, OWNER, reader, table, owner), (std::vector<bool>{false, true, false, true}));
     EXPECT_EQ(table.reads, 1);
     EXPECT_EQ(lookups, 2);
 
-    EXPECT_TRUE(are_owner_connections({}, OWNER, table, owner).empty());
+    EXPECT_TRUE(are_owner_connections({}, OWNER, reader, table, owner).empty());
     EXPECT_EQ(table.reads, 1) << "nothing to check, nothing read";
 }
 

@@ -66,7 +66,7 @@ TEST(RequestBody, FieldValuesAreTheDecodedStrings) {
 TEST(BodyHeaders, DeclaredLengthIsOneDecimalNumber) {
     constexpr auto MAX = std::numeric_limits<std::uint64_t>::max();
     const struct {
-        std::vector<http::Header> headers;
+        http::Headers headers;
         std::optional<std::uint64_t> length;
     } cases[] = {
         {{}, std::nullopt},
@@ -110,7 +110,7 @@ TEST(BodyHeaders, ContentTypeIsAbsentOrJsonWithAnyParameters) {
         {{"application/json", "text/plain"}, false},
     };
     for (const auto& c : cases) {
-        std::vector<http::Header> headers;
+        http::Headers headers;
         for (const auto& value : c.values) headers.push_back({"Content-Type", value});
         EXPECT_EQ(accepts_json_content_type(headers), c.accepted) << (c.values.empty() ? "" : c.values.front());
     }

@@ -10,7 +10,7 @@ namespace {
 
 enum class Expect { pass, refuse, invalid };
 
-Expect decide(const std::vector<http::Header>& headers) {
+Expect decide(const http::Headers& headers) {
     const auto outcome = check_request_gate(headers);
     if (std::holds_alternative<GatePass>(outcome)) return Expect::pass;
     if (std::holds_alternative<GateRefusal>(outcome)) return Expect::refuse;
@@ -62,7 +62,7 @@ TEST(RequestGate, DecidesOnTheHostAlone) {
 
 TEST(RequestGate, RefusesEveryOriginAndBadBytesComeFirst) {
     const struct {
-        std::vector<http::Header> headers;
+        http::Headers headers;
         Expect expect;
     } cases[] = {
         {{}, Expect::pass},

@@ -49,14 +49,19 @@ Bytes table_of(const std::vector<RawRow>& rows) {
 }
 
 // Answers like GetExtendedTcpTable: each call sees the next table of the script (the last one
-// repeats) and reports it too small unless the given size holds it.
+// repeats) and reports it too small unless the given size holds it. It leaves the bytes past the
+// table as they were, as the system does.
 class ScriptedTable final : public TcpTableSource {
 public:
     explicit ScriptedTable(std::vector<Bytes> tables) : tables_(std::move(tables)) {}
+    // The tables of the next read; the sizes start over.
+    void rescript(std::vector<Bytes> tables) {
+        tables_ = std::move(tables);
+        sizes.clear();
+    }
 
     std::uint32_t fill(std::span<std::uint32_t> buffer, std::uint32_t& size_bytes) override {
         EXPECT_EQ(buffer.size(), (std::size_t{size_bytes} + 3) / 4);
-        for (const std::uint32_t word : buffer) EXPECT_EQ(word, 0u);
         sizes.push_back(size_bytes);
         if (failures_left > 0) {
             --failures_left;
@@ -92,16 +97,65 @@ std::vector<RawRow> rows_with_padding(std::size_t padding, const std::vector<Raw
     return rows;
 }
 
-TEST(TcpOwnerTable, RowsKeepAddressesAsStoredAndSwapPorts) {
-    ScriptedTable table({table_of({RawRow{5, {192, 168, 1, 20}, 0x1234, {10, 0, 0, 1}, 443, 9}})});
-    const auto rows = read_tcp_owner_table(table);
-    ASSERT_TRUE(rows);
-    ASSERT_EQ(rows->size(), 1u);
-    EXPECT_EQ((*rows)[0], (TcpOwnerRow{9, ipv4_address_from_octets({192, 168, 1, 20}), 0x1234,
-                                       ipv4_address_from_octets({10, 0, 0, 1}), 443}));
-    // The first call learns the size without a buffer; the second asks for room to spare, since
-    // the table may grow in between.
+// Reads with a fresh reader, as the first check of a run does.
+Result<std::optional<std::uint32_t>> owning_process_of_connection(TcpTableSource& source,
+                                                                  const ConnectionEndpoints& endpoints) {
+    TcpTableReader reader;
+    return owning_process_of_connection(reader, source, endpoints);
+}
+
+TEST(TcpOwnerTable, MatchesAddressesAsStoredAndPortsInNetworkOrder) {
+    const RawRow row{5, {192, 168, 1, 20}, 0x1234, {10, 0, 0, 1}, 443, 9};
+    ScriptedTable table({table_of({row})});
+    const ConnectionEndpoints endpoints{{ipv4_address_from_octets({192, 168, 1, 20}), 0x1234},
+                                        {ipv4_address_from_octets({10, 0, 0, 1}), 443}};
+    const auto found = owning_process_of_connection(table, endpoints);
+    ASSERT_TRUE(found) << found.error().text();
+    EXPECT_EQ(*found, 9u);
+    // The first call of a fresh reader learns the size without a buffer; the second asks for
+    // room to spare, since the table may grow in between.
     EXPECT_EQ(table.sizes, (std::vector<std::uint32_t>{0, 28 + 28 / 4 + 64 * 24}));
+
+    // Byte-swapped ports and addresses are other endpoints.
+    const ConnectionEndpoints swapped_ports{{endpoints.peer.address, 0x3412}, {endpoints.local.address, 0xBB01}};
+    const ConnectionEndpoints swapped_address{{ipv4_address_from_octets({20, 1, 168, 192}), 0x1234}, endpoints.local};
+    for (const auto& other : {swapped_ports, swapped_address}) {
+        ScriptedTable again({table_of({row})});
+        const auto none = owning_process_of_connection(again, other);
+        ASSERT_TRUE(none);
+        EXPECT_EQ(*none, std::nullopt);
+    }
+}
+
+// The accept loop keeps one reader: a later read starts with the buffer it has, grows it only
+// when the table outgrew it, and never sees rows left behind by an earlier, longer table.
+TEST(TcpOwnerTable, ReaderKeepsItsBufferForTheNextRead) {
+    TcpTableReader reader;
+    ScriptedTable source({table_of(rows_with_padding(100, {CLIENT_ROW}))});
+    ASSERT_TRUE(owning_process_of_connection(reader, source, CONNECTION));
+    const std::uint32_t kept = reader.capacity_bytes();
+    EXPECT_EQ(source.sizes, (std::vector<std::uint32_t>{0, kept}));
+
+    // A shorter table: one call with the whole buffer; the client row of the longer table,
+    // still in the buffer's later words, is not part of it.
+    source.rescript({table_of({HELPER_ROW})});
+    const auto shorter = owning_process_of_connection(reader, source, CONNECTION);
+    ASSERT_TRUE(shorter);
+    EXPECT_EQ(*shorter, std::nullopt);
+    EXPECT_EQ(source.sizes, (std::vector<std::uint32_t>{kept}));
+    EXPECT_EQ(reader.capacity_bytes(), kept);
+
+    // A table the buffer no longer holds: it grows, with room to spare, and stays grown.
+    const Bytes longer = table_of(rows_with_padding(200, {CLIENT_ROW}));
+    const auto longer_size = static_cast<std::uint32_t>(longer.size());
+    source.rescript({longer});
+    const auto found = owning_process_of_connection(reader, source, CONNECTION);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(*found, 4100u);
+    EXPECT_EQ(source.sizes, (std::vector<std::uint32_t>{kept, longer_size + longer_size / 4 + 64 * 24}));
+    source.rescript({table_of({CLIENT_ROW})});
+    ASSERT_TRUE(owning_process_of_connection(reader, source, CONNECTION));
+    EXPECT_EQ(source.sizes, (std::vector<std::uint32_t>{longer_size + longer_size / 4 + 64 * 24}));
 }
 
 TEST(TcpOwnerTable, TableGrowingFourTimesStillCompletesButFiveTimesFails) {

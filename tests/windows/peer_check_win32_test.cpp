@@ -79,9 +79,14 @@ TEST_F(Winsock, TcpTableNamesThisProcessAsTheClient) {
     LoopbackConnection connection;
     ASSERT_NO_FATAL_FAILURE(connect_loopback(connection));
     SystemTcpTable table;
-    const auto pid = owning_process_of_connection(table, connection.endpoints);
+    TcpTableReader reader;
+    const auto pid = owning_process_of_connection(reader, table, connection.endpoints);
     ASSERT_TRUE(pid) << pid.error().text();
     EXPECT_EQ(*pid, ::GetCurrentProcessId());
+    // Again with the buffer the first read left: the first call does.
+    const auto again = owning_process_of_connection(reader, table, connection.endpoints);
+    ASSERT_TRUE(again) << again.error().text();
+    EXPECT_EQ(*again, ::GetCurrentProcessId());
 }
 
 TEST_F(Winsock, PeerCheckPassesOnlyForTheAccountOfTheClient) {

@@ -89,7 +89,7 @@ bool is_json_media_type(std::string_view value) {
 
 } // namespace
 
-std::optional<std::uint64_t> declared_body_length(const std::vector<http::Header>& headers) {
+std::optional<std::uint64_t> declared_body_length(const http::Headers& headers) {
     const auto values = all_headers(headers, "content-length");
     if (values.empty()) return std::nullopt;
 
@@ -112,7 +112,7 @@ std::optional<std::uint64_t> declared_body_length(const std::vector<http::Header
     return length;
 }
 
-bool accepts_json_content_type(const std::vector<http::Header>& headers) {
+bool accepts_json_content_type(const http::Headers& headers) {
     const auto values = all_headers(headers, "content-type");
     return std::all_of(values.begin(), values.end(),
                        [](std::string_view value) { return is_visible_ascii(value) && is_json_media_type(value); });

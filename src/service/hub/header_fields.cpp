@@ -18,13 +18,13 @@ bool is_visible_ascii(std::string_view value) {
     return std::all_of(value.begin(), value.end(), [](char c) { return c == '\t' || (c >= 0x20 && c <= 0x7E); });
 }
 
-std::optional<std::string_view> first_header(const std::vector<http::Header>& headers, std::string_view name) {
+std::optional<std::string_view> first_header(const http::Headers& headers, std::string_view name) {
     for (const auto& header : headers)
         if (equals_ascii_nocase(header.name, name)) return std::string_view(header.value);
     return std::nullopt;
 }
 
-std::vector<std::string_view> all_headers(const std::vector<http::Header>& headers, std::string_view name) {
+std::vector<std::string_view> all_headers(const http::Headers& headers, std::string_view name) {
     std::vector<std::string_view> values;
     for (const auto& header : headers)
         if (equals_ascii_nocase(header.name, name)) values.emplace_back(header.value);

@@ -18,8 +18,19 @@ constexpr auto TEXT_TYPE = "text/plain; charset=utf-8";
 // JSON strings must be valid UTF-8, whatever an OS text or a client echo holds.
 json::string json_text(std::string_view text) { return json::string(utf8_lossy(text)); }
 
+// Room for the two headers any reply may gain: the protocol header and "connection: close",
+// or "Cache-Control". Taken once, so adding them never moves the vector.
+constexpr std::size_t REPLY_HEADER_ROOM = 3;
+
+http::Reply typed_reply(unsigned status, std::string_view content_type, std::string body) {
+    http::Reply reply{.status = status, .headers = {}, .body = std::move(body)};
+    reply.headers.reserve(REPLY_HEADER_ROOM);
+    reply.headers.push_back({"Content-Type", std::string(content_type)});
+    return reply;
+}
+
 http::Reply json_reply(unsigned status, const json::object& body) {
-    return http::Reply{status, {{"Content-Type", JSON_TYPE}}, json::serialize(body)};
+    return typed_reply(status, JSON_TYPE, json::serialize(body));
 }
 
 http::Reply stop_body_reply(unsigned status, std::string_view session_id, bool stopped,
@@ -54,9 +65,7 @@ http::Reply error_reply(const HelperError& error) {
     return json_reply(error.status, body);
 }
 
-http::Reply text_reply(unsigned status, std::string body) {
-    return http::Reply{status, {{"Content-Type", TEXT_TYPE}}, std::move(body)};
-}
+http::Reply text_reply(unsigned status, std::string body) { return typed_reply(status, TEXT_TYPE, std::move(body)); }
 
 http::Reply with_protocol_header(http::Reply reply) {
     reply.headers.push_back({std::string(HELPER_PROTOCOL_HEADER), std::string(HELPER_PROTOCOL_VERSION)});
@@ -133,15 +142,17 @@ http::Reply stop_task_failed_reply(std::string_view text) {
     return error_reply({500, "internalError", "Core stop task failed: " + std::string(text), {}});
 }
 
-http::Reply logs_reply(const std::vector<std::string>& lines) {
-    std::string body;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0) body += '\n';
-        body += lines[i];
-    }
-    auto reply = text_reply(200, std::move(body));
-    reply.headers.push_back({"Cache-Control", "no-store"});
+http::Reply logs_reply(std::string joined_lines) {
+    http::Reply reply;
+    build_logs_reply(reply, std::move(joined_lines));
     return reply;
+}
+
+void build_logs_reply(http::Reply& reply, std::string joined_lines) {
+    reply.status = 200;
+    reply.headers.push_back({"Content-Type", std::string(TEXT_TYPE)});
+    reply.headers.push_back({"Cache-Control", "no-store"});
+    reply.body = std::move(joined_lines);
 }
 
 } // namespace quorvex::hub

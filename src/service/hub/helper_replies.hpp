@@ -43,7 +43,9 @@ struct HelperError {
 [[nodiscard]] http::Reply start_task_failed_reply(std::string_view text);
 [[nodiscard]] http::Reply stop_task_failed_reply(std::string_view text);
 
-// The retained lines joined by single line feeds, with no line feed after the last.
-[[nodiscard]] http::Reply logs_reply(const std::vector<std::string>& lines);
+// The retained lines as HelperLog::text() joins them.
+[[nodiscard]] http::Reply logs_reply(std::string joined_lines);
+// The same, built in place in `reply`, which is default-constructed.
+void build_logs_reply(http::Reply& reply, std::string joined_lines);
 
 } // namespace quorvex::hub

@@ -23,17 +23,39 @@ namespace {
 
 namespace asio = boost::asio;
 
-// A route either answers or leaves a refusal behind for the next route and for recovery.
-using RouteResult = std::variant<http::Reply, Refusal>;
+// The route whose path the target names: one segment after the leading "/", compared exactly,
+// with one trailing "/" tolerated; at most one route can match. Every other route refuses on
+// its path, and that refusal gives way to any other in recovery: the named route's own refusal
+// is the reply, and "not found" when no route is named.
+enum class Route { none, ping, start, stop, logs };
 
-// One segment after the leading "/", compared exactly; one trailing "/" is tolerated.
-bool path_names(std::string_view target, std::string_view segment) {
-    const auto path = target.substr(0, target.find('?'));
-    if (!path.starts_with('/')) return false;
-    const auto rest = path.substr(1);
-    if (!rest.starts_with(segment)) return false;
-    const auto tail = rest.substr(segment.size());
-    return tail.empty() || tail == "/";
+Route named_route(std::string_view target) {
+    auto path = target.substr(0, target.find('?'));
+    if (!path.starts_with('/')) return Route::none;
+    path.remove_prefix(1);
+    if (path.ends_with('/')) path.remove_suffix(1);
+    if (path == "ping") return Route::ping;
+    if (path == "start") return Route::start;
+    if (path == "stop") return Route::stop;
+    if (path == "logs") return Route::logs;
+    return Route::none;
+}
+
+// The checks of a POST route that the head decides, before its body is read.
+std::optional<Refusal> json_head_refusal(const http::RequestHead& head) {
+    if (head.method != "POST") return Refusal::wrong_method;
+    const auto length = declared_body_length(head.headers);
+    if (!length) return Refusal::length_required;
+    if (*length > BODY_LIMIT) return Refusal::body_too_large;
+    if (!accepts_json_content_type(head.headers)) return Refusal::unsupported_media_type;
+    return std::nullopt;
+}
+
+// The logs reply, built where the caller's optional lives: it is the common request.
+std::optional<http::Reply> logs_at_once(const HelperLog& log) {
+    std::optional<http::Reply> reply(std::in_place);
+    build_logs_reply(*reply, log.text());
+    return reply;
 }
 
 template <class Outcome>
@@ -58,14 +80,9 @@ asio::awaitable<std::expected<Outcome, std::string>> on_blocking_pool(asio::any_
     co_return std::unexpected(std::move(failure));
 }
 
-asio::awaitable<RouteResult> ping_route(const http::RequestHead& head, CoreOperations& core,
-                                        asio::any_io_executor pool) {
-    if (!path_names(head.target, "ping")) co_return Refusal::no_such_route;
-    if (head.method != "GET") co_return Refusal::wrong_method;
-    auto query = read_ping_query(head.target);
-    if (!query) co_return Refusal::invalid_ping_query;
-
-    std::function<PingOutcome()> operation = [&core, digest = std::move(query->core_sha256)] {
+// A GET /ping whose query is valid.
+asio::awaitable<http::Reply> ping_route(std::string core_sha256, CoreOperations& core, asio::any_io_executor pool) {
+    std::function<PingOutcome()> operation = [&core, digest = std::move(core_sha256)] {
         return core.ping_core(digest);
     };
     auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
@@ -73,27 +90,12 @@ asio::awaitable<RouteResult> ping_route(const http::RequestHead& head, CoreOpera
     co_return ping_reply(*outcome);
 }
 
-// The checks of a POST route up to and including reading the body; yields the body text.
-asio::awaitable<std::variant<std::string, Refusal>> read_json_body(const http::RequestHead& head,
-                                                                   std::string_view segment,
-                                                                   http::BodyReader& reader) {
-    if (!path_names(head.target, segment)) co_return Refusal::no_such_route;
-    if (head.method != "POST") co_return Refusal::wrong_method;
-    const auto length = declared_body_length(head.headers);
-    if (!length) co_return Refusal::length_required;
-    if (*length > BODY_LIMIT) co_return Refusal::body_too_large;
-    if (!accepts_json_content_type(head.headers)) co_return Refusal::unsupported_media_type;
+// A POST /start whose head passed json_head_refusal.
+asio::awaitable<http::Reply> start_route(http::BodyReader& reader, CoreOperations& core, asio::any_io_executor pool) {
     auto body = co_await reader.read_body(BODY_LIMIT);
-    if (!body) co_return Refusal::body_read_failure;
-    co_return std::move(*body);
-}
-
-asio::awaitable<RouteResult> start_route(const http::RequestHead& head, http::BodyReader& reader,
-                                         CoreOperations& core, asio::any_io_executor pool) {
-    auto body = co_await read_json_body(head, "start", reader);
-    if (const auto* refusal = std::get_if<Refusal>(&body)) co_return *refusal;
-    auto params = parse_start_params(std::get<std::string>(body));
-    if (!params) co_return Refusal::invalid_json_body;
+    if (!body) co_return refusal_reply(Refusal::body_read_failure);
+    auto params = parse_start_params(*body);
+    if (!params) co_return refusal_reply(Refusal::invalid_json_body);
 
     std::function<StartOutcome()> operation = [&core, p = std::move(*params)] {
         return core.start_core(p.address, p.session_id);
@@ -103,12 +105,12 @@ asio::awaitable<RouteResult> start_route(const http::RequestHead& head, http::Bo
     co_return start_reply(*outcome);
 }
 
-asio::awaitable<RouteResult> stop_route(const http::RequestHead& head, http::BodyReader& reader,
-                                        CoreOperations& core, asio::any_io_executor pool) {
-    auto body = co_await read_json_body(head, "stop", reader);
-    if (const auto* refusal = std::get_if<Refusal>(&body)) co_return *refusal;
-    auto params = parse_stop_params(std::get<std::string>(body));
-    if (!params) co_return Refusal::invalid_json_body;
+// A POST /stop whose head passed json_head_refusal.
+asio::awaitable<http::Reply> stop_route(http::BodyReader& reader, CoreOperations& core, asio::any_io_executor pool) {
+    auto body = co_await reader.read_body(BODY_LIMIT);
+    if (!body) co_return refusal_reply(Refusal::body_read_failure);
+    auto params = parse_stop_params(*body);
+    if (!params) co_return refusal_reply(Refusal::invalid_json_body);
 
     std::function<StopOutcome()> operation = [&core, p = std::move(*params)] { return core.stop_core(p.session_id); };
     auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
@@ -116,40 +118,60 @@ asio::awaitable<RouteResult> stop_route(const http::RequestHead& head, http::Bod
     co_return stop_reply(*outcome);
 }
 
-RouteResult logs_route(const http::RequestHead& head, const HelperLog& log) {
-    if (!path_names(head.target, "logs")) return Refusal::no_such_route;
-    if (head.method != "GET") return Refusal::wrong_method;
-    return logs_reply(log.lines());
-}
-
 } // namespace
 
 HelperRouter::HelperRouter(CoreOperations& core, HelperLog& log, boost::asio::any_io_executor blocking)
-    : core_(core), log_(log), blocking_(std::move(blocking)) {}
+    : HelperRouter(core, log, blocking, blocking) {}
+
+HelperRouter::HelperRouter(CoreOperations& core, HelperLog& log, boost::asio::any_io_executor blocking,
+                           boost::asio::any_io_executor ping_blocking)
+    : core_(core), log_(log), blocking_(std::move(blocking)), ping_blocking_(std::move(ping_blocking)) {}
+
+std::optional<http::Reply> HelperRouter::answer_at_once(const http::RequestHead& head) {
+    const auto gate = check_request_gate(head.headers);
+    if (std::holds_alternative<InvalidGateHeader>(gate)) return refusal_reply(Refusal::invalid_header);
+    if (std::holds_alternative<GateRefusal>(gate)) return refusal_reply(Refusal::gate_refusal);
+
+    switch (named_route(head.target)) {
+    case Route::none:
+        return refusal_reply(Refusal::no_such_route);
+    case Route::logs:
+        if (head.method != "GET") return refusal_reply(Refusal::wrong_method);
+        return logs_at_once(log_);
+    case Route::ping:
+        if (head.method != "GET") return refusal_reply(Refusal::wrong_method);
+        if (!read_ping_query(head.target)) return refusal_reply(Refusal::invalid_ping_query);
+        return std::nullopt;
+    case Route::start:
+    case Route::stop:
+        if (const auto refusal = json_head_refusal(head)) return refusal_reply(*refusal);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
 
 asio::awaitable<http::Reply> HelperRouter::handle(http::RequestHead head, http::BodyReader& body) {
-    const auto gate = check_request_gate(head.headers);
-    if (std::holds_alternative<InvalidGateHeader>(gate)) co_return refusal_reply(Refusal::invalid_header);
-    if (std::holds_alternative<GateRefusal>(gate)) co_return refusal_reply(Refusal::gate_refusal);
-
-    Refusals refusals;
-    auto ping = co_await ping_route(head, core_, blocking_);
-    if (auto* reply = std::get_if<http::Reply>(&ping)) co_return std::move(*reply);
-    refusals.add(std::get<Refusal>(ping));
-
-    auto start = co_await start_route(head, body, core_, blocking_);
-    if (auto* reply = std::get_if<http::Reply>(&start)) co_return std::move(*reply);
-    refusals.add(std::get<Refusal>(start));
-
-    auto stop = co_await stop_route(head, body, core_, blocking_);
-    if (auto* reply = std::get_if<http::Reply>(&stop)) co_return std::move(*reply);
-    refusals.add(std::get<Refusal>(stop));
-
-    auto logs = logs_route(head, log_);
-    if (auto* reply = std::get_if<http::Reply>(&logs)) co_return std::move(*reply);
-    refusals.add(std::get<Refusal>(logs));
-
-    co_return refusals.recover();
+    if (auto reply = answer_at_once(head)) co_return std::move(*reply);
+    // Named awaitables: g++ 12 can destroy temporaries of a co_await expression twice.
+    switch (named_route(head.target)) {
+    case Route::ping: {
+        auto query = read_ping_query(head.target);
+        auto route = ping_route(std::move(query->core_sha256), core_, ping_blocking_);
+        co_return co_await std::move(route);
+    }
+    case Route::start: {
+        auto route = start_route(body, core_, blocking_);
+        co_return co_await std::move(route);
+    }
+    case Route::stop: {
+        auto route = stop_route(body, core_, blocking_);
+        co_return co_await std::move(route);
+    }
+    case Route::none:
+    case Route::logs:
+        break;
+    }
+    co_return refusal_reply(Refusal::no_such_route); // answered at once above
 }
 
 } // namespace quorvex::hub

@@ -15,10 +15,15 @@ namespace quorvex::hub {
 class HelperRouter final : public http::RequestHandler {
 public:
     // `core` and `log` are the process-wide supervisor and log; `blocking` runs the Core
-    // operations, which block, so that they never stall a connection's executor. All three
-    // must outlive every request in flight.
+    // operations, which block, so that they never stall a connection's executor; `ping_blocking`
+    // runs pings, which must not wait behind starts and stops (the same executor by default).
+    // All must outlive every request in flight.
     HelperRouter(CoreOperations& core, HelperLog& log, boost::asio::any_io_executor blocking);
+    HelperRouter(CoreOperations& core, HelperLog& log, boost::asio::any_io_executor blocking,
+                 boost::asio::any_io_executor ping_blocking);
 
+    // Gate refusals, the logs, unknown paths and every refusal the head decides.
+    std::optional<http::Reply> answer_at_once(const http::RequestHead& head) override;
     // Never fails: every refusal and every failed operation is a reply.
     boost::asio::awaitable<http::Reply> handle(http::RequestHead head, http::BodyReader& body) override;
 
@@ -26,6 +31,7 @@ private:
     CoreOperations& core_;
     HelperLog& log_;
     boost::asio::any_io_executor blocking_;
+    boost::asio::any_io_executor ping_blocking_;
 };
 
 } // namespace quorvex::hub

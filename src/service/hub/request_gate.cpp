@@ -74,7 +74,7 @@ bool is_local_host(std::string_view value) {
 
 } // namespace
 
-GateOutcome check_request_gate(const std::vector<http::Header>& headers) {
+GateOutcome check_request_gate(const http::Headers& headers) {
     // Both headers are checked for bad bytes before either decides anything.
     const auto origin = first_header(headers, "origin");
     if (origin && !is_visible_ascii(*origin)) return InvalidGateHeader{};

@@ -22,6 +22,6 @@ struct GateRefusal {};
 struct InvalidGateHeader {};
 using GateOutcome = std::variant<GatePass, GateRefusal, InvalidGateHeader>;
 
-[[nodiscard]] GateOutcome check_request_gate(const std::vector<http::Header>& headers);
+[[nodiscard]] GateOutcome check_request_gate(const http::Headers& headers);
 
 } // namespace quorvex::hub

@@ -21,8 +21,8 @@ public:
 // `endpoints` are what getpeername and getsockname gave for the accepted socket; the caller
 // refuses anything that is not IPv4 itself. Blocks on system calls; never fails, a failure is no.
 [[nodiscard]] bool is_owner_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid);
-// The same for several connections, from one read of the table.
+// The same for several connections, from one read of the table into `reader`'s buffer.
 [[nodiscard]] std::vector<bool> are_owner_connections(std::span<const ConnectionEndpoints> connections,
-                                                      std::string_view owner_sid);
+                                                      std::string_view owner_sid, TcpTableReader& reader);
 
 } // namespace quorvex::peer

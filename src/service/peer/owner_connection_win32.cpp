@@ -22,12 +22,14 @@ Error SystemTcpTable::error_of(std::uint32_t status) const { return win32::os_er
 
 bool is_owner_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid) {
     SystemTcpTable table;
-    return is_owner_connection(endpoints, owner_sid, table, account_sid_of_process);
+    TcpTableReader reader;
+    return is_owner_connection(endpoints, owner_sid, reader, table, account_sid_of_process);
 }
 
-std::vector<bool> are_owner_connections(std::span<const ConnectionEndpoints> connections, std::string_view owner_sid) {
+std::vector<bool> are_owner_connections(std::span<const ConnectionEndpoints> connections, std::string_view owner_sid,
+                                        TcpTableReader& reader) {
     SystemTcpTable table;
-    return are_owner_connections(connections, owner_sid, table, account_sid_of_process);
+    return are_owner_connections(connections, owner_sid, reader, table, account_sid_of_process);
 }
 
 } // namespace quorvex::peer

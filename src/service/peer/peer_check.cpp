@@ -14,20 +14,20 @@ bool sid_matches_owner(std::string_view account_sid, std::string_view owner_sid)
                               [](char a, char b) { return fold_ascii(a) == fold_ascii(b); });
 }
 
-bool is_owner_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid,
+bool is_owner_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid, TcpTableReader& reader,
                          TcpTableSource& table, const AccountOfProcess& account_of) {
-    return are_owner_connections({&endpoints, 1}, owner_sid, table, account_of).front();
+    return are_owner_connections({&endpoints, 1}, owner_sid, reader, table, account_of).front();
 }
 
 std::vector<bool> are_owner_connections(std::span<const ConnectionEndpoints> connections,
-                                        std::string_view owner_sid, TcpTableSource& table,
-                                        const AccountOfProcess& account_of) {
+                                        std::string_view owner_sid, TcpTableReader& reader,
+                                        TcpTableSource& table, const AccountOfProcess& account_of) {
     std::vector<bool> owners(connections.size(), false);
     if (connections.empty()) return owners;
-    const auto rows = read_tcp_owner_table(table);
+    const auto rows = reader.read(table);
     if (!rows) return owners;
     for (std::size_t i = 0; i < connections.size(); ++i) {
-        const auto pid = owner_pid_of_client_row(*rows, connections[i]);
+        const auto pid = rows->owner_pid_of_client_row(connections[i]);
         // PID 0 is what the system shows for a socket it cannot attribute: never an owner.
         if (!pid || *pid == 0) continue;
         const auto account = account_of(*pid);

@@ -23,12 +23,13 @@ using AccountOfProcess = std::function<Result<std::string>(std::uint32_t pid)>;
 // Yes only when the client's row is found, names a process other than 0, and that process runs
 // under `owner_sid`. Every failure on the way is a no.
 [[nodiscard]] bool is_owner_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid,
-                                       TcpTableSource& table, const AccountOfProcess& account_of);
+                                       TcpTableReader& reader, TcpTableSource& table,
+                                       const AccountOfProcess& account_of);
 
 // is_owner_connection for each of `connections`, in order, from one read of the table: reading
 // the table is the slow part, so the accept loop checks every waiting connection at once.
 [[nodiscard]] std::vector<bool> are_owner_connections(std::span<const ConnectionEndpoints> connections,
-                                                      std::string_view owner_sid, TcpTableSource& table,
-                                                      const AccountOfProcess& account_of);
+                                                      std::string_view owner_sid, TcpTableReader& reader,
+                                                      TcpTableSource& table, const AccountOfProcess& account_of);
 
 } // namespace quorvex::peer

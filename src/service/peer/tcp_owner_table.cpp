@@ -11,25 +11,9 @@ namespace {
 constexpr std::size_t ROW_WORDS = 6;
 enum RowField : std::size_t { STATE, LOCAL_ADDR, LOCAL_PORT, REMOTE_ADDR, REMOTE_PORT, OWNING_PID };
 
-// The port sits in the low 16 bits of its field in network byte order.
-std::uint16_t port_of_field(std::uint32_t field) {
-    const auto network = static_cast<std::uint16_t>(field & 0xFFFFu);
-    return static_cast<std::uint16_t>((network >> 8) | (network << 8));
-}
-
-std::vector<TcpOwnerRow> decode_rows(std::span<const std::uint32_t> words, std::uint32_t count) {
-    std::vector<TcpOwnerRow> rows;
-    rows.reserve(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const auto row = words.subspan(1 + std::size_t{i} * ROW_WORDS, ROW_WORDS);
-        rows.push_back({.pid = row[OWNING_PID],
-                        .local_address = row[LOCAL_ADDR],
-                        .local_port = port_of_field(row[LOCAL_PORT]),
-                        .remote_address = row[REMOTE_ADDR],
-                        .remote_port = port_of_field(row[REMOTE_PORT])});
-    }
-    return rows;
-}
+// A port field holds the port in network byte order in its low 16 bits; the high bits are
+// whatever the system left there.
+std::uint32_t port_field_key(std::uint16_t port) { return static_cast<std::uint16_t>((port >> 8) | (port << 8)); }
 
 // The table grows between the call that reports its size and the next one: ask for room to
 // spare, a quarter more and TCP_TABLE_SPARE_ROWS rows.
@@ -46,15 +30,36 @@ std::uint32_t ipv4_address_from_octets(std::array<std::uint8_t, 4> octets) {
     return address;
 }
 
-Result<std::vector<TcpOwnerRow>> read_tcp_owner_table(TcpTableSource& source) {
-    std::uint32_t request_bytes = 0;
+std::optional<std::uint32_t> TcpOwnerTable::owner_pid_of_client_row(const ConnectionEndpoints& endpoints) const {
+    // Seen from the client: its local side is our peer, its remote side is us. The words are
+    // compared as stored, without decoding the rows.
+    const std::uint32_t local_port = port_field_key(endpoints.peer.port);
+    const std::uint32_t remote_port = port_field_key(endpoints.local.port);
+    const std::uint32_t* row = words_.data() + 1;
+    const std::uint32_t* const end = row + std::size_t{words_[0]} * ROW_WORDS;
+    for (; row != end; row += ROW_WORDS) {
+        if ((row[LOCAL_PORT] & 0xFFFFu) == local_port && (row[REMOTE_PORT] & 0xFFFFu) == remote_port &&
+            row[LOCAL_ADDR] == endpoints.peer.address && row[REMOTE_ADDR] == endpoints.local.address)
+            return row[OWNING_PID];
+    }
+    return std::nullopt;
+}
+
+void TcpTableReader::grow_to(std::uint32_t bytes) {
+    if (bytes <= capacity_bytes_) return;
+    // Left uninitialised: the system writes what it reports, and the entry count is checked.
+    words_ = std::make_unique_for_overwrite<std::uint32_t[]>((std::size_t{bytes} + 3) / 4);
+    capacity_bytes_ = bytes;
+}
+
+Result<TcpOwnerTable> TcpTableReader::read(TcpTableSource& source) {
     std::uint32_t status = 0;
     for (std::uint32_t attempt = 0; attempt < TCP_TABLE_READ_ATTEMPTS; ++attempt) {
-        std::vector<std::uint32_t> buffer((std::size_t{request_bytes} + 3) / 4, 0);
-        std::uint32_t size_bytes = request_bytes;
+        const std::span<std::uint32_t> buffer(words_.get(), (std::size_t{capacity_bytes_} + 3) / 4);
+        std::uint32_t size_bytes = capacity_bytes_;
         status = source.fill(buffer, size_bytes);
         if (status == STATUS_INSUFFICIENT_BUFFER) {
-            request_bytes = with_room_to_grow(size_bytes);
+            grow_to(with_room_to_grow(size_bytes));
             continue;
         }
         // A table that changes during the read can fail the call outright (STATUS_UNSUCCESSFUL
@@ -62,31 +67,19 @@ Result<std::vector<TcpOwnerRow>> read_tcp_owner_table(TcpTableSource& source) {
         if (status != 0) continue;
 
         // Never trust the entry count beyond the buffer we own.
-        const std::span<const std::uint32_t> words(buffer);
-        if (words.empty() || (words.size() - 1) / ROW_WORDS < words[0])
+        if (buffer.empty() || (buffer.size() - 1) / ROW_WORDS < buffer[0])
             return fail(Error::message("the TCP table is shorter than its entry count"));
-        return decode_rows(words, words[0]);
+        return TcpOwnerTable(buffer.first(1 + std::size_t{buffer[0]} * ROW_WORDS));
     }
     if (status == STATUS_INSUFFICIENT_BUFFER) return fail(Error::message("the TCP table kept growing"));
     return fail(source.error_of(status));
 }
 
-std::optional<std::uint32_t> owner_pid_of_client_row(std::span<const TcpOwnerRow> rows,
-                                                     const ConnectionEndpoints& endpoints) {
-    for (const TcpOwnerRow& row : rows) {
-        // Seen from the client: its local side is our peer, its remote side is us.
-        if (row.local_port == endpoints.peer.port && row.local_address == endpoints.peer.address &&
-            row.remote_port == endpoints.local.port && row.remote_address == endpoints.local.address)
-            return row.pid;
-    }
-    return std::nullopt;
-}
-
-Result<std::optional<std::uint32_t>> owning_process_of_connection(TcpTableSource& source,
+Result<std::optional<std::uint32_t>> owning_process_of_connection(TcpTableReader& reader, TcpTableSource& source,
                                                                   const ConnectionEndpoints& endpoints) {
-    auto rows = read_tcp_owner_table(source);
-    if (!rows) return fail(std::move(rows.error()));
-    return owner_pid_of_client_row(*rows, endpoints);
+    auto table = reader.read(source);
+    if (!table) return fail(std::move(table.error()));
+    return table->owner_pid_of_client_row(endpoints);
 }
 
 } // namespace quorvex::peer

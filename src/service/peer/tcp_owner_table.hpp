@@ -1,15 +1,15 @@
 #pragma once
 // The system's IPv4 TCP table with owning process IDs, and the search for the client's own row
 // of an accepted loopback connection. The table comes from a TcpTableSource (GetExtendedTcpTable
-// in the product, a scripted table in tests), so the decoding and matching are portable.
+// in the product, a scripted table in tests), so the reading and matching are portable.
 
 #include "common/error.hpp"
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
-#include <vector>
 
 namespace quorvex::peer {
 
@@ -31,16 +31,6 @@ struct ConnectionEndpoints {
     Ipv4Endpoint local;
 };
 
-// One row of the table as the helper keeps it; the row's state plays no part in matching.
-struct TcpOwnerRow {
-    std::uint32_t pid = 0;
-    std::uint32_t local_address = 0; // network byte order, as stored
-    std::uint16_t local_port = 0;    // host order
-    std::uint32_t remote_address = 0;
-    std::uint16_t remote_port = 0;
-    friend bool operator==(const TcpOwnerRow&, const TcpOwnerRow&) = default;
-};
-
 inline constexpr std::uint32_t STATUS_INSUFFICIENT_BUFFER = 122;
 inline constexpr std::uint32_t TCP_TABLE_READ_ATTEMPTS = 5;
 inline constexpr std::uint32_t TCP_TABLE_SPARE_ROWS = 64;
@@ -50,25 +40,53 @@ class TcpTableSource {
 public:
     virtual ~TcpTableSource() = default;
     // As GetExtendedTcpTable(buffer, &size_bytes, FALSE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0):
-    // `buffer` is empty while the size is 0; returns the Win32 status (0, 122 with the needed
-    // size in `size_bytes`, or another error). The layout is MIB_TCPTABLE_OWNER_PID.
+    // `buffer` holds at least `size_bytes` bytes and is empty while the size is 0; returns the
+    // Win32 status (0, 122 with the needed size in `size_bytes`, or another error). The layout
+    // is MIB_TCPTABLE_OWNER_PID.
     virtual std::uint32_t fill(std::span<std::uint32_t> buffer, std::uint32_t& size_bytes) = 0;
     // The operating-system error for a failed status, with the system's text.
     [[nodiscard]] virtual Error error_of(std::uint32_t status) const = 0;
 };
 
-// Reads the whole table in at most five calls, rows in table order. A failed call, like a
-// too-small buffer, takes one of the calls; only the last one's failure counts: the call's
-// error, or "the TCP table kept growing". Also fails when the entry count overruns the buffer.
-[[nodiscard]] Result<std::vector<TcpOwnerRow>> read_tcp_owner_table(TcpTableSource& source);
+// One read of the table, as the system wrote it; valid until the reader reads again.
+class TcpOwnerTable {
+public:
+    [[nodiscard]] std::uint32_t row_count() const { return words_[0]; }
 
-// The pid of the client's own socket: the first row whose local side is the peer endpoint and
-// whose remote side is the helper's local endpoint. Nothing when no row matches.
-[[nodiscard]] std::optional<std::uint32_t> owner_pid_of_client_row(std::span<const TcpOwnerRow> rows,
-                                                                   const ConnectionEndpoints& endpoints);
+    // The pid of the client's own socket: the first row whose local side is the peer endpoint and
+    // whose remote side is the helper's local endpoint. Nothing when no row matches. The row's
+    // state plays no part.
+    [[nodiscard]] std::optional<std::uint32_t> owner_pid_of_client_row(const ConnectionEndpoints& endpoints) const;
 
-// read_tcp_owner_table, then owner_pid_of_client_row.
-[[nodiscard]] Result<std::optional<std::uint32_t>> owning_process_of_connection(TcpTableSource& source,
+private:
+    friend class TcpTableReader;
+    explicit TcpOwnerTable(std::span<const std::uint32_t> words) : words_(words) {}
+    std::span<const std::uint32_t> words_; // the entry count, then whole rows only
+};
+
+// Reads the table into a buffer it keeps for the next read: the buffer only grows and is never
+// cleared, so a steady table costs one call and one copy. Not thread-safe: one reader per loop.
+class TcpTableReader {
+public:
+    // Reads the whole table in at most five calls, the first with the buffer as it is. A failed
+    // call, like a too-small buffer, takes one of the calls; only the last one's failure counts:
+    // the call's error, or "the TCP table kept growing". Also fails when the entry count
+    // overruns the buffer.
+    [[nodiscard]] Result<TcpOwnerTable> read(TcpTableSource& source);
+
+    // The size the next read passes to its first call.
+    [[nodiscard]] std::uint32_t capacity_bytes() const { return capacity_bytes_; }
+
+private:
+    void grow_to(std::uint32_t bytes);
+
+    std::unique_ptr<std::uint32_t[]> words_;
+    std::uint32_t capacity_bytes_ = 0; // words_ holds this many bytes, rounded up to whole words
+};
+
+// reader.read(source), then the client's row.
+[[nodiscard]] Result<std::optional<std::uint32_t>> owning_process_of_connection(TcpTableReader& reader,
+                                                                                TcpTableSource& source,
                                                                                 const ConnectionEndpoints& endpoints);
 
 } // namespace quorvex::peer

@@ -21,7 +21,7 @@ std::string frame(std::uint8_t type, std::uint8_t flags, std::uint32_t stream_id
     return bytes + payload;
 }
 
-std::optional<std::uint32_t> goaway_code_in(const std::string& bytes)
+std::optional<std::uint32_t> goaway_code_in(std::string_view bytes)
 {
     std::size_t at = 0;
     while (at + 9 <= bytes.size()) {
@@ -164,7 +164,7 @@ std::string Http2TestClient::take_output()
     }
 }
 
-bool Http2TestClient::receive(const std::string& bytes)
+bool Http2TestClient::receive(std::string_view bytes)
 {
     return nghttp2_session_mem_recv(session_, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) >= 0;
 }

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -28,7 +29,7 @@ std::string frame(std::uint8_t type, std::uint8_t flags, std::uint32_t stream_id
 
 // The error code of the first GOAWAY frame in raw server output, found by walking the frames
 // without a client session (which would stop at frames for streams it never opened).
-std::optional<std::uint32_t> goaway_code_in(const std::string& server_bytes);
+std::optional<std::uint32_t> goaway_code_in(std::string_view server_bytes);
 
 class Http2TestClient {
 public:
@@ -46,7 +47,7 @@ public:
     // Bytes the client wants to send (the preface first).
     std::string take_output();
     // Bytes from the server; false when the client session rejected them.
-    bool receive(const std::string& bytes);
+    bool receive(std::string_view bytes);
 
     std::map<std::int32_t, ClientStream> streams;
     std::optional<std::uint32_t> goaway_code;

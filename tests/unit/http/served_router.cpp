@@ -44,9 +44,14 @@ private:
 
 } // namespace
 
-boost::asio::awaitable<Reply> WatchedRouter::handle(RequestHead head, BodyReader& body)
+std::optional<Reply> WatchedRouter::answer_at_once(const RequestHead& head)
 {
     ++heads;
+    return router_->answer_at_once(head);
+}
+
+boost::asio::awaitable<Reply> WatchedRouter::handle(RequestHead head, BodyReader& body)
+{
     CountingBody counting(body, body_reads);
     auto handling = router_->handle(std::move(head), counting);
     co_return co_await std::move(handling);

@@ -34,6 +34,8 @@ public:
 class WatchedRouter final : public RequestHandler {
 public:
     explicit WatchedRouter(std::shared_ptr<RequestHandler> router) : router_(std::move(router)) {}
+    // Counts the head: the transport asks this first for every request.
+    std::optional<Reply> answer_at_once(const RequestHead& head) override;
     boost::asio::awaitable<Reply> handle(RequestHead head, BodyReader& body) override;
 
     std::atomic<int> heads{0};

@@ -11,7 +11,10 @@
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 
+#include <memory_resource>
+#include <optional>
 #include <string>
+#include <tuple>
 
 namespace quorvex::http {
 namespace {
@@ -21,7 +24,13 @@ namespace bhttp = boost::beast::http;
 using boost::asio::redirect_error;
 using boost::asio::use_awaitable;
 using boost::asio::ip::tcp;
-using Parser = bhttp::request_parser<bhttp::string_body>;
+// Header fields come from the connection's own pool: after its first request, a connection
+// parses and answers without touching the process heap for them.
+using FieldsAllocator = std::pmr::polymorphic_allocator<char>;
+using Fields = bhttp::basic_fields<FieldsAllocator>;
+using Parser = bhttp::request_parser<bhttp::string_body, FieldsAllocator>;
+using Request = bhttp::request<bhttp::string_body, Fields>;
+using Response = bhttp::response<bhttp::string_body, Fields>;
 
 // Reads the body of the current request only when the handler asks, and never more than it allows.
 class Http1BodyReader final : public BodyReader {
@@ -86,7 +95,7 @@ private:
     bool continue_sent_ = false;
 };
 
-RequestHead head_of(const bhttp::request<bhttp::string_body>& request)
+RequestHead head_of(const Request& request)
 {
     RequestHead head{.method = std::string(request.method_string()), .target = std::string(request.target())};
     for (const auto& field : request) {
@@ -111,9 +120,10 @@ bool is_framing_header(std::string_view name)
     return beast::iequals(name, "content-length") || beast::iequals(name, "transfer-encoding");
 }
 
-bhttp::response<bhttp::string_body> response_of(Reply reply, unsigned version, bool head_request, bool keep_alive)
+Response response_of(Reply reply, unsigned version, bool head_request, bool keep_alive,
+                     FieldsAllocator fields_allocator = {})
 {
-    bhttp::response<bhttp::string_body> response;
+    Response response(std::piecewise_construct, std::make_tuple(), std::make_tuple(fields_allocator));
     response.version(version);
     response.result(reply.status);
     for (auto& header : reply.headers) {
@@ -155,6 +165,8 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
                                          ShutdownWatch& watch)
 {
     beast::flat_buffer buffer(HTTP1_READ_BUFFER_LIMIT);
+    std::pmr::unsynchronized_pool_resource fields_pool;
+    const FieldsAllocator fields_allocator(&fields_pool);
     buffer.commit(boost::asio::buffer_copy(buffer.prepare(first_bytes.size()), boost::asio::buffer(first_bytes)));
 
     // Waiting for the next request head counts as idle: a drain closes such a connection at once.
@@ -170,7 +182,7 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
         if (watch.requested()) {
             break;
         }
-        Parser parser;
+        Parser parser(std::piecewise_construct, std::make_tuple(), std::make_tuple(fields_allocator));
         parser.header_limit(HTTP1_HEADER_LIMIT);
         parser.body_limit(boost::none); // the handler sets the limit when it reads the body
         idle = true;
@@ -190,11 +202,19 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
         const unsigned version = request.version();
         Http1BodyReader body(socket, buffer, parser);
         auto head = head_of(request);
-        Reply reply = co_await handler.handle(std::move(head), body);
+        // Most requests are answered from the head alone, without a handler coroutine.
+        Reply reply;
+        if (auto at_once = handler.answer_at_once(head)) {
+            reply = std::move(*at_once);
+        } else {
+            // A named awaitable: g++ 12 can destroy temporaries of a co_await expression twice.
+            auto handling = handler.handle(std::move(head), body);
+            reply = co_await std::move(handling);
+        }
 
         const bool close = !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) ||
                            watch.requested();
-        auto response = response_of(std::move(reply), version, head_request, !close);
+        auto response = response_of(std::move(reply), version, head_request, !close, fields_allocator);
         co_await bhttp::async_write(socket, response, redirect_error(use_awaitable, ec));
         if (ec) {
             break;

@@ -88,10 +88,22 @@ boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connect
 
 void start_streams(const std::shared_ptr<Http2Connection>& connection)
 {
-    for (auto& request : connection->session.take_started_requests()) {
+    auto& session = connection->session;
+    session.visit_started_requests([&](std::int32_t stream_id, RequestHead& head) {
+        // Most requests are answered from the head alone: no coroutine for them.
+        try {
+            if (std::optional<Reply> at_once = connection->handler->answer_at_once(head)) {
+                session.submit_reply(stream_id, std::move(*at_once));
+                return;
+            }
+        } catch (const std::exception&) {
+            session.abandon_stream(stream_id);
+            return;
+        }
         ++connection->running_handlers;
-        boost::asio::co_spawn(connection->strand, run_stream(connection, std::move(request)), boost::asio::detached);
-    }
+        boost::asio::co_spawn(connection->strand, run_stream(connection, StartedRequest{stream_id, std::move(head)}),
+                              boost::asio::detached);
+    });
 }
 
 void feed(const std::shared_ptr<Http2Connection>& connection, std::string_view bytes)

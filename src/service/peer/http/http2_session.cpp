@@ -2,10 +2,14 @@
 
 #include "common/helper_log.hpp"
 
+#include <boost/container/small_vector.hpp>
 #include <nghttp2/nghttp2.h>
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -18,30 +22,187 @@ std::string_view view_of(const std::uint8_t* data, std::size_t length)
     return {reinterpret_cast<const char*>(data), length};
 }
 
-std::string lower_case(std::string_view text)
+void lower_in_place(std::string& text)
 {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); });
-    return lower;
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c + ('a' - 'A'));
+        }
+    }
 }
 
 // Headers that describe one HTTP/1 connection; HTTP/2 forbids them. "content-length" is ours.
 bool is_dropped_reply_header(std::string_view lower_name)
 {
-    static constexpr std::array<std::string_view, 6> DROPPED = {
-        "connection", "keep-alive", "proxy-connection", "transfer-encoding", "upgrade", "content-length"};
-    return std::find(DROPPED.begin(), DROPPED.end(), lower_name) != DROPPED.end();
+    // By length first: the headers a reply usually carries are decided without a comparison.
+    switch (lower_name.size()) {
+    case 7:
+        return lower_name == "upgrade";
+    case 10:
+        return lower_name == "connection" || lower_name == "keep-alive";
+    case 14:
+        return lower_name == "content-length";
+    case 16:
+        return lower_name == "proxy-connection";
+    case 17:
+        return lower_name == "transfer-encoding";
+    default:
+        return false;
+    }
 }
 
-nghttp2_nv header_pair(const std::string& name, const std::string& value)
+nghttp2_nv header_pair(std::string_view name, std::string_view value)
 {
     return nghttp2_nv{reinterpret_cast<std::uint8_t*>(const_cast<char*>(name.data())),
                       reinterpret_cast<std::uint8_t*>(const_cast<char*>(value.data())), name.size(), value.size(),
                       NGHTTP2_NV_FLAG_NONE};
 }
 
+// Decimal digits of `value` into `buffer`.
+std::string_view decimal(std::size_t value, std::array<char, 24>& buffer)
+{
+    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
+    return {buffer.data(), static_cast<std::size_t>(end - buffer.data())};
+}
+
+// Every block starts with its size class, so free() and realloc() need no size; 16 bytes keep
+// the block as aligned as malloc's.
+constexpr std::size_t BLOCK_HEADER = 16;
+constexpr std::size_t LARGE = ~std::size_t{0};
+
+void* nghttp2_heap_malloc(std::size_t size, void* heap)
+{
+    return static_cast<RecyclingHeap*>(heap)->allocate_block(size);
+}
+
+void nghttp2_heap_free(void* block, void* heap)
+{
+    static_cast<RecyclingHeap*>(heap)->free_block(block);
+}
+
+void* nghttp2_heap_calloc(std::size_t count, std::size_t size, void* heap)
+{
+    if (size != 0 && count > SIZE_MAX / size) {
+        return nullptr;
+    }
+    void* block = static_cast<RecyclingHeap*>(heap)->allocate_block(count * size);
+    if (block != nullptr) {
+        std::memset(block, 0, count * size);
+    }
+    return block;
+}
+
+void* nghttp2_heap_realloc(void* block, std::size_t size, void* heap)
+{
+    return static_cast<RecyclingHeap*>(heap)->reallocate_block(block, size);
+}
+
 } // namespace
+
+RecyclingHeap::~RecyclingHeap()
+{
+    for (FreeBlock* head : free_) {
+        while (head != nullptr) {
+            FreeBlock* next = head->next;
+            std::free(reinterpret_cast<char*>(head) - BLOCK_HEADER);
+            head = next;
+        }
+    }
+}
+
+void* RecyclingHeap::allocate_block(std::size_t size)
+{
+    std::size_t size_class = 0;
+    while (size_class < CLASSES && (SMALLEST << size_class) < size) {
+        ++size_class;
+    }
+    if (size_class == CLASSES) {
+        if (size > SIZE_MAX - BLOCK_HEADER) {
+            return nullptr;
+        }
+        auto* raw = static_cast<char*>(std::malloc(BLOCK_HEADER + size));
+        if (raw == nullptr) {
+            return nullptr;
+        }
+        std::memcpy(raw, &LARGE, sizeof LARGE);
+        return raw + BLOCK_HEADER;
+    }
+    if (FreeBlock* block = free_[size_class]; block != nullptr) {
+        free_[size_class] = block->next;
+        kept_bytes_ -= SMALLEST << size_class;
+        return block;
+    }
+    auto* raw = static_cast<char*>(std::malloc(BLOCK_HEADER + (SMALLEST << size_class)));
+    if (raw == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(raw, &size_class, sizeof size_class);
+    return raw + BLOCK_HEADER;
+}
+
+void RecyclingHeap::free_block(void* block) noexcept
+{
+    if (block == nullptr) {
+        return;
+    }
+    char* raw = static_cast<char*>(block) - BLOCK_HEADER;
+    std::size_t size_class = 0;
+    std::memcpy(&size_class, raw, sizeof size_class);
+    if (size_class == LARGE || kept_bytes_ + (SMALLEST << size_class) > KEPT_BYTES_LIMIT) {
+        std::free(raw);
+        return;
+    }
+    kept_bytes_ += SMALLEST << size_class;
+    free_[size_class] = new (block) FreeBlock{free_[size_class]};
+}
+
+void* RecyclingHeap::reallocate_block(void* block, std::size_t size)
+{
+    if (block == nullptr) {
+        return allocate_block(size);
+    }
+    if (size == 0) {
+        free_block(block);
+        return nullptr;
+    }
+    char* raw = static_cast<char*>(block) - BLOCK_HEADER;
+    std::size_t size_class = 0;
+    std::memcpy(&size_class, raw, sizeof size_class);
+    if (size_class == LARGE) {
+        if (size > SIZE_MAX - BLOCK_HEADER) {
+            return nullptr;
+        }
+        auto* grown = static_cast<char*>(std::realloc(raw, BLOCK_HEADER + size));
+        return grown == nullptr ? nullptr : grown + BLOCK_HEADER;
+    }
+    const std::size_t capacity = SMALLEST << size_class;
+    if (size <= capacity) {
+        return block;
+    }
+    void* moved = allocate_block(size);
+    if (moved != nullptr) {
+        std::memcpy(moved, block, capacity);
+        free_block(block);
+    }
+    return moved;
+}
+
+void* RecyclingHeap::do_allocate(std::size_t bytes, std::size_t alignment)
+{
+    if (alignment > BLOCK_HEADER) {
+        throw std::bad_alloc();
+    }
+    void* block = allocate_block(bytes);
+    if (block == nullptr) {
+        throw std::bad_alloc();
+    }
+    return block;
+}
+
+void RecyclingHeap::do_deallocate(void* block, std::size_t, std::size_t)
+{
+    free_block(block);
+}
 
 struct Http2Callbacks {
     static Http2Session& self(void* user_data) { return *static_cast<Http2Session*>(user_data); }
@@ -74,12 +235,12 @@ struct Http2Callbacks {
         }
         const auto header_name = view_of(name, name_length);
         const auto header_value = view_of(value, value_length);
-        if (header_name == ":method") {
+        if (!header_name.starts_with(':')) {
+            stream.head.headers.emplace_back(std::string(header_name), std::string(header_value));
+        } else if (header_name == ":method") {
             stream.head.method = header_value;
         } else if (header_name == ":path") {
             stream.head.target = header_value;
-        } else if (!header_name.starts_with(':')) {
-            stream.head.headers.push_back(Header{std::string(header_name), std::string(header_value)});
         }
         return 0;
     }
@@ -98,8 +259,7 @@ struct Http2Callbacks {
         if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
             stream.started = true;
             stream.head_request = stream.head.method == "HEAD";
-            session.started_.push_back(StartedRequest{frame->hd.stream_id, std::move(stream.head)});
-            stream.head = {};
+            session.started_.push_back(frame->hd.stream_id);
         }
         if ((frame->hd.flags & NGHTTP2_FLAG_END_STREAM) != 0) {
             stream.body_complete = true;
@@ -204,7 +364,10 @@ Http2Session::Http2Session(nghttp2_mem* memory)
     nghttp2_option_set_max_settings(option, 32);
     nghttp2_option_set_max_outbound_ack(option, 1000);
 
-    const int created = nghttp2_session_server_new3(&session_, callbacks, this, option, memory);
+    // nghttp2 keeps a copy of the allocator record, not the record itself.
+    nghttp2_mem heap{&heap_, nghttp2_heap_malloc, nghttp2_heap_free, nghttp2_heap_calloc, nghttp2_heap_realloc};
+    const int created =
+        nghttp2_session_server_new3(&session_, callbacks, this, option, memory != nullptr ? memory : &heap);
     nghttp2_option_del(option);
     nghttp2_session_callbacks_del(callbacks);
     if (created != 0) {
@@ -254,9 +417,10 @@ void Http2Session::end_of_input()
     input_ended_ = true;
 }
 
-std::string Http2Session::take_output()
+std::string_view Http2Session::take_output()
 {
-    std::string output;
+    std::string& output = output_;
+    output.clear();
     while (!broken_) {
         apply_deferred();
         const std::uint8_t* data = nullptr;
@@ -286,7 +450,16 @@ bool Http2Session::want_write() const
 
 std::vector<StartedRequest> Http2Session::take_started_requests()
 {
-    return std::exchange(started_, {});
+    std::vector<StartedRequest> taken;
+    visit_started_requests(
+        [&taken](std::int32_t stream_id, RequestHead& head) { taken.push_back({stream_id, std::move(head)}); });
+    return taken;
+}
+
+RequestHead* Http2Session::started_head(std::int32_t stream_id)
+{
+    const auto found = streams_.find(stream_id);
+    return found == streams_.end() || found->second.app_done ? nullptr : &found->second.head;
 }
 
 std::optional<Result<std::string>> Http2Session::poll_body(std::int32_t stream_id, std::size_t limit)
@@ -323,7 +496,7 @@ std::optional<Result<std::string>> Http2Session::poll_body(std::int32_t stream_i
     return std::move(stream.body);
 }
 
-void Http2Session::submit_reply(std::int32_t stream_id, Reply reply)
+void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply)
 {
     const auto found = streams_.find(stream_id);
     if (found == streams_.end() || found->second.app_done) {
@@ -336,20 +509,18 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply reply)
         return;
     }
 
-    // nghttp2 copies the pairs; the strings only have to outlive the submit call.
-    std::vector<std::pair<std::string, std::string>> fields;
-    fields.emplace_back(":status", std::to_string(reply.status));
-    fields.emplace_back("content-length", std::to_string(reply.body.size()));
+    // nghttp2 copies the pairs; the bytes only have to outlive the submit call. A reply has a
+    // handful of headers: the pairs fit on the stack, and the names are lower-cased in place.
+    std::array<char, 24> status_digits{};
+    std::array<char, 24> length_digits{};
+    boost::container::small_vector<nghttp2_nv, 8> pairs;
+    pairs.push_back(header_pair(":status", decimal(reply.status, status_digits)));
+    pairs.push_back(header_pair("content-length", decimal(reply.body.size(), length_digits)));
     for (auto& header : reply.headers) {
-        auto name = lower_case(header.name);
-        if (!is_dropped_reply_header(name)) {
-            fields.emplace_back(std::move(name), std::move(header.value));
+        lower_in_place(header.name);
+        if (!is_dropped_reply_header(header.name)) {
+            pairs.push_back(header_pair(header.name, header.value));
         }
-    }
-    std::vector<nghttp2_nv> pairs;
-    pairs.reserve(fields.size());
-    for (const auto& [name, value] : fields) {
-        pairs.push_back(header_pair(name, value));
     }
 
     int submitted = 0;
@@ -430,7 +601,7 @@ void Http2Session::release_to_connection(std::size_t bytes)
     deferred_connection_consumed_ += bytes;
 }
 
-void Http2Session::forget_if_finished(std::unordered_map<std::int32_t, Stream>::iterator stream)
+void Http2Session::forget_if_finished(StreamTable::iterator stream)
 {
     if (stream->second.closed && stream->second.app_done) {
         streams_.erase(stream);

@@ -11,8 +11,10 @@
 
 #include <nghttp2/nghttp2.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory_resource>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +29,44 @@ inline constexpr std::uint32_t HTTP2_STREAM_WINDOW = 64 * 1024;
 // Bounds the unread body bytes of all streams together, above one stream's window so that one
 // unread body does not hold up the others.
 inline constexpr std::int32_t HTTP2_CONNECTION_WINDOW = 1024 * 1024;
+
+// The heap of one session: nghttp2's allocations and the stream table come from here. Freed
+// blocks are kept, up to a bound, for the next stream of the same connection, so a request in a
+// steady stream of them allocates nothing from the process heap for its protocol state.
+// Single-threaded, like the session.
+class RecyclingHeap final : public std::pmr::memory_resource {
+public:
+    RecyclingHeap() = default;
+    RecyclingHeap(const RecyclingHeap&) = delete;
+    RecyclingHeap& operator=(const RecyclingHeap&) = delete;
+    ~RecyclingHeap() override;
+
+    // malloc, free and realloc with the size kept beside the block, as nghttp2 calls them.
+    [[nodiscard]] void* allocate_block(std::size_t size);
+    void free_block(void* block) noexcept;
+    [[nodiscard]] void* reallocate_block(void* block, std::size_t size);
+
+    // Bytes held in free blocks at most: a burst does not stay held after it.
+    static constexpr std::size_t KEPT_BYTES_LIMIT = 64 * 1024;
+
+private:
+    struct FreeBlock {
+        FreeBlock* next;
+    };
+    // Size classes of 32 bytes to 4 KiB, doubling; larger blocks go straight to the heap.
+    static constexpr std::size_t CLASSES = 8;
+    static constexpr std::size_t SMALLEST = 32;
+
+    void* do_allocate(std::size_t bytes, std::size_t alignment) override;
+    void do_deallocate(void* block, std::size_t bytes, std::size_t alignment) override;
+    [[nodiscard]] bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override
+    {
+        return this == &other;
+    }
+
+    std::array<FreeBlock*, CLASSES> free_{};
+    std::size_t kept_bytes_ = 0;
+};
 
 struct StartedRequest {
     std::int32_t stream_id = 0;
@@ -51,13 +91,27 @@ public:
     // The peer sent its last byte: bodies still incomplete can no longer complete.
     void end_of_input();
 
-    // Every byte ready to be sent now.
-    [[nodiscard]] std::string take_output();
+    // Every byte ready to be sent now. The bytes live in a buffer the session keeps and reuses:
+    // they stay valid until the next call.
+    [[nodiscard]] std::string_view take_output();
     [[nodiscard]] bool want_read() const;
     [[nodiscard]] bool want_write() const;
 
     // Requests whose head has arrived since the last call, in arrival order.
     [[nodiscard]] std::vector<StartedRequest> take_started_requests();
+    // The same without moving the heads: `visit(stream_id, head)` for each, where the head stays
+    // the session's until the stream is answered (move it out to keep it longer). `visit` may
+    // answer the stream; it must not feed the session.
+    template <class Visit>
+    void visit_started_requests(Visit&& visit)
+    {
+        for (std::size_t i = 0; i < started_.size(); ++i) {
+            if (RequestHead* head = started_head(started_[i])) {
+                visit(started_[i], *head);
+            }
+        }
+        started_.clear();
+    }
 
     // The whole body once END_STREAM has arrived; nullopt while more may come. Fails when more
     // than `limit` bytes arrive, when the stream is reset or the input ends early, or when the
@@ -68,7 +122,7 @@ public:
     // "content-length" set from the body. A request body left unread is cut off with
     // RST_STREAM(NO_ERROR) once the reply is complete. A reply nghttp2 refuses fails its stream:
     // RST_STREAM(INTERNAL_ERROR).
-    void submit_reply(std::int32_t stream_id, Reply reply);
+    void submit_reply(std::int32_t stream_id, Reply&& reply);
     // The handler of a started request gave up without a reply: RST_STREAM(INTERNAL_ERROR).
     void abandon_stream(std::int32_t stream_id);
 
@@ -106,11 +160,16 @@ private:
     void reset_stream(std::int32_t stream_id, std::uint32_t error_code);
     // Logs a refused submit as one line; true when it was refused.
     static bool submit_refused(int result, const std::string& what);
-    void forget_if_finished(std::unordered_map<std::int32_t, Stream>::iterator stream);
+    using StreamTable = std::pmr::unordered_map<std::int32_t, Stream>;
+    void forget_if_finished(StreamTable::iterator stream);
 
+    RecyclingHeap heap_; // first: outlives the session and the stream table
     nghttp2_session* session_ = nullptr;
-    std::unordered_map<std::int32_t, Stream> streams_;
-    std::vector<StartedRequest> started_;
+    StreamTable streams_{&heap_};
+    [[nodiscard]] RequestHead* started_head(std::int32_t stream_id);
+
+    std::vector<std::int32_t> started_; // streams whose head arrived, not yet handed on
+    std::string output_; // what take_output() returned last; keeps its capacity
     std::vector<std::int32_t> deferred_resets_;
     std::size_t deferred_connection_consumed_ = 0;
     bool input_ended_ = false;

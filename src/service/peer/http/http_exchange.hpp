@@ -6,9 +6,11 @@
 #include "common/error.hpp"
 
 #include <boost/asio/awaitable.hpp>
+#include <boost/container/small_vector.hpp>
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,15 +21,18 @@ struct Header {
     std::string value; // raw bytes, not validated by the transport
 };
 
+// Requests and replies carry a handful of headers: they are kept inline, not on the heap.
+using Headers = boost::container::small_vector<Header, 6>;
+
 struct RequestHead {
     std::string method;
-    std::string target;          // origin form: path, optionally "?" and the query
-    std::vector<Header> headers; // in arrival order; HTTP/2 pseudo-headers are not included
+    std::string target; // origin form: path, optionally "?" and the query
+    Headers headers;    // in arrival order; HTTP/2 pseudo-headers are not included
 };
 
 struct Reply {
     unsigned status = 200;
-    std::vector<Header> headers; // "connection: close" makes HTTP/1.1 close; HTTP/2 drops it
+    Headers headers; // "connection: close" makes HTTP/1.1 close; HTTP/2 drops it
     std::string body;
 };
 
@@ -41,6 +46,10 @@ public:
 class RequestHandler {
 public:
     virtual ~RequestHandler() = default;
+    // The reply when the head alone decides it, with no body to read and nothing to wait for
+    // (a refusal, a reply from memory); nothing when handle() has to run. The transport asks
+    // this first for every request, so a request answered at once costs no coroutine.
+    virtual std::optional<Reply> answer_at_once(const RequestHead&) { return std::nullopt; }
     // Never fails: every refusal is a reply.
     virtual boost::asio::awaitable<Reply> handle(RequestHead head, BodyReader& body) = 0;
 };

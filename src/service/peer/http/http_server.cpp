@@ -8,6 +8,7 @@
 #include <boost/asio/any_completion_handler.hpp>
 #include <boost/asio/async_result.hpp>
 #include <boost/asio/co_spawn.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/this_coro.hpp>
@@ -79,7 +80,13 @@ HttpServer::~HttpServer() = default;
 
 void HttpServer::serve(boost::asio::ip::tcp::socket socket)
 {
-    const auto strand = boost::asio::make_strand(executor_);
+    // A strand over the io_context's own executor type fits inline in every type-erased
+    // executor the connection's operations copy; a strand over a type-erased one does not, and
+    // each copy would allocate.
+    const auto* io = executor_.target<boost::asio::io_context::executor_type>();
+    const boost::asio::any_io_executor strand =
+        io != nullptr ? boost::asio::any_io_executor(boost::asio::make_strand(*io))
+                      : boost::asio::any_io_executor(boost::asio::make_strand(executor_));
     const auto watch = std::make_shared<ShutdownWatch>(strand);
     std::uint64_t id = 0;
     {
