@@ -236,7 +236,7 @@ struct Http2Callbacks {
         const auto header_name = view_of(name, name_length);
         const auto header_value = view_of(value, value_length);
         if (!header_name.starts_with(':')) {
-            stream.head.headers.emplace_back(std::string(header_name), std::string(header_value));
+            stream.head.headers.push_back({std::string(header_name), std::string(header_value)});
         } else if (header_name == ":method") {
             stream.head.method = header_value;
         } else if (header_name == ":path") {
