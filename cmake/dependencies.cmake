@@ -20,14 +20,17 @@ if(WIN32)
   # System DLLs that are no KnownDLLs are delay-loaded from the system directory only
   # (src/platform/win32/system_dlls.cpp): quorvex_delay_<name> links in place of <name>.
   find_program(QUORVEX_DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delay)
   foreach(name iphlpapi mswsock bcrypt)
     set(def ${CMAKE_CURRENT_LIST_DIR}/delay/${name}.def)
     set(lib ${CMAKE_BINARY_DIR}/delay/lib${name}_delay.a)
     file(STRINGS ${def} dll_line REGEX "^LIBRARY ")
     string(REGEX REPLACE "^LIBRARY +" "" dll ${dll_line})
+    # dlltool names the library's symbols after the output path it is given: a bare file name
+    # keeps the build folder out of the executable, so builds from any folder are identical.
     add_custom_command(OUTPUT ${lib}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delay
-      COMMAND ${QUORVEX_DLLTOOL} --input-def ${def} --dllname ${dll} --output-delaylib ${lib}
+      COMMAND ${QUORVEX_DLLTOOL} --input-def ${def} --dllname ${dll} --output-delaylib lib${name}_delay.a
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/delay
       DEPENDS ${def}
       COMMENT "Delay-load library for ${dll}"
       VERBATIM)
