@@ -18,7 +18,7 @@ public:
     static inline boost::asio::execution_context::id id;
 
     explicit BlockingPoolLink(boost::asio::execution_context& owner) : service(owner) {}
-    BlockingPool* pool = nullptr;
+    boost::asio::thread_pool* pool = nullptr;
 
 private:
     void shutdown() override {}
@@ -67,6 +67,7 @@ void HelperRuntime::shutdown() {
     for (auto& worker : workers_)
         if (worker.joinable()) worker.join();
     blocking_.stop();
+    blocking_.join();
     // Handlers of either pool may hold work on the other: drop the io_context's while the
     // blocking pool still exists; the pool drops its own when it is destroyed, before io_.
     io_.shutdown();
@@ -77,7 +78,7 @@ unsigned logical_processor_count() {
     return count == 0 ? 1 : count;
 }
 
-BlockingPool* blocking_pool_of(const boost::asio::any_io_executor& executor) {
+boost::asio::thread_pool* blocking_pool_of(const boost::asio::any_io_executor& executor) {
     auto& context = boost::asio::query(executor, boost::asio::execution::context);
     if (!boost::asio::has_service<BlockingPoolLink>(context)) return nullptr;
     return boost::asio::use_service<BlockingPoolLink>(context).pool;
