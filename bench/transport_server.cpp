@@ -135,8 +135,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     IdleCore core;
-    auto router = std::make_shared<hub::HelperRouter>(core, helper_log(), (*runtime)->blocking().get_executor(),
-                                                     (*runtime)->blocking().urgent_executor());
+    auto router = std::make_shared<hub::HelperRouter>(core, helper_log(), (*runtime)->blocking().get_executor());
     http::HttpServer server((*runtime)->io().get_executor(), router);
     asio::ip::tcp::acceptor acceptor((*runtime)->io(), {asio::ip::address_v4::loopback(), 0});
 
