@@ -123,6 +123,14 @@ ms_until_no_core() {
 }
 # The Linux process ID of the running service (its command line names the owner SID).
 helper_unix_pid() { prefix_pids 'QuorvexHelper\.exe.*--owner-sid' | head -n 1; }
+# Kills the running service from outside: kill_helper TerminateProcess|SIGKILL.
+kill_helper() {
+  if [ "$1" = TerminateProcess ]; then
+    wine_quiet taskkill /F /PID "$(probe_field "$(probe_helper)" pid)"
+  else
+    kill -KILL "$(helper_unix_pid)"
+  fi
+}
 # The service process's figures read from outside, as process_probe prints them.
 probe_helper() { wine "$probe_exe" "$service" 2>&1 </dev/null | tr -d '\r'; }
 # One field (handles, threads, private_usage, private_committed) of a probe line.

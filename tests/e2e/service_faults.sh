@@ -18,17 +18,12 @@ within_one_second() { [ -n "$1" ] && [ "$1" -le 1000 ]; }
 
 # The Core must not outlive the helper, however the helper ends: Job object kill-on-close.
 fault_killed() {
-  local how pid gone
+  local how gone
   for how in TerminateProcess SIGKILL; do
     start_core 00000000000000000000000000000000
     check "$how: the Core starts" equals "$status" 200
     check "$how: one Core runs" equals "$(core_count)" 1
-    if [ $how = TerminateProcess ]; then
-      pid=$(probe_field "$(probe_helper)" pid)
-      wine_quiet taskkill /F /PID "$pid"
-    else
-      kill -KILL "$(helper_unix_pid)"
-    fi
+    kill_helper $how
     gone=$(ms_until_no_core 5000)
     echo "$how: the Core was gone ${gone:-(not within 5 s)} ms after the helper was killed"
     check "$how: the Core is gone within one second" within_one_second "$gone"

@@ -71,18 +71,13 @@ core_count_reaches() {
 
 # Scenario 08 starts a second stub Core at once; the Job object must hold it as well.
 security_core_child() {
-  local how pid gone
+  local how gone
   for how in TerminateProcess SIGKILL; do
     start_core 08000000000000000000000000000000
     check "$how: the Core starts" equals "$status" 200
     check "$how: it started its child" logs_contain 'child: '
     check "$how: the Core and its child run" core_count_reaches 2
-    if [ $how = TerminateProcess ]; then
-      pid=$(probe_field "$(probe_helper)" pid)
-      wine_quiet taskkill /F /PID "$pid"
-    else
-      kill -KILL "$(helper_unix_pid)"
-    fi
+    kill_helper $how
     gone=$(ms_until_no_core 5000)
     echo "$how: the Core and its child were gone ${gone:-(not within 5 s)} ms after the helper was killed"
     check "$how: neither the Core nor its child is left" test -n "$gone"
