@@ -9,9 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <latch>
 #include <thread>
-#include <vector>
 
 namespace quorvex::service {
 namespace {
@@ -22,36 +20,59 @@ using namespace std::chrono_literals;
 // timeout instead of a hung test.
 constexpr auto EVENTUALLY = 10s;
 
-bool becomes(const BlockingPool& pool, std::size_t threads) {
+// Waits until `done` holds, at most EVENTUALLY.
+template <class Condition>
+bool eventually(Condition done) {
     const auto deadline = std::chrono::steady_clock::now() + EVENTUALLY;
-    while (pool.thread_count() != threads) {
+    while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(1ms);
     }
     return true;
 }
 
+// Tasks that block until released, or at most EVENTUALLY, so that a pool that fails to run
+// them all at once fails the test instead of hanging it.
+class HeldTasks {
+public:
+    auto task() {
+        return [this] {
+            const int now = ++running_;
+            for (int seen = most_; now > seen && !most_.compare_exchange_weak(seen, now);) {
+            }
+            if (released_.wait_for(EVENTUALLY) != std::future_status::ready) timed_out_ = true;
+            --running_;
+            ++finished_;
+        };
+    }
+    void release() { release_.set_value(); }
+    [[nodiscard]] int running() const { return running_; }
+    [[nodiscard]] int most() const { return most_; }
+    [[nodiscard]] int finished() const { return finished_; }
+    [[nodiscard]] bool timed_out() const { return timed_out_; }
+    [[nodiscard]] const std::shared_future<void>& released() const { return released_; }
+
+private:
+    std::promise<void> release_;
+    std::shared_future<void> released_ = release_.get_future().share();
+    std::atomic<int> running_{0}, most_{0}, finished_{0};
+    std::atomic<bool> timed_out_{false};
+};
+
 TEST(BlockingPool, StartsThreadsForWorkOnlyAndEndsThemWhenIdle) {
     BlockingPool pool(8, 20ms);
     EXPECT_EQ(pool.thread_count(), 0u) << "an idle pool holds no thread";
 
-    // Three tasks that only finish together need three threads at once.
-    std::latch together(3);
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
-    for (int i = 0; i < 3; ++i)
-        boost::asio::post(pool.get_executor(), [&together, released] {
-            together.arrive_and_wait();
-            released.wait();
-        });
-    const auto deadline = std::chrono::steady_clock::now() + EVENTUALLY;
-    while (!together.try_wait() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-    const bool started_together = together.try_wait();
+    // Three tasks that block together need three threads at once, and no more.
+    HeldTasks held;
+    for (int i = 0; i < 3; ++i) boost::asio::post(pool.get_executor(), held.task());
+    const bool started_together = eventually([&] { return held.running() == 3; });
     const std::size_t threads = pool.thread_count();
-    release.set_value();
+    held.release();
     ASSERT_TRUE(started_together) << "the tasks did not get a thread each";
-    EXPECT_EQ(threads, 3u) << "one thread per task waiting, none more";
-    EXPECT_TRUE(becomes(pool, 0)) << "idle threads end";
+    EXPECT_EQ(threads, 3u) << "one thread per waiting task";
+    EXPECT_TRUE(eventually([&] { return pool.thread_count() == 0; })) << "idle threads end";
+    EXPECT_FALSE(held.timed_out());
 
     // Work after that starts a thread again.
     std::promise<std::thread::id> ran;
@@ -64,35 +85,23 @@ TEST(BlockingPool, StartsThreadsForWorkOnlyAndEndsThemWhenIdle) {
 TEST(BlockingPool, StaysWithinItsLimitAndKeepsTheLastThreadForUrgentWork) {
     constexpr std::size_t LIMIT = 4;
     BlockingPool pool(LIMIT, 10s);
-    std::promise<void> urgent_ran;
-    std::shared_future<void> urgent_done = urgent_ran.get_future().share();
-    std::atomic<int> running{0}, most{0}, finished{0};
-    std::atomic<bool> urgent_waited{false};
 
-    // Ordinary work that blocks until the urgent task has run, more of it than the pool has
-    // threads: the urgent task must get a thread anyway.
+    // More ordinary work than the pool has threads, blocked until released: the urgent task
+    // must get a thread anyway.
+    HeldTasks held;
     constexpr int ORDINARY = 10;
-    std::latch all_ordinary_waiting(LIMIT - 1);
-    for (int i = 0; i < ORDINARY; ++i)
-        boost::asio::post(pool.get_executor(), [&, i] {
-            const int now = ++running;
-            for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
-            }
-            if (i < static_cast<int>(LIMIT) - 1) all_ordinary_waiting.count_down();
-            if (urgent_done.wait_for(EVENTUALLY) != std::future_status::ready) urgent_waited = true;
-            --running;
-            ++finished;
-        });
-    all_ordinary_waiting.wait(); // every thread ordinary work may use is taken
+    for (int i = 0; i < ORDINARY; ++i) boost::asio::post(pool.get_executor(), held.task());
+    ASSERT_TRUE(eventually([&] { return held.running() == static_cast<int>(LIMIT) - 1; }))
+        << "ordinary work did not get the threads it may use";
+    std::promise<void> urgent_ran;
     boost::asio::post(pool.urgent_executor(), [&urgent_ran] { urgent_ran.set_value(); });
+    const bool urgent_done = urgent_ran.get_future().wait_for(EVENTUALLY) == std::future_status::ready;
+    held.release();
+    ASSERT_TRUE(urgent_done) << "urgent work waited behind ordinary work";
 
-    ASSERT_EQ(urgent_done.wait_for(EVENTUALLY), std::future_status::ready)
-        << "urgent work waited behind ordinary work";
-    EXPECT_FALSE(urgent_waited);
-    const auto deadline = std::chrono::steady_clock::now() + EVENTUALLY;
-    while (finished < ORDINARY && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-    EXPECT_EQ(finished.load(), ORDINARY) << "queued ordinary work runs in turn";
-    EXPECT_EQ(most.load(), static_cast<int>(LIMIT) - 1) << "ordinary work leaves one thread free";
+    EXPECT_TRUE(eventually([&] { return held.finished() == ORDINARY; })) << "queued ordinary work runs in turn";
+    EXPECT_FALSE(held.timed_out());
+    EXPECT_EQ(held.most(), static_cast<int>(LIMIT) - 1) << "ordinary work leaves one thread free";
     EXPECT_LE(pool.thread_count(), LIMIT);
     pool.stop();
     EXPECT_EQ(pool.thread_count(), 0u);

@@ -2,9 +2,9 @@
 
 #include "common/helper_log.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <system_error>
-#include <thread>
 
 namespace quorvex::service {
 
@@ -22,83 +22,107 @@ BlockingPool::~BlockingPool() {
     }
 }
 
-std::size_t BlockingPool::takeable() const {
-    // Ordinary work leaves the last thread to urgent work.
-    const std::size_t ordinary_room = max_threads_ - 1 - running_ordinary_;
-    return urgent_.size() + std::min(ordinary_.size(), ordinary_room);
+void BlockingPool::submit(Lane lane, Task task) {
+    std::unique_lock lock(mutex_);
+    if (stopped_) {
+        lock.unlock();
+        return; // dropped outside the lock: its destruction may submit again
+    }
+    (lane == Lane::urgent ? urgent_ : ordinary_).push_back(std::move(task));
+    summon_thread(lane);
 }
 
-void BlockingPool::submit(Lane lane, Task task) {
-    const std::lock_guard lock(mutex_);
-    if (stopped_) return;
-    (lane == Lane::urgent ? urgent_ : ordinary_).push_back(std::move(task));
-    if (takeable() > idle_ && threads_ < max_threads_) start_thread();
-    work_ready_.notify_one();
+void BlockingPool::summon_thread(Lane lane) {
+    // Ordinary work beyond its share waits for a running ordinary task, whose thread takes it next.
+    if (lane == Lane::ordinary && running_ordinary_ >= max_threads_ - 1) return;
+    if (idle_ > 0) {
+        --idle_;
+        ++wakeups_;
+        wake_.notify_one();
+    } else if (live_ < max_threads_) {
+        start_thread();
+    }
+    // Otherwise every thread is busy and takes queued work when its task ends.
 }
 
 void BlockingPool::start_thread() {
+    for (const auto id : ended_) {
+        const auto ended = std::ranges::find(threads_, id, &std::thread::get_id);
+        ended->join(); // it has left its loop and only returns
+        threads_.erase(ended);
+    }
+    ended_.clear();
     try {
-        std::thread([this] { run_thread(); }).detach();
-        ++threads_;
+        threads_.emplace_back([this] { run_thread(); });
+        ++live_;
     } catch (const std::system_error& e) {
         // The threads already running take the work in turn.
-        if (threads_ == 0) append_log(std::string("Helper could not start a blocking thread: ") + e.what());
+        if (live_ == 0) append_log(std::string("Helper could not start a blocking thread: ") + e.what());
     }
+}
+
+BlockingPool::Task BlockingPool::take_task(bool& ordinary) {
+    Task task;
+    if (!urgent_.empty()) {
+        task = std::move(urgent_.front());
+        urgent_.pop_front();
+        ordinary = false;
+    } else if (!ordinary_.empty() && running_ordinary_ < max_threads_ - 1) {
+        task = std::move(ordinary_.front());
+        ordinary_.pop_front();
+        ordinary = true;
+        ++running_ordinary_;
+    }
+    return task;
 }
 
 void BlockingPool::run_thread() {
     std::unique_lock lock(mutex_);
-    for (;;) {
-        Task task;
+    while (!stopped_) {
         bool ordinary = false;
-        while (!stopped_) {
-            if (!urgent_.empty()) {
-                task = std::move(urgent_.front());
-                urgent_.pop_front();
-                break;
+        if (Task task = take_task(ordinary)) {
+            lock.unlock();
+            try {
+                task();
+            } catch (const std::exception& e) {
+                append_log(std::string("Helper task failed: ") + e.what());
+            } catch (...) {
+                append_log("Helper task failed: unknown exception");
             }
-            if (!ordinary_.empty() && running_ordinary_ < max_threads_ - 1) {
-                task = std::move(ordinary_.front());
-                ordinary_.pop_front();
-                ordinary = true;
-                ++running_ordinary_;
-                break;
-            }
-            ++idle_;
-            const bool woken = work_ready_.wait_for(lock, idle_timeout_) == std::cv_status::no_timeout;
-            --idle_;
-            if (!woken && takeable() == 0) break; // idle for the whole timeout: end
+            task = nullptr; // its state may hold work on other executors: released outside the lock
+            lock.lock();
+            if (ordinary) --running_ordinary_;
+            continue;
         }
-        if (!task) {
-            --threads_;
-            // Notified under the lock: once it is released, this thread touches the pool no more.
-            all_ended_.notify_all();
-            return;
+        ++idle_;
+        wake_.wait_for(lock, idle_timeout_, [this] { return wakeups_ > 0 || stopped_; });
+        if (wakeups_ > 0) {
+            --wakeups_; // a submit claimed this thread and already counted it out of idle_
+            continue;
         }
-        lock.unlock();
-        try {
-            task();
-        } catch (const std::exception& e) {
-            append_log(std::string("Helper task failed: ") + e.what());
-        } catch (...) {
-            append_log("Helper task failed: unknown exception");
-        }
-        task = nullptr; // its state may take work on other executors: released outside the lock
-        lock.lock();
-        if (ordinary) --running_ordinary_;
+        --idle_;
+        if (!stopped_) break; // idle for the whole timeout, and no submit claimed it: end
     }
+    --live_;
+    ended_.push_back(std::this_thread::get_id());
 }
 
 void BlockingPool::stop() {
-    std::unique_lock lock(mutex_);
-    stopped_ = true;
-    work_ready_.notify_all();
-    all_ended_.wait(lock, [this] { return threads_ == 0; });
+    std::vector<std::thread> threads;
+    {
+        const std::lock_guard lock(mutex_);
+        stopped_ = true;
+        wake_.notify_all();
+        threads.swap(threads_);
+    }
+    for (auto& thread : threads) thread.join();
+    const std::lock_guard lock(mutex_);
+    ended_.clear();
 }
 
 std::size_t BlockingPool::thread_count() const {
     const std::lock_guard lock(mutex_);
-    return threads_;
+    return live_;
 }
 
 } // namespace quorvex::service

@@ -16,6 +16,8 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace quorvex::service {
 
@@ -66,20 +68,27 @@ private:
     using Task = std::move_only_function<void()>;
 
     void submit(Lane lane, Task task);
+    // Makes sure a thread will look at the queues; the caller holds the lock.
+    void summon_thread(Lane lane);
     void start_thread();
     void run_thread();
-    // Work a thread may take now; the caller holds the lock.
-    [[nodiscard]] std::size_t takeable() const;
+    // Takes the next task a thread may run now, or an empty one; the caller holds the lock.
+    [[nodiscard]] Task take_task(bool& ordinary);
 
     const std::size_t max_threads_;
     const std::chrono::milliseconds idle_timeout_;
     mutable std::mutex mutex_;
-    std::condition_variable work_ready_;
-    std::condition_variable all_ended_;
+    std::condition_variable wake_;
     std::deque<Task> urgent_;
     std::deque<Task> ordinary_;
-    std::size_t threads_ = 0;
+    std::vector<std::thread> threads_;
+    // Threads that have left their loop, joined when the next thread starts or at stop().
+    std::vector<std::thread::id> ended_;
+    std::size_t live_ = 0;
+    // Threads waiting for work that no submit has claimed yet.
     std::size_t idle_ = 0;
+    // Waiting threads a submit has claimed and woken: each one looks at the queues once more.
+    std::size_t wakeups_ = 0;
     std::size_t running_ordinary_ = 0;
     bool stopped_ = false;
 };
