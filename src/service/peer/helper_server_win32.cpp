@@ -19,7 +19,7 @@ std::optional<Ipv4Endpoint> ipv4_endpoint(const boost::asio::ip::tcp::endpoint& 
 
 class Win32HelperServerPlatform final : public HelperServerPlatform {
 public:
-    explicit Win32HelperServerPlatform(boost::asio::thread_pool& blocking) : blocking_(blocking) {}
+    explicit Win32HelperServerPlatform(service::BlockingPool& blocking) : blocking_(blocking) {}
 
     Result<boost::asio::ip::tcp::acceptor> open_listener(const boost::asio::any_io_executor& executor) override {
         return open_loopback_listener(executor);
@@ -47,13 +47,14 @@ public:
     }
 
     std::shared_ptr<http::RequestHandler> make_router() override {
-        return std::make_shared<hub::HelperRouter>(hub::core_supervisor(), helper_log(), blocking_.get_executor());
+        return std::make_shared<hub::HelperRouter>(hub::core_supervisor(), helper_log(), blocking_.get_executor(),
+                                                   blocking_.urgent_executor());
     }
 
     void stop_core_on_shutdown() override { hub::core_supervisor().stop_core_on_shutdown(); }
 
 private:
-    boost::asio::thread_pool& blocking_;
+    service::BlockingPool& blocking_;
     // Only the accept loop checks connections, one batch at a time: one buffer serves them all.
     TcpTableReader table_reader_;
 };

@@ -18,7 +18,7 @@ public:
     static inline boost::asio::execution_context::id id;
 
     explicit BlockingPoolLink(boost::asio::execution_context& owner) : service(owner) {}
-    boost::asio::thread_pool* pool = nullptr;
+    BlockingPool* pool = nullptr;
 
 private:
     void shutdown() override {}
@@ -67,7 +67,6 @@ void HelperRuntime::shutdown() {
     for (auto& worker : workers_)
         if (worker.joinable()) worker.join();
     blocking_.stop();
-    blocking_.join();
     // Handlers of either pool may hold work on the other: drop the io_context's while the
     // blocking pool still exists; the pool drops its own when it is destroyed, before io_.
     io_.shutdown();
@@ -78,7 +77,7 @@ unsigned logical_processor_count() {
     return count == 0 ? 1 : count;
 }
 
-boost::asio::thread_pool* blocking_pool_of(const boost::asio::any_io_executor& executor) {
+BlockingPool* blocking_pool_of(const boost::asio::any_io_executor& executor) {
     auto& context = boost::asio::query(executor, boost::asio::execution::context);
     if (!boost::asio::has_service<BlockingPoolLink>(context)) return nullptr;
     return boost::asio::use_service<BlockingPoolLink>(context).pool;

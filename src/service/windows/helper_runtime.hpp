@@ -1,14 +1,15 @@
 #pragma once
 // The asynchronous runtime of the running service: one io_context run by a worker thread per
 // logical processor (network I/O, timers, the accept loop and connection tasks), and a pool of
-// blocking threads for work that reads files, creates processes or waits for them.
+// blocking threads, started on demand, for work that reads files, creates processes or waits
+// for them.
 
 #include "common/error.hpp"
+#include "service/windows/blocking_pool.hpp"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/thread_pool.hpp>
 
 #include <cstddef>
 #include <memory>
@@ -22,14 +23,15 @@ class HelperRuntime {
 public:
     static constexpr std::size_t BLOCKING_THREADS = 8;
 
-    // Starts `worker_threads` workers (0 counts as 1) and the blocking pool.
+    // Starts `worker_threads` workers (0 counts as 1); the blocking pool starts its threads when
+    // work arrives.
     [[nodiscard]] static Result<std::unique_ptr<HelperRuntime>> create(unsigned worker_threads);
     HelperRuntime(const HelperRuntime&) = delete;
     HelperRuntime& operator=(const HelperRuntime&) = delete;
     ~HelperRuntime();
 
     [[nodiscard]] boost::asio::io_context& io() { return io_; }
-    [[nodiscard]] boost::asio::thread_pool& blocking() { return blocking_; }
+    [[nodiscard]] BlockingPool& blocking() { return blocking_; }
     [[nodiscard]] std::size_t worker_count() const { return workers_.size(); }
 
     // Stops both pools and waits for their threads; pending tasks are dropped. Idempotent.
@@ -46,7 +48,7 @@ private:
     void run_worker();
 
     IoContext io_;
-    boost::asio::thread_pool blocking_{BLOCKING_THREADS};
+    BlockingPool blocking_{BLOCKING_THREADS};
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keep_running_;
     std::vector<std::thread> workers_;
 };
@@ -56,6 +58,6 @@ private:
 
 // The blocking pool of the helper runtime whose io_context runs `executor`, or nullptr when the
 // executor belongs to no helper runtime. Lets the server reach the pool from a coroutine.
-[[nodiscard]] boost::asio::thread_pool* blocking_pool_of(const boost::asio::any_io_executor& executor);
+[[nodiscard]] BlockingPool* blocking_pool_of(const boost::asio::any_io_executor& executor);
 
 } // namespace quorvex::service
