@@ -11,7 +11,7 @@ if(NOT DIGEST MATCHES "^[0-9a-f]+$" OR NOT length EQUAL 64)
   message(FATAL_ERROR "Core digest must be 64 hexadecimal digits, got '${DIGEST}'")
 endif()
 set(content "// Generated at build time by cmake/core_sha256.cmake.
-#include \"service/hub/expected_core_sha256.hpp\"
+#include \"service/hub/core_supervisor.hpp\"
 
 namespace quorvex::hub {
 

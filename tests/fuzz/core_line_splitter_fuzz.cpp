@@ -6,7 +6,7 @@
 // than the cap come from small inputs), the rest is the stream.
 
 #include "common/utf.hpp"
-#include "service/hub/core_line_splitter.hpp"
+#include "service/hub/core_output_relay.hpp"
 
 #include "fuzz_check.hpp"
 

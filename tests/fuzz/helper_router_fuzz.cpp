@@ -8,11 +8,9 @@
 
 #include "common/helper_log.hpp"
 #include "common/utf.hpp"
-#include "service/hub/body_headers.hpp"
-#include "service/hub/header_fields.hpp"
 #include "service/hub/helper_router.hpp"
 #include "service/hub/request_body.hpp"
-#include "service/hub/request_gate.hpp"
+#include "service/hub/request_head.hpp"
 
 #include "fuzz_check.hpp"
 

@@ -2,7 +2,7 @@
 // (with "+" for blanks) decodes to itself.
 
 #include "common/utf.hpp"
-#include "service/hub/ping_query.hpp"
+#include "service/hub/request_head.hpp"
 
 #include "fuzz_check.hpp"
 

@@ -2,8 +2,7 @@
 // origin and a host, if any, that names one of the local names; only bad bytes make a header
 // invalid.
 
-#include "service/hub/header_fields.hpp"
-#include "service/hub/request_gate.hpp"
+#include "service/hub/request_head.hpp"
 
 #include "fuzz_check.hpp"
 

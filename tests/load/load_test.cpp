@@ -8,7 +8,7 @@
 #include "http2_test_client.hpp"
 #include "loopback_client.hpp"
 #include "served_router.hpp"
-#include "service/hub/expected_core_sha256.hpp"
+#include "service/hub/core_supervisor.hpp"
 #include "service/peer/loopback_listener.hpp"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "service/hub/core_line_splitter.hpp"
+#include "service/hub/core_output_relay.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,6 @@
 #include "service/hub/core_output_relay.hpp"
 
 #include "fake_core_platform.hpp"
-#include "service/hub/core_start_params.hpp"
 #include "service/hub/core_supervisor.hpp"
 
 #include <gtest/gtest.h>

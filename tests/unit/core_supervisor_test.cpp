@@ -1,8 +1,6 @@
 #include "service/hub/core_supervisor.hpp"
 
 #include "fake_core_platform.hpp"
-#include "service/hub/core_start_params.hpp"
-#include "service/hub/expected_core_sha256.hpp"
 
 #include <gtest/gtest.h>
 
@@ -69,13 +67,16 @@ TEST_F(CoreSupervisorTest, StartConfinesTheSuspendedCoreAndStartsItsRelayBeforeI
 TEST_F(CoreSupervisorTest, BadParametersAreRefusedBeforeAnythingHappens) {
     const std::string upper_session = "0123456789ABCDEF0123456789ABCDEF";
     const std::string upper_address = std::string(CORE_PIPE_PREFIX) + "0000000000000000000000000000000A";
+    // The address is judged first: with both bad, the address is the refusal.
     struct Case {
         std::string address, session;
-        std::size_t expected;
+        bool bad_address;
     };
-    for (const Case& c : {Case{upper_address, S1, 0}, Case{upper_address, upper_session, 0}, Case{A1, upper_session, 1},
-                          Case{A1, S1.substr(1), 1}}) {
-        EXPECT_EQ(supervisor.start_core(c.address, c.session).index(), c.expected) << c.address << " " << c.session;
+    for (const Case& c : {Case{upper_address, S1, true}, Case{upper_address, upper_session, true},
+                          Case{A1, upper_session, false}, Case{A1, S1.substr(1), false}}) {
+        const StartOutcome outcome = supervisor.start_core(c.address, c.session);
+        EXPECT_EQ(std::holds_alternative<InvalidAddress>(outcome), c.bad_address) << c.address << " " << c.session;
+        EXPECT_EQ(std::holds_alternative<InvalidSessionId>(outcome), !c.bad_address) << c.address << " " << c.session;
     }
     EXPECT_TRUE(std::holds_alternative<InvalidSessionId>(supervisor.stop_core(upper_session)));
     EXPECT_TRUE(platform.events.all().empty());
@@ -402,6 +403,56 @@ TEST_F(CoreSupervisorTest, PingAnswersWhileAStartHoldsTheLock) {
     start(S1);
     ASSERT_TRUE(during_start.has_value());
     EXPECT_TRUE(std::holds_alternative<PingOk>(*during_start));
+}
+
+const std::string DIGITS = "0123456789abcdef0123456789abcdef";
+
+TEST(CoreStartParams, AddressIsThePipePrefixAnd32LowercaseDigits) {
+    const std::string prefix(CORE_PIPE_PREFIX);
+    ASSERT_EQ(prefix, R"(\\.\pipe\QuorvexCore_)");
+    struct Case {
+        std::string address;
+        bool accepted;
+    };
+    const std::vector<Case> cases = {
+        {prefix + DIGITS, true},
+        {prefix + "0123456789abcdef0123456789abcdeA", false}, // 53 bytes, one upper-case digit
+        {prefix + DIGITS.substr(1), false},                   // 31 digits
+        {prefix + DIGITS + "0", false},                       // 33 digits
+        {"\\\\.\\PIPE\\QuorvexCore_" + DIGITS, false},
+        {"\\\\.\\pipe\\quorvexcore_" + DIGITS, false},
+        {"//./pipe/QuorvexCore_" + DIGITS, false},
+        {prefix + "0123456789abcdef0123456789abcdeg", false},
+        {prefix + "0123456789abcdef 123456789abcdef", false},
+        {prefix, false},
+        {prefix.substr(0, 20), false},
+        {"", false},
+        {std::string("\\\\.\\pipe\\QuorvexCore_0123456789abcdef\0" "123456789abcdef", 53), false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(validate_core_address(c.address), c.accepted) << c.address;
+}
+
+TEST(CoreStartParams, SessionIdIs32LowercaseDigits) {
+    EXPECT_TRUE(validate_session_id(DIGITS));
+    EXPECT_FALSE(validate_session_id("0123456789ABCDEF0123456789ABCDEF"));
+    EXPECT_FALSE(validate_session_id(DIGITS.substr(1)));
+    EXPECT_FALSE(validate_session_id(DIGITS + "0"));
+    EXPECT_FALSE(validate_session_id("0123456789abcdef0123456789abcdeg"));
+    EXPECT_FALSE(validate_session_id(""));
+}
+
+TEST(CoreExitCode, DecimalUnlessBit31IsSet) {
+    EXPECT_EQ(core_exit_code_text(0), "exit code: 0");
+    EXPECT_EQ(core_exit_code_text(1), "exit code: 1");
+    EXPECT_EQ(core_exit_code_text(0x7FFFFFFF), "exit code: 2147483647");
+    EXPECT_EQ(core_exit_code_text(0x80000000), "exit code: 0x80000000");
+    EXPECT_EQ(core_exit_code_text(3221225477u), "exit code: 0xc0000005");
+    EXPECT_EQ(core_exit_code_text(0xFFFFFFFF), "exit code: 0xffffffff");
+}
+
+TEST(ExpectedCoreSha256, Is64LowercaseHexDigits) {
+    ASSERT_EQ(EXPECTED_CORE_SHA256.size(), 64u);
+    for (char c : EXPECTED_CORE_SHA256) EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')) << c;
 }
 
 } // namespace

@@ -60,14 +60,31 @@ struct FakeCoreState {
     int queries = 0;
 };
 
+class FakeCoreJob final : public CoreJob {
+public:
+    FakeCoreJob(std::uint32_t pid, EventLog& events) : pid_(pid), events_(events) {}
+    ~FakeCoreJob() override { events_.add("close job " + std::to_string(pid_)); }
+
+private:
+    std::uint32_t pid_;
+    EventLog& events_;
+};
+
 class FakeCoreProcess final : public CoreProcess {
 public:
-    FakeCoreProcess(std::shared_ptr<FakeCoreState> state, EventLog& events) : state_(std::move(state)), events_(events) {}
+    // `confine_error` is the platform's, read when the supervisor confines this Core.
+    FakeCoreProcess(std::shared_ptr<FakeCoreState> state, const std::optional<Error>& confine_error, EventLog& events)
+        : state_(std::move(state)), confine_error_(confine_error), events_(events) {}
     ~FakeCoreProcess() override {
         events_.add("close process " + std::to_string(state_->pid));
         events_.add("close thread " + std::to_string(state_->pid));
     }
     [[nodiscard]] std::uint32_t id() const override { return state_->pid; }
+    [[nodiscard]] Result<std::unique_ptr<CoreJob>> confine() override {
+        events_.add("confine " + std::to_string(state_->pid));
+        if (confine_error_) return fail(*confine_error_);
+        return std::make_unique<FakeCoreJob>(state_->pid, events_);
+    }
     [[nodiscard]] Result<void> resume() override {
         events_.add("resume " + std::to_string(state_->pid));
         if (state_->resume_error) return fail(*state_->resume_error);
@@ -92,16 +109,7 @@ public:
 
 private:
     std::shared_ptr<FakeCoreState> state_;
-    EventLog& events_;
-};
-
-class FakeCoreJob final : public CoreJob {
-public:
-    FakeCoreJob(std::uint32_t pid, EventLog& events) : pid_(pid), events_(events) {}
-    ~FakeCoreJob() override { events_.add("close job " + std::to_string(pid_)); }
-
-private:
-    std::uint32_t pid_;
+    const std::optional<Error>& confine_error_;
     EventLog& events_;
 };
 
@@ -143,13 +151,17 @@ private:
     EventLog& events_;
 };
 
+class FakeCorePlatform;
+
+// Launches through the platform that verified it, which scripts the launch.
 class FakeVerifiedCoreFile final : public VerifiedCoreFile {
 public:
-    explicit FakeVerifiedCoreFile(EventLog& events) : events_(events) {}
-    ~FakeVerifiedCoreFile() override { events_.add("close file"); }
+    explicit FakeVerifiedCoreFile(FakeCorePlatform& platform);
+    ~FakeVerifiedCoreFile() override;
+    [[nodiscard]] Result<LaunchedCore> launch(const std::string& address) const override;
 
 private:
-    EventLog& events_;
+    FakeCorePlatform& platform_;
 };
 
 class FakeCorePlatform final : public CorePlatform {
@@ -173,22 +185,7 @@ public:
         events.add("verify " + core_path);
         if (on_verify) on_verify();
         if (verify_error) return fail(*verify_error);
-        return std::make_unique<FakeVerifiedCoreFile>(events);
-    }
-    [[nodiscard]] Result<LaunchedCore> launch_core(const VerifiedCoreFile&, const std::string& address) override {
-        events.add("launch " + address);
-        if (launch_error) return fail(*launch_error);
-        auto state = std::make_shared<FakeCoreState>(next_core);
-        state->pid = 1001 + static_cast<std::uint32_t>(cores.size());
-        cores.push_back(state);
-        outputs.push_back(std::make_shared<FakeOutputScript>());
-        return LaunchedCore{std::make_unique<FakeCoreProcess>(state, events),
-                            std::make_unique<FakeCoreOutput>(state->pid, outputs.back(), events)};
-    }
-    [[nodiscard]] Result<std::unique_ptr<CoreJob>> confine_core(CoreProcess& process) override {
-        events.add("confine " + std::to_string(process.id()));
-        if (confine_error) return fail(*confine_error);
-        return std::make_unique<FakeCoreJob>(process.id(), events);
+        return std::make_unique<FakeVerifiedCoreFile>(*this);
     }
 
     EventLog events;
@@ -201,6 +198,21 @@ public:
     // The error streams of the launched Cores, in launch order.
     std::vector<std::shared_ptr<FakeOutputScript>> outputs;
 };
+
+inline FakeVerifiedCoreFile::FakeVerifiedCoreFile(FakeCorePlatform& platform) : platform_(platform) {}
+
+inline FakeVerifiedCoreFile::~FakeVerifiedCoreFile() { platform_.events.add("close file"); }
+
+inline Result<LaunchedCore> FakeVerifiedCoreFile::launch(const std::string& address) const {
+    platform_.events.add("launch " + address);
+    if (platform_.launch_error) return fail(*platform_.launch_error);
+    auto state = std::make_shared<FakeCoreState>(platform_.next_core);
+    state->pid = 1001 + static_cast<std::uint32_t>(platform_.cores.size());
+    platform_.cores.push_back(state);
+    platform_.outputs.push_back(std::make_shared<FakeOutputScript>());
+    return LaunchedCore{std::make_unique<FakeCoreProcess>(state, platform_.confine_error, platform_.events),
+                        std::make_unique<FakeCoreOutput>(state->pid, platform_.outputs.back(), platform_.events)};
+}
 
 // Time moves only when the supervisor sleeps.
 class FakeClock final : public SupervisorClock {

@@ -160,6 +160,7 @@ std::string error_body(const std::string& code, const std::string& message) {
 
 TEST_F(HelperRouterTest, RefusalsBecomeTheirRecoveryReplies) {
     const std::string not_found = R"({"code":"notFound","message":"Helper endpoint not found"})";
+    // The API documents this body by its length as well: 57 bytes, so a stray byte in it shows.
     ASSERT_EQ(not_found.size(), 57u);
     const std::string gate = error_body("invalidRequest", "browser origins and non-local hosts are not allowed");
     const std::string bad_header = error_body("invalidRequest", "invalid request header");

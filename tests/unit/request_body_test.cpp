@@ -1,9 +1,7 @@
-#include "service/hub/body_headers.hpp"
 #include "service/hub/request_body.hpp"
 
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,59 +59,6 @@ TEST(RequestBody, FieldValuesAreTheDecodedStrings) {
     EXPECT_EQ(parse_stop_params(R"(["abc"])")->session_id, "abc");
     EXPECT_FALSE(parse_stop_params(R"({"sessionId":"a","address":"b"})"));
     EXPECT_FALSE(parse_stop_params(R"(["a","b"])"));
-}
-
-TEST(BodyHeaders, DeclaredLengthIsOneDecimalNumber) {
-    constexpr auto MAX = std::numeric_limits<std::uint64_t>::max();
-    const struct {
-        http::Headers headers;
-        std::optional<std::uint64_t> length;
-    } cases[] = {
-        {{}, std::nullopt},
-        {{{"transfer-encoding", "chunked"}}, std::nullopt},
-        {{{"Content-Length", "12"}}, 12},
-        {{{"content-length", " 0 "}}, 0},
-        {{{"content-length", "4097"}}, 4097},
-        {{{"content-length", "99999999999999999999999"}}, MAX},
-        {{{"content-length", "10"}, {"content-length", "010"}}, 10},
-        {{{"content-length", "10"}, {"content-length", "11"}}, std::nullopt},
-        {{{"content-length", ""}}, std::nullopt},
-        {{{"content-length", "1a"}}, std::nullopt},
-        {{{"content-length", "-1"}}, std::nullopt},
-        {{{"content-length", "+1"}}, std::nullopt},
-        {{{"content-length", "1, 1"}}, std::nullopt},
-    };
-    for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(declared_body_length(cases[i].headers), cases[i].length) << i;
-}
-
-TEST(BodyHeaders, ContentTypeIsAbsentOrJsonWithAnyParameters) {
-    const struct {
-        std::vector<std::string> values;
-        bool accepted;
-    } cases[] = {
-        {{}, true},
-        {{"application/json"}, true},
-        {{"Application/JSON; charset=utf-8"}, true},
-        {{"application/json;charset=\"utf-8\";q=\"a\\\"b\""}, true},
-        {{"application/json ; a=b ;; "}, true},
-        {{"application/json;"}, true},
-        {{"text/plain"}, false},
-        {{"application/jsonx"}, false},
-        {{"application/json; charset"}, false},
-        {{"application/json; charset="}, false},
-        {{"application/json; a=\"open"}, false},
-        {{"application /json"}, false},
-        {{"application/"}, false},
-        {{"application"}, false},
-        {{""}, false},
-        {{"application/json\x80"}, false},
-        {{"application/json", "text/plain"}, false},
-    };
-    for (const auto& c : cases) {
-        http::Headers headers;
-        for (const auto& value : c.values) headers.push_back({"Content-Type", value});
-        EXPECT_EQ(accepts_json_content_type(headers), c.accepted) << (c.values.empty() ? "" : c.values.front());
-    }
 }
 
 } // namespace

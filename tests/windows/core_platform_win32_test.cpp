@@ -5,11 +5,8 @@
 
 #include "platform/win32/unique_handle.hpp"
 #include "platform/win32/wide.hpp"
-#include "service/hub/core_line_splitter.hpp"
 #include "service/hub/core_output_relay.hpp"
-#include "service/hub/core_start_params.hpp"
 #include "service/hub/core_supervisor.hpp"
-#include "service/hub/expected_core_sha256.hpp"
 #include "service/hub/sha256_digest.hpp"
 
 #include <gtest/gtest.h>
@@ -112,10 +109,10 @@ protected:
         Result<std::unique_ptr<VerifiedCoreFile>> verified =
             platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
         ASSERT_TRUE(verified.has_value());
-        Result<LaunchedCore> launched = platform.launch_core(**verified, stub_address(scenario));
+        Result<LaunchedCore> launched = (*verified)->launch(stub_address(scenario));
         ASSERT_TRUE(launched.has_value());
         core = std::move(*launched);
-        Result<std::unique_ptr<CoreJob>> confined = platform.confine_core(*core.process);
+        Result<std::unique_ptr<CoreJob>> confined = core.process->confine();
         ASSERT_TRUE(confined.has_value());
         job = std::move(*confined);
         ASSERT_TRUE(core.process->resume().has_value());
@@ -238,12 +235,12 @@ TEST_F(Win32CorePlatformTest, LaunchesWithTheQuotedPathTheAddressAndItsDirectory
     Result<std::unique_ptr<VerifiedCoreFile>> verified = platform.verify_core_file(path);
     ASSERT_TRUE(verified.has_value()) << verified.error().text();
     const std::string address = stub_address("06");
-    Result<LaunchedCore> launched = platform.launch_core(**verified, address);
+    Result<LaunchedCore> launched = (*verified)->launch(address);
     ASSERT_TRUE(launched.has_value()) << launched.error().text();
     EXPECT_NE(launched->process->id(), 0u);
 
     // Confined, then resumed, it runs until the job's only handle closes.
-    Result<std::unique_ptr<CoreJob>> job = platform.confine_core(*launched->process);
+    Result<std::unique_ptr<CoreJob>> job = launched->process->confine();
     ASSERT_TRUE(job.has_value()) << job.error().text();
     ASSERT_TRUE(launched->process->resume().has_value());
     const std::string directory = win32::to_utf8_lossy(stub_core_path().parent_path().native());
@@ -266,7 +263,7 @@ TEST_F(Win32CorePlatformTest, LaunchedCoreRunsNothingUntilResumed) {
         platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
     ASSERT_TRUE(verified.has_value());
     // Scenario 01 writes three lines and exits at once, if it runs at all.
-    Result<LaunchedCore> launched = platform.launch_core(**verified, stub_address("01"));
+    Result<LaunchedCore> launched = (*verified)->launch(stub_address("01"));
     ASSERT_TRUE(launched.has_value()) << launched.error().text();
     // Its only thread is suspended once: SuspendThread reports the count it found.
     EXPECT_EQ(suspend_counts(launched->process->id()), std::vector<DWORD>{1});

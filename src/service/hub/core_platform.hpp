@@ -14,24 +14,8 @@
 
 namespace quorvex::hub {
 
-// One launched Core process, created suspended. Destroying it closes the process handle, then
-// the main-thread handle; it does not end the process.
-class CoreProcess {
-public:
-    virtual ~CoreProcess() = default;
-    // The process ID, read from the process handle.
-    [[nodiscard]] virtual std::uint32_t id() const = 0;
-    // Lets the suspended main thread run.
-    [[nodiscard]] virtual Result<void> resume() = 0;
-    // Asks the system to end the process. A refusal (typically: it has already ended) is not
-    // reported; the next exit query tells.
-    virtual void terminate(std::uint32_t exit_code) = 0;
-    // Asks without waiting: the exit code once the process has ended, nothing while it runs.
-    [[nodiscard]] virtual Result<std::optional<std::uint32_t>> exit_code_if_ended() = 0;
-};
-
 // The Job object that confines one Core. The helper holds its only handle: destroying it ends
-// every process in the job.
+// every process in the job. Nothing asks anything of it; its lifetime is the confinement.
 class CoreJob {
 public:
     virtual ~CoreJob() = default;
@@ -46,11 +30,23 @@ public:
     [[nodiscard]] virtual Result<std::size_t> read(std::span<char> buffer) = 0;
 };
 
-// The Core file, open with read sharing only, whose digest matched. Nobody can write, rename
-// or delete the file while this lives, so the file launched is the file checked.
-class VerifiedCoreFile {
+// One launched Core process, created suspended. Destroying it closes the process handle, then
+// the main-thread handle; it does not end the process.
+class CoreProcess {
 public:
-    virtual ~VerifiedCoreFile() = default;
+    virtual ~CoreProcess() = default;
+    // The process ID, read from the process handle.
+    [[nodiscard]] virtual std::uint32_t id() const = 0;
+    // Puts the process into a new kill-on-close Job object. On failure the process is left as
+    // it was.
+    [[nodiscard]] virtual Result<std::unique_ptr<CoreJob>> confine() = 0;
+    // Lets the suspended main thread run.
+    [[nodiscard]] virtual Result<void> resume() = 0;
+    // Asks the system to end the process. A refusal (typically: it has already ended) is not
+    // reported; the next exit query tells.
+    virtual void terminate(std::uint32_t exit_code) = 0;
+    // Asks without waiting: the exit code once the process has ended, nothing while it runs.
+    [[nodiscard]] virtual Result<std::optional<std::uint32_t>> exit_code_if_ended() = 0;
 };
 
 struct LaunchedCore {
@@ -58,6 +54,17 @@ struct LaunchedCore {
     std::unique_ptr<CoreOutput> output;
 };
 
+// The Core file, open with read sharing only, whose digest matched. Nobody can write, rename
+// or delete the file while this lives, so the file launched is the file checked.
+class VerifiedCoreFile {
+public:
+    virtual ~VerifiedCoreFile() = default;
+    // Creates the process of this file, suspended, with the address as its only argument.
+    [[nodiscard]] virtual Result<LaunchedCore> launch(const std::string& address) const = 0;
+};
+
+// Each step hands out the object that the next step is asked of, so no step needs to be told
+// which of the platform's own objects it works on.
 class CorePlatform {
 public:
     virtual ~CorePlatform() = default;
@@ -69,12 +76,6 @@ public:
     [[nodiscard]] virtual Result<void> open_core_file(const std::string& core_path) = 0;
     // Hashes the file and keeps it open when the digest is the expected one.
     [[nodiscard]] virtual Result<std::unique_ptr<VerifiedCoreFile>> verify_core_file(const std::string& core_path) = 0;
-    // Creates the process of the verified file, suspended, with the address as its only
-    // argument. The file must come from this platform's verify_core_file.
-    [[nodiscard]] virtual Result<LaunchedCore> launch_core(const VerifiedCoreFile& file, const std::string& address) = 0;
-    // Puts the process into a new kill-on-close Job object. The process must come from this
-    // platform's launch_core. On failure the process is left as it was.
-    [[nodiscard]] virtual Result<std::unique_ptr<CoreJob>> confine_core(CoreProcess& process) = 0;
 };
 
 } // namespace quorvex::hub

@@ -3,6 +3,7 @@
 #include "platform/win32/system_error.hpp"
 #include "platform/win32/unique_handle.hpp"
 #include "platform/win32/wide.hpp"
+#include "service/hub/core_supervisor.hpp"
 #include "service/hub/sha256_digest.hpp"
 
 #include <windows.h>
@@ -63,6 +64,14 @@ private:
     bool initialized_ = false;
 };
 
+class Win32CoreJob final : public CoreJob {
+public:
+    explicit Win32CoreJob(UniqueKernelHandle job) : job_(std::move(job)) {}
+
+private:
+    UniqueKernelHandle job_;
+};
+
 class Win32CoreProcess final : public CoreProcess {
 public:
     Win32CoreProcess(UniqueKernelHandle process, UniqueKernelHandle main_thread)
@@ -73,6 +82,20 @@ public:
     }
 
     [[nodiscard]] std::uint32_t id() const override { return ::GetProcessId(process_.get()); }
+
+    [[nodiscard]] Result<std::unique_ptr<CoreJob>> confine() override {
+        UniqueKernelHandle job(::CreateJobObjectW(nullptr, nullptr));
+        if (!job) return fail(win32::last_os_error());
+
+        // Kill on close and nothing else: no memory, time, count or priority limit, no break-away.
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        static_assert(sizeof limits == 144);
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+            return fail(win32::last_os_error()); // read before the job closes
+        if (!::AssignProcessToJobObject(job.get(), process_.get())) return fail(win32::last_os_error());
+        return std::make_unique<Win32CoreJob>(std::move(job));
+    }
 
     [[nodiscard]] Result<void> resume() override {
         if (::ResumeThread(main_thread_.get()) == static_cast<DWORD>(-1)) return fail(win32::last_os_error());
@@ -97,19 +120,9 @@ public:
         }
     }
 
-    [[nodiscard]] HANDLE handle() const { return process_.get(); }
-
 private:
     UniqueKernelHandle process_;
     UniqueKernelHandle main_thread_;
-};
-
-class Win32CoreJob final : public CoreJob {
-public:
-    explicit Win32CoreJob(UniqueKernelHandle job) : job_(std::move(job)) {}
-
-private:
-    UniqueKernelHandle job_;
 };
 
 class Win32CoreOutput final : public CoreOutput {
@@ -137,12 +150,49 @@ private:
 class Win32VerifiedCoreFile final : public VerifiedCoreFile {
 public:
     Win32VerifiedCoreFile(std::wstring path, std::wstring directory, UniqueFileHandle file)
-        : path(std::move(path)), directory(std::move(directory)), file_(std::move(file)) {}
+        : path_(std::move(path)), directory_(std::move(directory)), file_(std::move(file)) {}
 
-    const std::wstring path;
-    const std::wstring directory;
+    [[nodiscard]] Result<LaunchedCore> launch(const std::string& address) const override {
+        // The Core inherits the write end; the read end stays with the relay alone, so the stream
+        // ends once the Core (and whatever it started) let go of it.
+        UniqueKernelHandle read_end;
+        UniqueKernelHandle write_end;
+        SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        if (!::CreatePipe(read_end.put(), write_end.put(), &inheritable, 0)) return fail(win32::last_os_error());
+        if (!::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) return fail(win32::last_os_error());
+
+        STARTUPINFOEXW startup{};
+        startup.StartupInfo.cb = sizeof startup;
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        startup.StartupInfo.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        startup.StartupInfo.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.StartupInfo.hStdError = write_end.get();
+        InheritedHandleList inherited;
+        if (auto listed =
+                inherited.init({startup.StartupInfo.hStdInput, startup.StartupInfo.hStdOutput, write_end.get()});
+            !listed)
+            return fail(listed.error());
+        startup.lpAttributeList = inherited.list();
+
+        // The address holds no blank, tab or quote, so it goes unquoted as the only argument.
+        std::wstring command_line = L"\"" + path_ + L"\" " + win32::to_wide(address);
+        PROCESS_INFORMATION created{};
+        // EXTENDED_STARTUPINFO_PRESENT only says which startup record is passed. Suspended, it runs
+        // no instruction (and starts no process) before its Job object holds it.
+        if (!::CreateProcessW(path_.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                              CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED, nullptr,
+                              directory_.c_str(), &startup.StartupInfo, &created))
+            return fail(win32::last_os_error());
+        UniqueKernelHandle process(created.hProcess);
+        UniqueKernelHandle main_thread(created.hThread);
+
+        return LaunchedCore{std::make_unique<Win32CoreProcess>(std::move(process), std::move(main_thread)),
+                            std::make_unique<Win32CoreOutput>(std::move(read_end))};
+    }
 
 private:
+    const std::wstring path_;
+    const std::wstring directory_;
     UniqueFileHandle file_;
 };
 
@@ -218,60 +268,14 @@ Result<std::unique_ptr<VerifiedCoreFile>> Win32CorePlatform::verify_core_file(co
     return std::make_unique<Win32VerifiedCoreFile>(std::move(path), std::move(directory), std::move(*file));
 }
 
-Result<LaunchedCore> Win32CorePlatform::launch_core(const VerifiedCoreFile& file, const std::string& address) {
-    const auto& core = static_cast<const Win32VerifiedCoreFile&>(file);
-
-    // The Core inherits the write end; the read end stays with the relay alone, so the stream
-    // ends once the Core (and whatever it started) let go of it.
-    UniqueKernelHandle read_end;
-    UniqueKernelHandle write_end;
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    if (!::CreatePipe(read_end.put(), write_end.put(), &inheritable, 0)) return fail(win32::last_os_error());
-    if (!::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) return fail(win32::last_os_error());
-
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof startup;
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-    startup.StartupInfo.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.StartupInfo.hStdError = write_end.get();
-    InheritedHandleList inherited;
-    if (auto listed = inherited.init({startup.StartupInfo.hStdInput, startup.StartupInfo.hStdOutput, write_end.get()});
-        !listed)
-        return fail(listed.error());
-    startup.lpAttributeList = inherited.list();
-
-    // The address holds no blank, tab or quote, so it goes unquoted as the only argument.
-    std::wstring command_line = L"\"" + core.path + L"\" " + win32::to_wide(address);
-    PROCESS_INFORMATION created{};
-    // EXTENDED_STARTUPINFO_PRESENT only says which startup record is passed. Suspended, it runs
-    // no instruction (and starts no process) before its Job object holds it.
-    if (!::CreateProcessW(core.path.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                          CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED, nullptr,
-                          core.directory.c_str(),
-                          &startup.StartupInfo, &created))
-        return fail(win32::last_os_error());
-    UniqueKernelHandle process(created.hProcess);
-    UniqueKernelHandle main_thread(created.hThread);
-
-    return LaunchedCore{std::make_unique<Win32CoreProcess>(std::move(process), std::move(main_thread)),
-                        std::make_unique<Win32CoreOutput>(std::move(read_end))};
-}
-
-Result<std::unique_ptr<CoreJob>> Win32CorePlatform::confine_core(CoreProcess& process) {
-    const HANDLE core = static_cast<Win32CoreProcess&>(process).handle();
-
-    UniqueKernelHandle job(::CreateJobObjectW(nullptr, nullptr));
-    if (!job) return fail(win32::last_os_error());
-
-    // Kill on close and nothing else: no memory, time, count or priority limit, no break-away.
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    static_assert(sizeof limits == 144);
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
-        return fail(win32::last_os_error()); // read before the job closes
-    if (!::AssignProcessToJobObject(job.get(), core)) return fail(win32::last_os_error());
-    return std::make_unique<Win32CoreJob>(std::move(job));
+CoreSupervisor& core_supervisor() {
+    // Leaked on purpose: detached relay threads may call into it until the process ends.
+    static CoreSupervisor* const supervisor = [] {
+        auto* platform = new Win32CorePlatform(std::string(EXPECTED_CORE_SHA256));
+        auto* clock = new SteadySupervisorClock;
+        return new CoreSupervisor(*platform, helper_log(), *clock);
+    }();
+    return *supervisor;
 }
 
 } // namespace quorvex::hub

@@ -1,7 +1,7 @@
 #pragma once
 // The Core platform on Win32: GetModuleFileNameW, CreateFileW/ReadFile for the digest,
 // CreateProcessW with a stderr pipe, a kill-on-close Job object, TerminateProcess and a
-// non-waiting WaitForSingleObject.
+// non-waiting WaitForSingleObject. The process-wide core_supervisor() runs on it.
 
 #include "service/hub/core_platform.hpp"
 
@@ -18,8 +18,6 @@ public:
     [[nodiscard]] Result<std::string> resolve_core_path() override;
     [[nodiscard]] Result<void> open_core_file(const std::string& core_path) override;
     [[nodiscard]] Result<std::unique_ptr<VerifiedCoreFile>> verify_core_file(const std::string& core_path) override;
-    [[nodiscard]] Result<LaunchedCore> launch_core(const VerifiedCoreFile& file, const std::string& address) override;
-    [[nodiscard]] Result<std::unique_ptr<CoreJob>> confine_core(CoreProcess& process) override;
 
 private:
     std::string expected_sha256_;

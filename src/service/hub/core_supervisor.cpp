@@ -1,14 +1,37 @@
 #include "service/hub/core_supervisor.hpp"
 
-#include "service/hub/core_exit_code.hpp"
 #include "service/hub/core_output_relay.hpp"
-#include "service/hub/core_start_params.hpp"
-#include "service/hub/expected_core_sha256.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <thread>
 
 namespace quorvex::hub {
+namespace {
+
+bool is_lower_hex_digits(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+} // namespace
+
+bool validate_core_address(std::string_view address) {
+    if (!address.starts_with(CORE_PIPE_PREFIX) || address.size() != CORE_PIPE_PREFIX.size() + CORE_ID_DIGITS)
+        return false;
+    return is_lower_hex_digits(address.substr(CORE_PIPE_PREFIX.size()));
+}
+
+bool validate_session_id(std::string_view session_id) {
+    return session_id.size() == CORE_ID_DIGITS && is_lower_hex_digits(session_id);
+}
+
+std::string core_exit_code_text(std::uint32_t code) {
+    if ((code & 0x8000'0000u) == 0) return "exit code: " + std::to_string(code);
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    std::string hex;
+    for (int shift = 28; shift >= 0; shift -= 4) hex += DIGITS[(code >> shift) & 0xF];
+    return "exit code: 0x" + hex;
+}
 
 ManagedCore::ManagedCore(std::string session, std::unique_ptr<CoreProcess> core_process,
                          std::unique_ptr<CoreJob> core_job)
@@ -63,7 +86,7 @@ StartOutcome CoreSupervisor::start_core(std::string address, std::string session
     // released: until then nobody can replace the file that was checked.
     const std::unique_ptr<VerifiedCoreFile> core_file = std::move(*verified);
 
-    Result<LaunchedCore> launched = platform_.launch_core(*core_file, address);
+    Result<LaunchedCore> launched = core_file->launch(address);
     if (!launched) {
         const Error& error = launched.error();
         log_.append(error.text());
@@ -72,7 +95,7 @@ StartOutcome CoreSupervisor::start_core(std::string address, std::string session
     const std::uint32_t pid = launched->process->id();
 
     // Still suspended: it runs only once it is confined and its output has a reader.
-    Result<std::unique_ptr<CoreJob>> job = platform_.confine_core(*launched->process);
+    Result<std::unique_ptr<CoreJob>> job = launched->process->confine();
     if (!job) {
         discard_core(*launched->process);
         const std::string& text = job.error().text();

@@ -11,13 +11,36 @@
 #include "service/hub/supervisor_clock.hpp"
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quorvex::hub {
+
+// The digest of the one Core executable this build accepts, fixed when the helper is built:
+// 64 lowercase hexadecimal digits. The build generates its definition (cmake/core_sha256.cmake).
+extern const std::string_view EXPECTED_CORE_SHA256;
+
+// Two backslashes, a full stop, a backslash, "pipe", a backslash, "QuorvexCore_": 21 bytes.
+inline constexpr std::string_view CORE_PIPE_PREFIX = "\\\\.\\pipe\\QuorvexCore_";
+// Session IDs and the address suffix: this many lowercase hexadecimal digits.
+inline constexpr std::size_t CORE_ID_DIGITS = 32;
+
+// The Core's pipe address a start request names: the prefix followed by exactly 32 lowercase
+// hexadecimal digits; case-sensitive throughout.
+[[nodiscard]] bool validate_core_address(std::string_view address);
+// The client's session ID: exactly 32 lowercase hexadecimal digits.
+[[nodiscard]] bool validate_session_id(std::string_view session_id);
+
+// How a Core's exit code reads in the log: decimal, or hex once bit 31 is set, since such codes
+// are NTSTATUS values (0xc0000005 is an access violation) and mean nothing in decimal.
+// "exit code: 0", "exit code: 0xc0000005".
+[[nodiscard]] std::string core_exit_code_text(std::uint32_t code);
 
 // The record of the managed Core; it owns the Core's process, thread and job handles.
 struct ManagedCore {

@@ -4,6 +4,8 @@
 
 #include <boost/json/object.hpp>
 #include <boost/json/serialize.hpp>
+// Boost.JSON's compiled part, built once for the whole program (the strict bodies parse with it too).
+#include <boost/json/src.hpp>
 
 #include <variant>
 

@@ -1,10 +1,8 @@
 #include "service/hub/helper_router.hpp"
 
-#include "service/hub/body_headers.hpp"
 #include "service/hub/helper_replies.hpp"
-#include "service/hub/ping_query.hpp"
 #include "service/hub/request_body.hpp"
-#include "service/hub/request_gate.hpp"
+#include "service/hub/request_head.hpp"
 #include "service/hub/request_refusal.hpp"
 
 #include <boost/asio/co_spawn.hpp>

@@ -6,9 +6,7 @@
 #include "heap_usage.hpp"
 #include "loopback_client.hpp"
 #include "served_router.hpp"
-#include "service/hub/core_line_splitter.hpp"
 #include "service/hub/core_output_relay.hpp"
-#include "service/hub/core_start_params.hpp"
 #include "service/hub/core_supervisor.hpp"
 
 #include <gtest/gtest.h>

@@ -1,2 +1,0 @@
-// Boost.JSON's compiled part, built once for the whole program.
-#include <boost/json/src.hpp>
