@@ -4,29 +4,10 @@ if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   message(FATAL_ERROR "the fuzz build needs clang (configure with --preset fuzz)")
 endif()
 
-# libstdc++ 12 offers <expected> only to compilers with the conditionally trivial special
-# members of C++20 (P0848), which clang 14 lacks. This build gets a copy of the header whose
-# special members are the plain non-trivial ones: the same semantics, never trivially copyable.
-set(_expected_in /usr/include/c++/12/expected)
-set(_compat ${CMAKE_BINARY_DIR}/clang14-compat)
-file(READ ${_expected_in} _expected)
-string(REPLACE "__cpp_concepts >= 202002L" "__cpp_concepts >= 201907L" _expected "${_expected}")
-foreach(_defaulted "expected(const expected&) = default;" "expected(expected&&) = default;"
-                   "constexpr ~expected() = default;")
-  string(REPLACE "      ${_defaulted}\n" "" _expected "${_expected}")
-endforeach()
-string(REGEX REPLACE "\n[ \t]*&& \\(!is_trivially_(copy|move)_constructible_v<_Tp>\n[ \t]*\\|\\| !is_trivially_(copy|move)_constructible_v<_Er>\\)"
-       "" _expected "${_expected}")
-string(REGEX REPLACE "\n[ \t]*&& \\(!is_trivially_(copy|move)_constructible_v<_Er>\\)" "" _expected "${_expected}")
-string(REGEX REPLACE "constexpr ~expected\\(\\)\n[ \t]*requires \\(!is_trivially_destructible_v<_Tp>\\)\n[ \t]*\\|\\| \\(!is_trivially_destructible_v<_Er>\\)"
-       "constexpr ~expected()" _expected "${_expected}")
-string(REPLACE "constexpr ~expected() requires (!is_trivially_destructible_v<_Er>)" "constexpr ~expected()"
-       _expected "${_expected}")
-if(_expected MATCHES "expected\\((const )?expected&+\\) = default|~expected\\(\\) = default|requires \\(!is_trivially_destructible")
-  message(FATAL_ERROR "${_expected_in} changed: clang14-compat/expected could not be made")
-endif()
-file(WRITE ${_compat}/expected "${_expected}")
-include_directories(BEFORE SYSTEM ${_compat})
+# clang 14 reads libstdc++ 12's <expected> only through a patched copy (cmake/clang14_expected.cmake).
+set(QUORVEX_CLANG14_COMPAT ${CMAKE_BINARY_DIR}/clang14-compat)
+include(${CMAKE_CURRENT_LIST_DIR}/clang14_expected.cmake)
+include_directories(BEFORE SYSTEM ${QUORVEX_CLANG14_COMPAT})
 
 # Optimised a little, so the targets run fast, but with assertions (Debug keeps them on).
 # UBSan's function-type check is left out: clang 14 cannot emit its prologue data for the split
