@@ -2,6 +2,7 @@
 // The check on every request before any route: no browser origin, and a "host" that names this
 // machine or the helper service. It looks at nothing but those two headers.
 
+#include "common/helper_service_name.hpp"
 #include "service/peer/http/http_exchange.hpp"
 
 #include <array>
@@ -12,8 +13,7 @@
 namespace quorvex::hub {
 
 // Host names that count as local, compared ASCII case-insensitively. No IPv6 form on purpose.
-inline constexpr std::array<std::string_view, 3> LOCAL_HOST_NAMES = {"127.0.0.1", "localhost",
-                                                                     "QuorvexHelperService"};
+inline constexpr std::array<std::string_view, 3> LOCAL_HOST_NAMES = {"127.0.0.1", "localhost", HELPER_SERVICE_NAME};
 
 struct GatePass {};
 // A browser origin or a non-local host.

@@ -6,7 +6,6 @@
 #include "service/peer/loopback_listener.hpp"
 #include "service/peer/owner_connection.hpp"
 #include "service/peer/port_publication.hpp"
-#include "service/windows/helper_runtime.hpp"
 
 namespace quorvex::peer {
 namespace {
@@ -60,12 +59,10 @@ private:
 
 } // namespace
 
-boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, service::StopSignal stop,
-                                                       service::ServiceStatusReporter& status) {
-    auto* blocking = service::blocking_pool_of(co_await boost::asio::this_coro::executor);
-    if (blocking == nullptr) co_return fail(Error::message("the helper server runs outside the helper runtime"));
-    Win32HelperServerPlatform platform(*blocking);
-    co_return co_await run_helper_server(std::move(owner_sid), std::move(stop), status, platform);
+boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, ServerHost& host,
+                                                       boost::asio::thread_pool& blocking) {
+    Win32HelperServerPlatform platform(blocking);
+    co_return co_await run_helper_server(std::move(owner_sid), host, platform);
 }
 
 } // namespace quorvex::peer
