@@ -1,15 +1,10 @@
 // Entry point of QuorvexHelper.exe: one command per process, chosen from the command line.
 
-#include "command/command_line.hpp"
-#include "command/failure_report.hpp"
 #include "command/helper_command.hpp"
-#include "command/service_owner.hpp"
 #include "platform/win32/system_dlls.hpp"
-#include "platform/win32/system_error.hpp"
 #include "platform/win32/wide.hpp"
-#include "service/windows/service_host_win32.hpp"
+#include "service/windows/service_host.hpp"
 #include "service/windows/service_installation.hpp"
-#include "service/windows/service_name.hpp"
 
 #include <windows.h>
 
@@ -25,23 +20,14 @@ namespace {
 
 using namespace quorvex;
 
-// Blocks until the service has stopped. The SCM's start arguments are not ours to read: the
-// owner comes only from the registered command line.
-Result<void> run_service(const command::RunService& command) {
-    command::SERVICE_OWNER.store(command.owner_sid);
-    SERVICE_TABLE_ENTRYW table[] = {
-        {const_cast<LPWSTR>(service::HELPER_SERVICE_NAME_W), service::helper_service_main},
-        {nullptr, nullptr},
-    };
-    if (!::StartServiceCtrlDispatcherW(table)) return fail(win32::last_os_error().context("IO error in winapi call"));
-    return {};
-}
-
 Result<void> run(const command::HelperCommand& command) {
     return std::visit(
         [](const auto& chosen) -> Result<void> {
             using Chosen = std::decay_t<decltype(chosen)>;
-            if constexpr (std::is_same_v<Chosen, command::RunService>) return run_service(chosen);
+            // The SCM's start arguments are not ours to read: the owner comes only from the
+            // registered command line.
+            if constexpr (std::is_same_v<Chosen, command::RunService>)
+                return service::run_as_helper_service(chosen.owner_sid);
             else if constexpr (std::is_same_v<Chosen, command::Install>)
                 return service::install_helper_service(chosen.owner_pid);
             else return service::uninstall_helper_service();

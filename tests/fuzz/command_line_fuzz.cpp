@@ -1,10 +1,10 @@
 // The command line as the process gets it: split, converted, and a command chosen. Arguments
 // quoted the way the installation registers them must come back unchanged.
 
-#include "command/command_line.hpp"
+#include "command/helper_command.hpp"
 #include "command/helper_command.hpp"
 #include "common/utf.hpp"
-#include "service/windows/service_registration.hpp"
+#include "service/windows/service_installation.hpp"
 
 #include "fuzz_check.hpp"
 

@@ -1,4 +1,4 @@
-#include "service/windows/blocking_pool.hpp"
+#include "service/peer/blocking_pool.hpp"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/post.hpp>
@@ -11,7 +11,7 @@
 #include <future>
 #include <thread>
 
-namespace quorvex::service {
+namespace quorvex::peer {
 namespace {
 
 using namespace std::chrono_literals;
@@ -123,4 +123,4 @@ TEST(BlockingPool, RunsCoroutinesAndDropsWorkAfterStop) {
 }
 
 } // namespace
-} // namespace quorvex::service
+} // namespace quorvex::peer

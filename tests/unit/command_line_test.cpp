@@ -1,4 +1,4 @@
-#include "command/command_line.hpp"
+#include "command/helper_command.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
-#include "command/failure_report.hpp"
-#include "command/service_owner.hpp"
+#include "command/helper_command.hpp"
 
 #include <gtest/gtest.h>
 
@@ -45,14 +44,6 @@ TEST(FinishCommand, SuccessPrintsNothing) {
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(finish_command(fail(Error::message("uninstall failed")), out), EXIT_STATUS_FAILURE);
     EXPECT_EQ(out.str(), "Error: uninstall failed\n");
-}
-
-TEST(ServiceOwnerCell, KeepsTheFirstValue) {
-    ServiceOwnerCell cell;
-    EXPECT_FALSE(cell.load().has_value());
-    EXPECT_TRUE(cell.store("S-1-5-18"));
-    EXPECT_FALSE(cell.store("S-1-5-19"));
-    EXPECT_EQ(cell.load(), "S-1-5-18");
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 // touch the system is recorded as one event line, in order.
 
 #include "service/hub/core_platform.hpp"
-#include "service/hub/supervisor_clock.hpp"
+#include "common/clock.hpp"
 
 #include <algorithm>
 #include <deque>
@@ -215,7 +215,7 @@ inline Result<LaunchedCore> FakeVerifiedCoreFile::launch(const std::string& addr
 }
 
 // Time moves only when the supervisor sleeps.
-class FakeClock final : public SupervisorClock {
+class FakeClock final : public Clock {
 public:
     [[nodiscard]] time_point now() override { return time_point{} + elapsed; }
     void sleep_for(std::chrono::milliseconds duration) override {

@@ -3,8 +3,8 @@
 // when slept on. Every call is recorded in order, so tests can check both the sequence and that
 // every handle was closed.
 
-#include "service/windows/service_clock.hpp"
-#include "service/windows/service_manager.hpp"
+#include "common/clock.hpp"
+#include "service/windows/service_installation.hpp"
 
 #include <gtest/gtest.h>
 
@@ -25,8 +25,8 @@ inline Error fake_os_error(std::int32_t code) { return Error::os(code, "system t
 
 class FakeClock final : public Clock {
 public:
-    std::chrono::milliseconds now() override { return now_; }
-    void sleep(std::chrono::milliseconds duration) override {
+    time_point now() override { return time_point{} + now_; }
+    void sleep_for(std::chrono::milliseconds duration) override {
         EXPECT_EQ(duration, 100ms);
         now_ += duration;
         ++sleeps;
@@ -53,7 +53,7 @@ struct FakeScm {
     bool exists = false;
     bool marked = false;
     // Another process holds a handle until this time; the deletion completes only after it.
-    std::chrono::milliseconds held_elsewhere_until{0};
+    Clock::time_point held_elsewhere_until{};
     // An open of a marked service fails with 1072; otherwise it succeeds.
     bool open_marked_fails = true;
     std::deque<std::uint32_t> states;       // query answers; the last one repeats

@@ -87,11 +87,10 @@ struct FakeService {
 
     // A server that serves until the StopSignal completes, as the real one does.
     HelperServer serving_until_stopped() {
-        return [this](std::string owner, StopSignal stop, ServiceStatusReporter& status)
-                   -> boost::asio::awaitable<Result<void>> {
+        return [this](std::string owner, peer::ServerHost& host) -> boost::asio::awaitable<Result<void>> {
             served_owner = owner;
-            if (auto sent = status.report(RUNNING_REPORT); !sent) co_return fail(sent.error());
-            co_await stop.wait();
+            if (auto sent = host.report_running(); !sent) co_return fail(sent.error());
+            co_await host.stop_requested();
             co_return Result<void>{};
         };
     }
@@ -100,6 +99,14 @@ struct FakeService {
 struct ServiceHostTest : ::testing::Test, FakeService {};
 
 const std::string OWNER = "S-1-5-21-7-8-9-500";
+
+TEST(ServiceOwnerCell, KeepsTheFirstValue) {
+    ServiceOwnerCell cell;
+    EXPECT_FALSE(cell.load().has_value());
+    EXPECT_TRUE(cell.store("S-1-5-18"));
+    EXPECT_FALSE(cell.store("S-1-5-19"));
+    EXPECT_EQ(cell.load(), "S-1-5-18");
+}
 
 TEST_F(ServiceHostTest, StopControlLeadsToStoppingThenStopped) {
     Result<void> outcome = fail(Error::message("not run"));
@@ -118,7 +125,8 @@ TEST_F(ServiceHostTest, StopControlLeadsToStoppingThenStopped) {
     EXPECT_FALSE(handler_context->has_reader());
     EXPECT_EQ(handle_service_control(CONTROL_STOP, *handler_context), CONTROL_HANDLED);
     EXPECT_EQ(handle_service_control(CONTROL_INTERROGATE, *handler_context), CONTROL_HANDLED);
-    EXPECT_EQ(scm.reports().size(), 4u);
+    EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, RUNNING_REPORT, STOPPING_REPORT, stopped_report(false)}))
+        << "no report after stopped";
 }
 
 TEST_F(ServiceHostTest, ControlsOtherThanStopDoNotStopTheService) {
@@ -136,7 +144,7 @@ TEST_F(ServiceHostTest, ControlsOtherThanStopDoNotStopTheService) {
 
 TEST_F(ServiceHostTest, ServerFailingBeforeRunningGivesStartingThenStoppedWithOne) {
     const auto outcome = run_helper_service(
-        OWNER, parts([](std::string, StopSignal, ServiceStatusReporter&) -> boost::asio::awaitable<Result<void>> {
+        OWNER, parts([](std::string, peer::ServerHost&) -> boost::asio::awaitable<Result<void>> {
             co_return fail(Error::message("bind helper server: address in use"));
         }));
     ASSERT_FALSE(outcome.has_value());
@@ -148,7 +156,7 @@ TEST_F(ServiceHostTest, ServerFailingBeforeRunningGivesStartingThenStoppedWithOn
 
 TEST_F(ServiceHostTest, ServerThatThrowsIsAFailedRun) {
     const auto outcome = run_helper_service(
-        OWNER, parts([](std::string, StopSignal, ServiceStatusReporter&) -> boost::asio::awaitable<Result<void>> {
+        OWNER, parts([](std::string, peer::ServerHost&) -> boost::asio::awaitable<Result<void>> {
             co_await boost::asio::post(co_await boost::asio::this_coro::executor, boost::asio::use_awaitable);
             throw std::runtime_error("boom");
         }));
@@ -160,7 +168,7 @@ TEST_F(ServiceHostTest, ServerThatThrowsIsAFailedRun) {
 TEST_F(ServiceHostTest, ServerRunsWhereTheBlockingPoolIsReachable) {
     bool pool_found = false;
     const auto outcome = run_helper_service(
-        OWNER, parts([&](std::string, StopSignal, ServiceStatusReporter&) -> boost::asio::awaitable<Result<void>> {
+        OWNER, parts([&](std::string, peer::ServerHost&) -> boost::asio::awaitable<Result<void>> {
             auto* pool = blocking_pool_of(co_await boost::asio::this_coro::executor);
             if (pool != nullptr) {
                 // Hop to the pool and back, as a blocking operation would.
@@ -207,7 +215,7 @@ TEST_F(ServiceHostTest, EachStepFailsWithItsContextAndReports) {
         if (c.refuse_runtime) fresh.refuse_runtime = Error::os(11, "Resource temporarily unavailable");
         fresh.scm.refuse(c.refused_state);
         const auto outcome = run_helper_service(
-            c.owner, fresh.parts([](std::string, StopSignal, ServiceStatusReporter&) -> boost::asio::awaitable<Result<void>> {
+            c.owner, fresh.parts([](std::string, peer::ServerHost&) -> boost::asio::awaitable<Result<void>> {
                 co_return Result<void>{};
             }));
         ASSERT_FALSE(outcome.has_value()) << c.name;

@@ -1,4 +1,4 @@
-#include "service/windows/service_registration.hpp"
+#include "service/windows/service_installation.hpp"
 
 #include "fake_service_manager.hpp"
 

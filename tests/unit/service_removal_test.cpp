@@ -1,4 +1,4 @@
-#include "service/windows/service_removal.hpp"
+#include "service/windows/service_installation.hpp"
 
 #include "fake_service_manager.hpp"
 
@@ -84,7 +84,7 @@ TEST_F(ServiceRemoval, MarkedForDeletionIsOnlyWaitedFor) {
 
 TEST_F(ServiceRemoval, HandleHeldElsewhereTimesOutAfterTenSeconds) {
     install_running();
-    scm.held_elsewhere_until = std::chrono::milliseconds::max();
+    scm.held_elsewhere_until = Clock::time_point::max();
     scm.open_marked_fails = false; // each probe opens a handle, which must be closed again at once
     const auto started = clock.now();
     const auto result = remove();

@@ -336,7 +336,7 @@ protected:
     const std::string S1 = "0123456789abcdef0123456789abcdef";
     const std::string S2 = "fedcba9876543210fedcba9876543210";
     HelperLog log;
-    SteadySupervisorClock clock;
+    SteadyClock clock;
     std::vector<std::thread> relays;
     CoreSupervisor supervisor{platform, log, clock, [this](std::string session, std::unique_ptr<CoreOutput> output) {
                                   relays.emplace_back([this, session = std::move(session), pipe = std::move(output)]() mutable {

@@ -1,8 +1,6 @@
 // The service-manager adapter against Wine's real Service Control Manager.
 
-#include "service/windows/service_manager_win32.hpp"
-#include "service/windows/service_registration.hpp"
-#include "service/windows/service_removal.hpp"
+#include "service/windows/service_installation.hpp"
 
 #include <windows.h>
 
@@ -69,7 +67,7 @@ TEST(UninstallHelperService, SucceedsWhenNothingIsInstalled) {
     if (const auto probe = (*manager)->open_service(HELPER_SERVICE_NAME, SERVICE_PROBE_ACCESS);
         probe || probe.error().os_code() != SCM_ERROR_SERVICE_DOES_NOT_EXIST)
         GTEST_SKIP() << "the helper service is installed in this prefix";
-    SystemClock clock;
+    SteadyClock clock;
     const auto removed = remove_helper_service(**manager, clock);
     EXPECT_TRUE(removed) << removed.error().text();
 }

@@ -26,13 +26,13 @@ public:
     ~UniqueHandle() { reset(); }
 
     [[nodiscard]] value_type get() const noexcept { return value_; }
-    [[nodiscard]] explicit operator bool() const noexcept { return value_ != Traits::invalid(); }
+    [[nodiscard]] explicit operator bool() const noexcept { return is_valid(value_); }
     [[nodiscard]] value_type release() noexcept { return std::exchange(value_, Traits::invalid()); }
 
     // Closes the held handle; keeps the caller's last error, which a failed call just set.
     void reset(value_type value = Traits::invalid()) noexcept {
         const value_type old = std::exchange(value_, value);
-        if (old != Traits::invalid()) {
+        if (is_valid(old)) {
             const DWORD saved = ::GetLastError();
             Traits::close(old);
             ::SetLastError(saved);
@@ -46,6 +46,12 @@ public:
     }
 
 private:
+    // A kind with more than one invalid value says so with its own is_valid.
+    static bool is_valid(value_type value) noexcept {
+        if constexpr (requires { Traits::is_valid(value); }) return Traits::is_valid(value);
+        else return value != Traits::invalid();
+    }
+
     value_type value_ = Traits::invalid();
 };
 
@@ -56,10 +62,12 @@ struct KernelHandleTraits {
     static HANDLE invalid() noexcept { return nullptr; }
     static void close(HANDLE h) noexcept { ::CloseHandle(h); }
 };
-// CreateFileW reports failure with INVALID_HANDLE_VALUE.
+// CreateFileW reports failure with INVALID_HANDLE_VALUE, but a file handle is never null either:
+// neither may be closed.
 struct FileHandleTraits {
     using value_type = HANDLE;
     static HANDLE invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool is_valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
     static void close(HANDLE h) noexcept { ::CloseHandle(h); }
 };
 struct ServiceHandleTraits {

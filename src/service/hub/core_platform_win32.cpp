@@ -272,7 +272,7 @@ CoreSupervisor& core_supervisor() {
     // Leaked on purpose: detached relay threads may call into it until the process ends.
     static CoreSupervisor* const supervisor = [] {
         auto* platform = new Win32CorePlatform(std::string(EXPECTED_CORE_SHA256));
-        auto* clock = new SteadySupervisorClock;
+        auto* clock = new SteadyClock;
         return new CoreSupervisor(*platform, helper_log(), *clock);
     }();
     return *supervisor;

@@ -43,7 +43,7 @@ ManagedCore::~ManagedCore() {
     job.reset();
 }
 
-CoreSupervisor::CoreSupervisor(CorePlatform& platform, HelperLog& log, SupervisorClock& clock, RelayStarter start_relay)
+CoreSupervisor::CoreSupervisor(CorePlatform& platform, HelperLog& log, Clock& clock, RelayStarter start_relay)
     : platform_(platform), log_(log), clock_(clock), start_relay_(std::move(start_relay)) {}
 
 PingOutcome CoreSupervisor::ping_core(std::string core_sha256) {
@@ -144,7 +144,7 @@ void CoreSupervisor::stop_core_on_shutdown() {
 }
 
 void CoreSupervisor::watch_core_exit(std::string session_id) {
-    const SupervisorClock::time_point deadline = clock_.now() + EXIT_WAIT;
+    const Clock::time_point deadline = clock_.now() + EXIT_WAIT;
     for (;;) {
         {
             // Held for one query at a time, never across the sleep.
@@ -180,7 +180,7 @@ Result<void> CoreSupervisor::release_managed_core() {
 Result<void> CoreSupervisor::end_process(CoreProcess& process) {
     // A refusal, for instance from a Core that ended unnoticed, shows in the query below.
     process.terminate(TERMINATION_EXIT_CODE);
-    const SupervisorClock::time_point deadline = clock_.now() + EXIT_WAIT;
+    const Clock::time_point deadline = clock_.now() + EXIT_WAIT;
     for (;;) {
         const Result<std::optional<std::uint32_t>> ended = process.exit_code_if_ended();
         if (!ended) return fail(ended.error());

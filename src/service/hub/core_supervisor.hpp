@@ -4,11 +4,11 @@
 // calls watch_core_exit when the Core's error stream ends; the server run loop calls
 // stop_core_on_shutdown once after it has stopped serving.
 
+#include "common/clock.hpp"
 #include "common/error.hpp"
 #include "common/helper_log.hpp"
 #include "service/hub/core_outcomes.hpp"
 #include "service/hub/core_platform.hpp"
-#include "service/hub/supervisor_clock.hpp"
 
 #include <chrono>
 #include <cstddef>
@@ -69,7 +69,7 @@ public:
 
     // With no relay starter, each relay runs on a detached thread; the supervisor must then
     // outlive every relay, as the process-wide one does.
-    CoreSupervisor(CorePlatform& platform, HelperLog& log, SupervisorClock& clock, RelayStarter start_relay = {});
+    CoreSupervisor(CorePlatform& platform, HelperLog& log, Clock& clock, RelayStarter start_relay = {});
     CoreSupervisor(const CoreSupervisor&) = delete;
     CoreSupervisor& operator=(const CoreSupervisor&) = delete;
 
@@ -101,7 +101,7 @@ private:
 
     CorePlatform& platform_;
     HelperLog& log_;
-    SupervisorClock& clock_;
+    Clock& clock_;
     RelayStarter start_relay_;
     // std::mutex is released when an aborted holder unwinds, so a failed operation never
     // leaves the slot unreachable; later holders take the slot as it was left.

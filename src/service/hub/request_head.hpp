@@ -3,6 +3,7 @@
 // means them (names case-insensitive, values as raw bytes the transport has not validated), the
 // gate, the headers that decide whether a start or stop body is read at all, and the ping query.
 
+#include "common/helper_service_name.hpp"
 #include "service/peer/http/http_exchange.hpp"
 
 #include <array>
@@ -30,8 +31,7 @@ namespace quorvex::hub {
 // this machine or the helper service. It looks at nothing but those two headers.
 
 // Host names that count as local, compared ASCII case-insensitively. No IPv6 form on purpose.
-inline constexpr std::array<std::string_view, 3> LOCAL_HOST_NAMES = {"127.0.0.1", "localhost",
-                                                                     "QuorvexHelperService"};
+inline constexpr std::array<std::string_view, 3> LOCAL_HOST_NAMES = {"127.0.0.1", "localhost", HELPER_SERVICE_NAME};
 
 struct GatePass {};
 // A browser origin or a non-local host.

@@ -25,8 +25,7 @@ private:
 
 } // namespace
 
-boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, service::StopSignal stop,
-                                                       service::ServiceStatusReporter& status,
+boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, ServerHost& host,
                                                        HelperServerPlatform& platform) {
     using namespace boost::asio::experimental::awaitable_operators;
     const auto executor = co_await boost::asio::this_coro::executor;
@@ -43,7 +42,7 @@ boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, se
 
     {
         PortPublication publication(platform);
-        if (auto reported = status.report(service::RUNNING_REPORT); !reported)
+        if (auto reported = host.report_running(); !reported)
             co_return fail(std::move(reported.error()).context("report helper service running"));
 
         http::HttpServer server(executor, platform.make_router());
@@ -51,7 +50,7 @@ boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, se
             std::atomic<bool> stopping{false};
             OwnerAcceptor acceptor(std::move(*listener), owner_sid, platform);
             auto stop_then_flag = [&]() -> boost::asio::awaitable<void> {
-                co_await stop.wait();
+                co_await host.stop_requested();
                 stopping = true;
             };
             // The stop signal is consulted first: a stop requested earlier accepts nothing.

@@ -6,7 +6,6 @@
 #include "service/peer/loopback_listener.hpp"
 #include "service/peer/owner_connection.hpp"
 #include "service/peer/port_publication.hpp"
-#include "service/windows/helper_runtime.hpp"
 
 namespace quorvex::peer {
 namespace {
@@ -19,7 +18,7 @@ std::optional<Ipv4Endpoint> ipv4_endpoint(const boost::asio::ip::tcp::endpoint& 
 
 class Win32HelperServerPlatform final : public HelperServerPlatform {
 public:
-    explicit Win32HelperServerPlatform(service::BlockingPool& blocking) : blocking_(blocking) {}
+    explicit Win32HelperServerPlatform(BlockingPool& blocking) : blocking_(blocking) {}
 
     Result<boost::asio::ip::tcp::acceptor> open_listener(const boost::asio::any_io_executor& executor) override {
         return open_loopback_listener(executor);
@@ -54,19 +53,17 @@ public:
     void stop_core_on_shutdown() override { hub::core_supervisor().stop_core_on_shutdown(); }
 
 private:
-    service::BlockingPool& blocking_;
+    BlockingPool& blocking_;
     // Only the accept loop checks connections, one batch at a time: one buffer serves them all.
     TcpTableReader table_reader_;
 };
 
 } // namespace
 
-boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, service::StopSignal stop,
-                                                       service::ServiceStatusReporter& status) {
-    auto* blocking = service::blocking_pool_of(co_await boost::asio::this_coro::executor);
-    if (blocking == nullptr) co_return fail(Error::message("the helper server runs outside the helper runtime"));
-    Win32HelperServerPlatform platform(*blocking);
-    co_return co_await run_helper_server(std::move(owner_sid), std::move(stop), status, platform);
+boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, ServerHost& host,
+                                                       BlockingPool& blocking) {
+    Win32HelperServerPlatform platform(blocking);
+    co_return co_await run_helper_server(std::move(owner_sid), host, platform);
 }
 
 } // namespace quorvex::peer

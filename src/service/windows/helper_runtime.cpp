@@ -18,7 +18,7 @@ public:
     static inline boost::asio::execution_context::id id;
 
     explicit BlockingPoolLink(boost::asio::execution_context& owner) : service(owner) {}
-    BlockingPool* pool = nullptr;
+    peer::BlockingPool* pool = nullptr;
 
 private:
     void shutdown() override {}
@@ -77,7 +77,7 @@ unsigned logical_processor_count() {
     return count == 0 ? 1 : count;
 }
 
-BlockingPool* blocking_pool_of(const boost::asio::any_io_executor& executor) {
+peer::BlockingPool* blocking_pool_of(const boost::asio::any_io_executor& executor) {
     auto& context = boost::asio::query(executor, boost::asio::execution::context);
     if (!boost::asio::has_service<BlockingPoolLink>(context)) return nullptr;
     return boost::asio::use_service<BlockingPoolLink>(context).pool;

@@ -5,7 +5,7 @@
 // for them.
 
 #include "common/error.hpp"
-#include "service/windows/blocking_pool.hpp"
+#include "service/peer/blocking_pool.hpp"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/executor_work_guard.hpp>
@@ -31,7 +31,7 @@ public:
     ~HelperRuntime();
 
     [[nodiscard]] boost::asio::io_context& io() { return io_; }
-    [[nodiscard]] BlockingPool& blocking() { return blocking_; }
+    [[nodiscard]] peer::BlockingPool& blocking() { return blocking_; }
     [[nodiscard]] std::size_t worker_count() const { return workers_.size(); }
 
     // Stops both pools and waits for their threads; pending tasks are dropped. Idempotent.
@@ -48,7 +48,7 @@ private:
     void run_worker();
 
     IoContext io_;
-    BlockingPool blocking_{BLOCKING_THREADS};
+    peer::BlockingPool blocking_{BLOCKING_THREADS};
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keep_running_;
     std::vector<std::thread> workers_;
 };
@@ -58,6 +58,6 @@ private:
 
 // The blocking pool of the helper runtime whose io_context runs `executor`, or nullptr when the
 // executor belongs to no helper runtime. Lets the server reach the pool from a coroutine.
-[[nodiscard]] BlockingPool* blocking_pool_of(const boost::asio::any_io_executor& executor);
+[[nodiscard]] peer::BlockingPool* blocking_pool_of(const boost::asio::any_io_executor& executor);
 
 } // namespace quorvex::service

@@ -9,13 +9,27 @@
 namespace quorvex::service {
 namespace {
 
+// The service as the helper server sees it: the running report, and the StopSignal.
+class ScmServerHost final : public peer::ServerHost {
+public:
+    ScmServerHost(StopSignal stop, ServiceStatusReporter& status) : stop_(std::move(stop)), status_(status) {}
+
+    Result<void> report_running() override { return status_.report(RUNNING_REPORT); }
+    boost::asio::awaitable<void> stop_requested() override { return stop_.wait(); }
+
+private:
+    StopSignal stop_;
+    ServiceStatusReporter& status_;
+};
+
 // Runs the server on the runtime and blocks this (the service main) thread until it returns.
 Result<void> serve_on(HelperRuntime& runtime, const HelperServer& server, std::string owner_sid, StopSignal stop,
                       ServiceStatusReporter& status) {
     try {
-        std::future<Result<void>> done = boost::asio::co_spawn(
-            runtime.io(), server(std::move(owner_sid), std::move(stop), status), boost::asio::use_future);
-        // The server's coroutine frame, and the StopSignal in it, are gone once this returns.
+        // The StopSignal goes with this frame, once the server is done.
+        ScmServerHost host(std::move(stop), status);
+        std::future<Result<void>> done =
+            boost::asio::co_spawn(runtime.io(), server(std::move(owner_sid), host), boost::asio::use_future);
         return done.get();
     } catch (const std::exception& e) {
         return fail(Error::message(std::string("the helper server task failed: ") + e.what()));
@@ -23,6 +37,30 @@ Result<void> serve_on(HelperRuntime& runtime, const HelperServer& server, std::s
 }
 
 } // namespace
+
+ServiceOwnerCell SERVICE_OWNER;
+
+bool ServiceOwnerCell::store(std::string owner_sid) {
+    std::lock_guard lock(mutex_);
+    if (owner_sid_) return false;
+    owner_sid_ = std::move(owner_sid);
+    return true;
+}
+
+std::optional<std::string> ServiceOwnerCell::load() const {
+    std::lock_guard lock(mutex_);
+    return owner_sid_;
+}
+
+StopSignal::StopSignal(std::shared_ptr<StopFlagState> state, ServiceStatusReporter& status)
+    : reader_(std::move(state)), status_(&status) {}
+
+boost::asio::awaitable<void> StopSignal::wait() {
+    // Copied first, so that the wait does not depend on this object once it has begun.
+    ServiceStatusReporter* const status = status_;
+    co_await reader_.wait();
+    (void)status->report(STOPPING_REPORT);
+}
 
 Result<std::unique_ptr<HelperRuntime>> build_helper_runtime() {
     return HelperRuntime::create(logical_processor_count());

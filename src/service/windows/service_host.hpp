@@ -1,25 +1,61 @@
 #pragma once
 // The service main function's work (everything between reading the owner and the final
 // report), written against narrow parts so that the whole report sequence runs in tests with a
-// recording reporter and a scripted server. The Win32 callback around it is helper_service_main.
+// recording reporter and a scripted server. The Win32 callbacks around it are in
+// service_host_win32.cpp.
 
 #include "common/error.hpp"
+#include "service/peer/helper_server.hpp"
 #include "service/windows/helper_runtime.hpp"
+#include "service/windows/service_control.hpp"
 #include "service/windows/service_status.hpp"
-#include "service/windows/stop_signal.hpp"
 
 #include <boost/asio/awaitable.hpp>
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 namespace quorvex::service {
 
-// run_helper_server's shape: owner SID, the StopSignal (consumed), the status reporter.
-using HelperServer =
-    std::function<boost::asio::awaitable<Result<void>>(std::string, StopSignal, ServiceStatusReporter&)>;
+// SERVICE_OWNER: carries the owner's SID text from the command line to the service main
+// function, which the dispatcher calls on another thread. Filled once, never cleared.
+class ServiceOwnerCell {
+public:
+    // Keeps the first value stored; a later one is dropped. True if this call filled the cell.
+    bool store(std::string owner_sid);
+    // A copy of the stored SID text, or nothing while the cell is empty.
+    [[nodiscard]] std::optional<std::string> load() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::optional<std::string> owner_sid_;
+};
+
+// The process-wide cell.
+extern ServiceOwnerCell SERVICE_OWNER;
+
+// What the helper server awaits as its shutdown trigger: the StopFlag's reader, which sends the
+// stop-pending report before it completes.
+class StopSignal {
+public:
+    StopSignal(std::shared_ptr<StopFlagState> state, ServiceStatusReporter& status);
+
+    // Completes once a stop was requested (at once if it already was) and the stop-pending
+    // report was sent (its failure is ignored). Awaited once. Cancelling the awaiting operation
+    // (an awaitable operator, a cancellation slot) ends it with operation_aborted and no report.
+    // The StopSignal may be destroyed while this waits.
+    boost::asio::awaitable<void> wait();
+
+private:
+    StopFlagReader reader_;
+    ServiceStatusReporter* status_;
+};
+
+// run_helper_server's shape: the owner SID and the service as the server sees it.
+using HelperServer = std::function<boost::asio::awaitable<Result<void>>(std::string, peer::ServerHost&)>;
 
 struct ServiceHostParts {
     // Registers the control handler with `writer` as its context, kept for the life of the
@@ -37,5 +73,10 @@ struct ServiceHostParts {
 // the last report sent is stopped, with exit code 1 when the server or the runtime failed.
 // Returns the failure with the context of the step that failed.
 [[nodiscard]] Result<void> run_helper_service(std::optional<std::string> owner_sid, const ServiceHostParts& parts);
+
+// The run-service command: stores the owner in SERVICE_OWNER and hands this thread to the
+// Service Control Manager's dispatcher, which runs the service with the real SCM, runtime and
+// helper server. Blocks until the service has stopped. Windows only.
+[[nodiscard]] Result<void> run_as_helper_service(std::string owner_sid);
 
 } // namespace quorvex::service

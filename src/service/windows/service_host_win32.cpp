@@ -1,18 +1,35 @@
-#include "service/windows/service_host_win32.hpp"
+#include "service/windows/service_host.hpp"
 
-#include "command/service_owner.hpp"
+#include "common/helper_service_name.hpp"
 #include "platform/win32/system_error.hpp"
 #include "platform/win32/wide.hpp"
-#include "service/peer/helper_server.hpp"
-#include "service/windows/service_control.hpp"
-#include "service/windows/service_host.hpp"
-#include "service/windows/service_name.hpp"
+
+#include <boost/asio/this_coro.hpp>
+
+#include <windows.h>
 
 #include <string>
-#include <vector>
 
 namespace quorvex::service {
+
+// The values copied by hand into the portable headers must be the system's.
+static_assert(SERVICE_STATE_STOPPED == SERVICE_STOPPED);
+static_assert(SERVICE_STATE_START_PENDING == SERVICE_START_PENDING);
+static_assert(SERVICE_STATE_STOP_PENDING == SERVICE_STOP_PENDING);
+static_assert(SERVICE_STATE_RUNNING == SERVICE_RUNNING);
+static_assert(SERVICE_ACCEPTS_STOP == SERVICE_ACCEPT_STOP);
+static_assert(CONTROL_STOP == SERVICE_CONTROL_STOP);
+static_assert(CONTROL_INTERROGATE == SERVICE_CONTROL_INTERROGATE);
+static_assert(CONTROL_HANDLED == NO_ERROR);
+static_assert(CONTROL_NOT_IMPLEMENTED == ERROR_CALL_NOT_IMPLEMENTED);
+
 namespace {
+
+// The dispatcher table and the control handler registration need the name as a wide C string.
+const std::wstring& helper_service_name_w() {
+    static const std::wstring name = win32::to_wide(HELPER_SERVICE_NAME);
+    return name;
+}
 
 // Reports through the status handle. The handle is never closed, and SetServiceStatus may be
 // called from any thread.
@@ -46,30 +63,40 @@ Result<std::unique_ptr<ServiceStatusReporter>> register_control_handler(StopFlag
     // The SCM may call the handler until the process ends, so the context is never freed.
     auto context = std::make_unique<StopFlagWriter>(std::move(writer));
     const SERVICE_STATUS_HANDLE handle =
-        ::RegisterServiceCtrlHandlerExW(HELPER_SERVICE_NAME_W, helper_control_handler, context.get());
+        ::RegisterServiceCtrlHandlerExW(helper_service_name_w().c_str(), helper_control_handler, context.get());
     if (handle == nullptr) return fail(win32::last_os_error().context("IO error in winapi call"));
     (void)context.release();
     return std::make_unique<ScmStatusReporter>(handle);
 }
 
-} // namespace
+boost::asio::awaitable<Result<void>> run_product_server(std::string owner_sid, peer::ServerHost& host) {
+    auto* blocking = blocking_pool_of(co_await boost::asio::this_coro::executor);
+    if (blocking == nullptr) co_return fail(Error::message("the helper server runs outside the helper runtime"));
+    co_return co_await peer::run_helper_server(std::move(owner_sid), host, *blocking);
+}
 
-void WINAPI helper_service_main(DWORD argc, LPWSTR* argv) {
-    // Start arguments are kept only while the service runs; the owner comes from the process
-    // command line alone.
-    std::vector<std::string> start_arguments;
-    for (DWORD i = 0; i < argc && argv != nullptr; ++i)
-        if (argv[i] != nullptr) start_arguments.push_back(win32::to_utf8_lossy(argv[i]));
-
+// The service main callback that the dispatcher table names. Start arguments are ignored: the
+// owner comes from the process command line alone. Returns once the stopped report was sent.
+void WINAPI helper_service_main(DWORD, LPWSTR*) {
     const ServiceHostParts parts{
         .register_control_handler = register_control_handler,
         .build_runtime = build_helper_runtime,
-        .run_server = [](std::string owner_sid, StopSignal stop, ServiceStatusReporter& status) {
-            return peer::run_helper_server(std::move(owner_sid), std::move(stop), status);
-        },
+        .run_server = run_product_server,
     };
     // The SCM learns of a failure only through the stopped report's exit code.
-    (void)run_helper_service(command::SERVICE_OWNER.load(), parts);
+    (void)run_helper_service(SERVICE_OWNER.load(), parts);
+}
+
+} // namespace
+
+Result<void> run_as_helper_service(std::string owner_sid) {
+    SERVICE_OWNER.store(std::move(owner_sid));
+    SERVICE_TABLE_ENTRYW table[] = {
+        {const_cast<LPWSTR>(helper_service_name_w().c_str()), helper_service_main},
+        {nullptr, nullptr},
+    };
+    if (!::StartServiceCtrlDispatcherW(table)) return fail(win32::last_os_error().context("IO error in winapi call"));
+    return {};
 }
 
 } // namespace quorvex::service

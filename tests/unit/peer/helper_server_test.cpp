@@ -3,6 +3,7 @@
 #include "common/helper_log.hpp"
 #include "service/peer/loopback_listener.hpp"
 #include "service/peer/owner_acceptor.hpp"
+#include "service/windows/service_host.hpp"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/io_context.hpp>
@@ -42,6 +43,18 @@ public:
 private:
     std::mutex mutex_;
     std::vector<std::uint32_t> reports_;
+};
+
+// The service side as the service host builds it: the reporter, and the StopSignal over the flag.
+class TestHost final : public ServerHost {
+public:
+    TestHost(service::StopSignal stop, RecordingReporter& reporter) : stop_(std::move(stop)), reporter_(reporter) {}
+    Result<void> report_running() override { return reporter_.report(service::RUNNING_REPORT); }
+    asio::awaitable<void> stop_requested() override { return stop_.wait(); }
+
+private:
+    service::StopSignal stop_;
+    RecordingReporter& reporter_;
 };
 
 class AnswerEverything final : public http::RequestHandler {
@@ -93,9 +106,8 @@ public:
         auto flag = service::make_stop_flag();
         writer_.emplace(std::move(flag.writer));
         if (stop_first) writer_->request_stop();
-        asio::co_spawn(io_,
-                       run_helper_server("S-1-5-21-1-2-3-1000", service::StopSignal(flag.reader_state, reporter),
-                                         reporter, platform),
+        host_.emplace(service::StopSignal(flag.reader_state, reporter), reporter);
+        asio::co_spawn(io_, run_helper_server("S-1-5-21-1-2-3-1000", *host_, platform),
                        [this](std::exception_ptr e, Result<void> r) {
                            if (e) result_.set_exception(e);
                            else result_.set_value(std::move(r));
@@ -119,6 +131,7 @@ public:
 private:
     asio::io_context io_;
     std::optional<service::StopFlagWriter> writer_;
+    std::optional<TestHost> host_;
     std::promise<Result<void>> result_;
     std::thread thread_;
 };

@@ -1,4 +1,4 @@
-#include "service/windows/blocking_pool.hpp"
+#include "service/peer/blocking_pool.hpp"
 
 #include "common/helper_log.hpp"
 
@@ -6,7 +6,7 @@
 #include <exception>
 #include <system_error>
 
-namespace quorvex::service {
+namespace quorvex::peer {
 
 BlockingPool::BlockingPool(std::size_t max_threads, std::chrono::milliseconds idle_timeout)
     : max_threads_(max_threads < 2 ? 2 : max_threads), idle_timeout_(idle_timeout) {}
@@ -125,4 +125,4 @@ std::size_t BlockingPool::thread_count() const {
     return live_;
 }
 
-} // namespace quorvex::service
+} // namespace quorvex::peer

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-namespace quorvex::service {
+namespace quorvex::peer {
 
 class BlockingPool : public boost::asio::execution_context {
 public:
@@ -93,4 +93,4 @@ private:
     bool stopped_ = false;
 };
 
-} // namespace quorvex::service
+} // namespace quorvex::peer
