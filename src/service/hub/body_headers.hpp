@@ -2,7 +2,7 @@
 // The headers that decide whether a start or stop body is read at all: its declared length
 // and its media type. Both are judged before any body byte arrives.
 
-#include "service/peer/http/http_exchange.hpp"
+#include "service/hub/request_handler.hpp"
 
 #include <cstdint>
 #include <optional>

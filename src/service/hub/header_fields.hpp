@@ -2,7 +2,7 @@
 // Reading request header fields the way HTTP means them: names case-insensitive, values as
 // raw bytes that the transport has not validated.
 
-#include "service/peer/http/http_exchange.hpp"
+#include "service/hub/request_handler.hpp"
 
 #include <optional>
 #include <string_view>

@@ -2,7 +2,7 @@
 // The check on every request before any route: no browser origin, and a "host" that names this
 // machine or the helper service. It looks at nothing but those two headers.
 
-#include "service/peer/http/http_exchange.hpp"
+#include "service/hub/request_handler.hpp"
 
 #include <array>
 #include <string_view>

@@ -4,7 +4,7 @@
 // unread, when either side asked for "connection: close", after a malformed request, and, once
 // a drain is requested, when idle or after the reply in progress.
 
-#include "service/peer/http/http_exchange.hpp"
+#include "service/hub/request_handler.hpp"
 #include "service/peer/http/shutdown_watch.hpp"
 
 #include <boost/asio/awaitable.hpp>

@@ -2,7 +2,7 @@
 // One HTTP/2 connection on a socket: a reader feeding the session, a writer sending what it
 // yields, and one coroutine per request stream running the handler.
 
-#include "service/peer/http/http_exchange.hpp"
+#include "service/hub/request_handler.hpp"
 #include "service/peer/http/shutdown_watch.hpp"
 
 #include <boost/asio/awaitable.hpp>

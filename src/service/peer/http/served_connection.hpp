@@ -2,7 +2,7 @@
 // The task of one accepted connection: detect the protocol from its first bytes, then serve it
 // as HTTP/1.1 or HTTP/2 until it ends. Every failure stays inside this task.
 
-#include "service/peer/http/http_exchange.hpp"
+#include "service/hub/request_handler.hpp"
 #include "service/peer/http/shutdown_watch.hpp"
 
 #include <boost/asio/awaitable.hpp>
