@@ -4,7 +4,7 @@
 #include "loopback_client.hpp"
 #include "loopback_server.hpp"
 #include "common/helper_log.hpp"
-#include "service/peer/http/protocol_detection.hpp"
+#include "service/peer/http/served_connection.hpp"
 
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>

@@ -1,12 +1,10 @@
-#include "service/peer/http/http2_connection.hpp"
-
-#include "service/peer/http/graceful_close.hpp"
 #include "service/peer/http/http2_session.hpp"
-#include "service/peer/http/wake_signal.hpp"
+#include "service/peer/http/served_connection.hpp"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
@@ -21,6 +19,38 @@ namespace {
 using boost::asio::redirect_error;
 using boost::asio::use_awaitable;
 using boost::asio::ip::tcp;
+
+// Wakes the coroutines of one connection that wait for its state to change. Strand-local: every
+// waiter and every notify() runs on the connection's strand. A waiter re-checks its condition
+// after each wake-up and before it waits again, so a notify() with nobody waiting is never lost.
+class WakeSignal {
+public:
+    explicit WakeSignal(const boost::asio::any_io_executor& strand);
+
+    // Completes at the next notify() (or when the signal is destroyed).
+    boost::asio::awaitable<void> wait();
+    // Wakes every current waiter.
+    void notify();
+
+private:
+    boost::asio::steady_timer timer_;
+};
+
+WakeSignal::WakeSignal(const boost::asio::any_io_executor& strand)
+    : timer_(strand, boost::asio::steady_timer::time_point::max())
+{
+}
+
+boost::asio::awaitable<void> WakeSignal::wait()
+{
+    boost::system::error_code cancelled;
+    co_await timer_.async_wait(boost::asio::redirect_error(boost::asio::use_awaitable, cancelled));
+}
+
+void WakeSignal::notify()
+{
+    timer_.cancel();
+}
 
 // Everything here runs on the connection's strand.
 struct Http2Connection {
