@@ -1,4 +1,6 @@
 #include "service/peer/http/http2_session.hpp"
+
+#include "common/helper_log.hpp"
 #include "service/peer/http/served_connection.hpp"
 
 #include <boost/asio/co_spawn.hpp>
@@ -103,8 +105,10 @@ boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connect
     try {
         Http2BodyReader body(*connection, request.stream_id);
         reply = co_await connection->handler->handle(std::move(request.head), body);
-    } catch (const std::exception&) {
-        // A failing handler costs its own stream only.
+    } catch (const std::exception& e) {
+        // A failing handler costs its own stream only; the log line is the one HTTP/1.1 writes
+        // for the same failure.
+        append_log(std::string("Helper connection failed: ") + e.what());
     }
     if (reply) {
         connection->session.submit_reply(request.stream_id, std::move(*reply));
@@ -126,7 +130,8 @@ void start_streams(const std::shared_ptr<Http2Connection>& connection)
                 session.submit_reply(stream_id, std::move(*at_once));
                 return;
             }
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            append_log(std::string("Helper connection failed: ") + e.what());
             session.abandon_stream(stream_id);
             return;
         }
