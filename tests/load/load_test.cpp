@@ -9,7 +9,6 @@
 #include "loopback_client.hpp"
 #include "served_router.hpp"
 #include "service/hub/expected_core_sha256.hpp"
-#include "service/peer/loopback_listener.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "service/peer/helper_server.hpp"
 
 #include "common/helper_log.hpp"
-#include "service/peer/loopback_listener.hpp"
+#include "service/peer/helper_port.hpp"
 #include "service/peer/owner_acceptor.hpp"
 
 #include <boost/asio/co_spawn.hpp>
