@@ -9,6 +9,7 @@
 #include "loopback_client.hpp"
 #include "served_router.hpp"
 #include "service/hub/expected_core_sha256.hpp"
+#include "service/peer/helper_port.hpp"
 
 #include <gtest/gtest.h>
 
