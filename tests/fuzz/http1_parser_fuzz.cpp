@@ -7,7 +7,7 @@
 // Input: byte 0 and 1 pick the split points, the rest is what the client sent.
 
 #include "service/hub/request_body.hpp"
-#include "service/peer/http/http1_session.hpp"
+#include "service/peer/http/served_connection.hpp"
 
 #include "fuzz_check.hpp"
 

@@ -9,7 +9,7 @@
 #include "loopback_client.hpp"
 #include "served_router.hpp"
 #include "service/hub/core_supervisor.hpp"
-#include "service/peer/loopback_listener.hpp"
+#include "service/peer/helper_port.hpp"
 
 #include <gtest/gtest.h>
 

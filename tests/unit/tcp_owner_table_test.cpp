@@ -14,6 +14,8 @@ constexpr std::array<std::uint8_t, 4> LOOPBACK{127, 0, 0, 1};
 constexpr std::array<std::uint8_t, 4> ANY{0, 0, 0, 0};
 constexpr std::uint16_t HELPER_PORT = 50123; // 0xC3CB
 constexpr std::uint16_t CLIENT_PORT = 61000; // 0xEE48
+constexpr std::uint32_t CLIENT_PID = 4100;
+constexpr std::uint32_t ROW_BYTES = 24; // six DWORDs
 
 struct RawRow {
     std::uint32_t state;
@@ -86,7 +88,7 @@ private:
 
 const ConnectionEndpoints CONNECTION{{ipv4_address_from_octets(LOOPBACK), CLIENT_PORT},
                                      {ipv4_address_from_octets(LOOPBACK), HELPER_PORT}};
-const RawRow CLIENT_ROW{5, LOOPBACK, CLIENT_PORT, LOOPBACK, HELPER_PORT, 4100};
+const RawRow CLIENT_ROW{5, LOOPBACK, CLIENT_PORT, LOOPBACK, HELPER_PORT, CLIENT_PID};
 const RawRow HELPER_ROW{5, LOOPBACK, HELPER_PORT, LOOPBACK, CLIENT_PORT, 200};
 const RawRow LISTENING_ROW{2, LOOPBACK, HELPER_PORT, ANY, 0, 200};
 
@@ -95,6 +97,12 @@ std::vector<RawRow> rows_with_padding(std::size_t padding, const std::vector<Raw
     for (std::size_t i = 0; i < padding; ++i) rows.push_back({5, {10, 0, 0, 7}, 443, {10, 0, 0, 8}, 55000, 77});
     rows.insert(rows.end(), tail.begin(), tail.end());
     return rows;
+}
+
+// What a reader asks for after a call reported a table of `reported` bytes: a quarter more, and
+// TCP_TABLE_SPARE_ROWS rows to spare.
+std::uint32_t with_spare_room(std::size_t reported) {
+    return static_cast<std::uint32_t>(reported + reported / 4 + TCP_TABLE_SPARE_ROWS * ROW_BYTES);
 }
 
 // Reads with a fresh reader, as the first check of a run does.
@@ -114,7 +122,7 @@ TEST(TcpOwnerTable, MatchesAddressesAsStoredAndPortsInNetworkOrder) {
     EXPECT_EQ(*found, 9u);
     // The first call of a fresh reader learns the size without a buffer; the second asks for
     // room to spare, since the table may grow in between.
-    EXPECT_EQ(table.sizes, (std::vector<std::uint32_t>{0, 28 + 28 / 4 + 64 * 24}));
+    EXPECT_EQ(table.sizes, (std::vector<std::uint32_t>{0, with_spare_room(table_of({row}).size())}));
 
     // Byte-swapped ports and addresses are other endpoints.
     const ConnectionEndpoints swapped_ports{{endpoints.peer.address, 0x3412}, {endpoints.local.address, 0xBB01}};
@@ -151,11 +159,11 @@ TEST(TcpOwnerTable, ReaderKeepsItsBufferForTheNextRead) {
     source.rescript({longer});
     const auto found = owning_process_of_connection(reader, source, CONNECTION);
     ASSERT_TRUE(found);
-    EXPECT_EQ(*found, 4100u);
-    EXPECT_EQ(source.sizes, (std::vector<std::uint32_t>{kept, longer_size + longer_size / 4 + 64 * 24}));
+    EXPECT_EQ(*found, CLIENT_PID);
+    EXPECT_EQ(source.sizes, (std::vector<std::uint32_t>{kept, with_spare_room(longer_size)}));
     source.rescript({table_of({CLIENT_ROW})});
     ASSERT_TRUE(owning_process_of_connection(reader, source, CONNECTION));
-    EXPECT_EQ(source.sizes, (std::vector<std::uint32_t>{longer_size + longer_size / 4 + 64 * 24}));
+    EXPECT_EQ(source.sizes, (std::vector<std::uint32_t>{with_spare_room(longer_size)}));
 }
 
 TEST(TcpOwnerTable, TableGrowingFourTimesStillCompletesButFiveTimesFails) {
@@ -166,14 +174,14 @@ TEST(TcpOwnerTable, TableGrowingFourTimesStillCompletesButFiveTimesFails) {
     ScriptedTable settles({growing.begin(), growing.begin() + 4});
     const auto found = owning_process_of_connection(settles, CONNECTION);
     ASSERT_TRUE(found);
-    EXPECT_EQ(*found, 4100u);
-    EXPECT_EQ(settles.sizes.size(), 5u);
+    EXPECT_EQ(*found, CLIENT_PID);
+    EXPECT_EQ(settles.sizes.size(), TCP_TABLE_READ_ATTEMPTS);
 
     ScriptedTable keeps_growing(growing);
     const auto failed = owning_process_of_connection(keeps_growing, CONNECTION);
     ASSERT_FALSE(failed);
     EXPECT_EQ(failed.error().text(), "the TCP table kept growing");
-    EXPECT_EQ(keeps_growing.sizes.size(), 5u);
+    EXPECT_EQ(keeps_growing.sizes.size(), TCP_TABLE_READ_ATTEMPTS);
 }
 
 TEST(TcpOwnerTable, OddSizeIsRoundedUpToWholeWords) {
@@ -181,7 +189,7 @@ TEST(TcpOwnerTable, OddSizeIsRoundedUpToWholeWords) {
     table.resize(table.size() + 2); // a size the system may report; the buffer must still hold it
     ScriptedTable source({table});
     ASSERT_TRUE(owning_process_of_connection(source, CONNECTION));
-    EXPECT_EQ(source.sizes.back(), 30u + 30 / 4 + 64 * 24);
+    EXPECT_EQ(source.sizes.back(), with_spare_room(table.size()));
 }
 
 // A table that changes during the read can make the call fail outright; another call cures it.
@@ -191,8 +199,8 @@ TEST(TcpOwnerTable, FailedCallsTakeAnAttemptAndOnlyTheLastCounts) {
     recovers.failures_left = 3; // then the size query, then the read: five calls in all
     const auto found = owning_process_of_connection(recovers, CONNECTION);
     ASSERT_TRUE(found) << found.error().text();
-    EXPECT_EQ(*found, 4100u);
-    EXPECT_EQ(recovers.sizes.size(), 5u);
+    EXPECT_EQ(*found, CLIENT_PID);
+    EXPECT_EQ(recovers.sizes.size(), TCP_TABLE_READ_ATTEMPTS);
 
     ScriptedTable keeps_failing({table_of({CLIENT_ROW})});
     keeps_failing.status = 87;
@@ -200,7 +208,7 @@ TEST(TcpOwnerTable, FailedCallsTakeAnAttemptAndOnlyTheLastCounts) {
     const auto result = owning_process_of_connection(keeps_failing, CONNECTION);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().os_code(), 87);
-    EXPECT_EQ(keeps_failing.sizes.size(), 5u);
+    EXPECT_EQ(keeps_failing.sizes.size(), TCP_TABLE_READ_ATTEMPTS);
 }
 
 TEST(TcpOwnerTable, SpareRoomAbsorbsGrowthBetweenCalls) {
@@ -208,7 +216,7 @@ TEST(TcpOwnerTable, SpareRoomAbsorbsGrowthBetweenCalls) {
     ScriptedTable source({table_of(rows_with_padding(100, {CLIENT_ROW})), table_of(rows_with_padding(150, {CLIENT_ROW}))});
     const auto found = owning_process_of_connection(source, CONNECTION);
     ASSERT_TRUE(found) << found.error().text();
-    EXPECT_EQ(*found, 4100u);
+    EXPECT_EQ(*found, CLIENT_PID);
     EXPECT_EQ(source.sizes.size(), 2u);
 }
 
@@ -231,9 +239,9 @@ TEST(TcpOwnerTable, OnlyTheClientsOwnRowMatches) {
         {"empty table", {}, std::nullopt},
         {"listening row only", {LISTENING_ROW}, std::nullopt},
         {"helper's own accepted socket only", {HELPER_ROW}, std::nullopt},
-        {"helper row first", {LISTENING_ROW, HELPER_ROW, CLIENT_ROW}, 4100},
+        {"helper row first", {LISTENING_ROW, HELPER_ROW, CLIENT_ROW}, CLIENT_PID},
         {"another client and another address", {other_client, elsewhere}, std::nullopt},
-        {"first match wins", {CLIENT_ROW, RawRow{5, LOOPBACK, CLIENT_PORT, LOOPBACK, HELPER_PORT, 1}}, 4100},
+        {"first match wins", {CLIENT_ROW, RawRow{5, LOOPBACK, CLIENT_PORT, LOOPBACK, HELPER_PORT, 1}}, CLIENT_PID},
     };
     for (const Case& c : cases) {
         ScriptedTable source({table_of(c.rows)});

@@ -2,8 +2,7 @@
 // S-1-5-21-0-0-0-1000.
 
 #include "platform/win32/unique_handle.hpp"
-#include "service/peer/owner_connection.hpp"
-#include "service/peer/process_account.hpp"
+#include "service/peer/peer_check.hpp"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>

@@ -3,7 +3,7 @@
 // compact with members in a fixed order; text bodies are UTF-8.
 
 #include "service/hub/core_outcomes.hpp"
-#include "service/peer/http/http_exchange.hpp"
+#include "service/hub/request_handler.hpp"
 
 #include <cstdint>
 #include <optional>

@@ -4,7 +4,7 @@
 // gate, the headers that decide whether a start or stop body is read at all, and the ping query.
 
 #include "common/helper_service_name.hpp"
-#include "service/peer/http/http_exchange.hpp"
+#include "service/hub/request_handler.hpp"
 
 #include <array>
 #include <cstdint>

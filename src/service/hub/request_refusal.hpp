@@ -2,7 +2,7 @@
 // Why a request was not served, and the one error reply that the refusals of all routes tried
 // turn into.
 
-#include "service/peer/http/http_exchange.hpp"
+#include "service/hub/request_handler.hpp"
 
 #include <bitset>
 

@@ -3,7 +3,7 @@
 // narrow interface: the Win32 adapter in the product, a loopback fake in native tests.
 
 #include "common/error.hpp"
-#include "service/peer/http/http_exchange.hpp"
+#include "service/hub/request_handler.hpp"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/ip/tcp.hpp>

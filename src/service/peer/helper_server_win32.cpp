@@ -3,9 +3,8 @@
 #include "common/helper_log.hpp"
 #include "service/hub/core_supervisor.hpp"
 #include "service/hub/helper_router.hpp"
-#include "service/peer/loopback_listener.hpp"
-#include "service/peer/owner_connection.hpp"
-#include "service/peer/port_publication.hpp"
+#include "service/peer/helper_port.hpp"
+#include "service/peer/peer_check.hpp"
 
 namespace quorvex::peer {
 namespace {

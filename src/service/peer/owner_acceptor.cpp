@@ -8,14 +8,10 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace quorvex::peer {
-namespace {
-
-std::atomic<bool> REFUSAL_LOGGED{false};
-
-} // namespace
 
 void OwnerAcceptor::take_waiting_connections(std::vector<boost::asio::ip::tcp::socket>& batch) {
     // The listener stays non-blocking (as it was opened): a synchronous accept returns at once
@@ -28,8 +24,6 @@ void OwnerAcceptor::take_waiting_connections(std::vector<boost::asio::ip::tcp::s
     }
     // A failure other than an empty queue shows again at the next asynchronous accept.
 }
-
-bool refusal_already_logged() { return REFUSAL_LOGGED.load(); }
 
 OwnerAcceptor::OwnerAcceptor(boost::asio::ip::tcp::acceptor listener, std::string owner_sid,
                              HelperServerPlatform& platform)
@@ -62,7 +56,7 @@ boost::asio::awaitable<void> OwnerAcceptor::run(const std::atomic<bool>& stoppin
                 handoff(std::move(batch[i]));
                 continue;
             }
-            if (!REFUSAL_LOGGED.exchange(true))
+            if (!std::exchange(refusal_logged_, true))
                 append_log("Helper refused a connection from an account other than its owner");
             boost::system::error_code ignored;
             batch[i].close(ignored);

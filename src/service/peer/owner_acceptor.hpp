@@ -1,7 +1,8 @@
 #pragma once
 // The accept loop: accepts on the listener, backs off one second after a failed accept, and
 // hands on only connections whose peer runs under the owner's account. A refused connection is
-// closed without a byte read or written; the first refusal of the process is logged once.
+// closed without a byte read or written; only the first refusal of an acceptor is logged, and the
+// service makes one acceptor per process.
 // Connections that queued up while a check ran are taken together and checked at once, so a
 // slow check does not make every waiting client pay for it in turn.
 
@@ -39,9 +40,7 @@ private:
     boost::asio::ip::tcp::acceptor listener_;
     std::string owner_sid_;
     HelperServerPlatform& platform_;
+    bool refusal_logged_ = false; // touched by run() only
 };
-
-// Whether the refusal line was already written by this process.
-[[nodiscard]] bool refusal_already_logged();
 
 } // namespace quorvex::peer

@@ -3,7 +3,7 @@
 #include "platform/win32/system_error.hpp"
 #include "platform/win32/unique_handle.hpp"
 #include "platform/win32/wide.hpp"
-#include "service/peer/process_account.hpp"
+#include "service/peer/peer_check.hpp"
 
 #include <vector>
 

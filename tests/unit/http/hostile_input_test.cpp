@@ -7,9 +7,8 @@
 #include "http2_test_client.hpp"
 #include "loopback_client.hpp"
 #include "served_router.hpp"
-#include "service/peer/http/http1_session.hpp"
+#include "service/peer/http/served_connection.hpp"
 #include "service/peer/http/http2_session.hpp"
-#include "service/peer/http/protocol_detection.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "http2_floods.hpp"
 
 #include "http2_test_client.hpp"
-#include "service/peer/http/protocol_detection.hpp"
+#include "service/peer/http/served_connection.hpp"
 
 #include <cstdint>
 

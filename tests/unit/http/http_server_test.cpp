@@ -4,7 +4,7 @@
 #include "loopback_client.hpp"
 #include "loopback_server.hpp"
 #include "common/helper_log.hpp"
-#include "service/peer/http/protocol_detection.hpp"
+#include "service/peer/http/served_connection.hpp"
 
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
@@ -291,6 +291,31 @@ TEST_F(HttpServerTest, ExceptionThatEndsAConnectionIsLoggedAsOneLine)
         ASSERT_EQ(loopback_.open_connections(), 0u);
         EXPECT_EQ(std::ranges::count(helper_log().lines(), c.line), before + 1);
     }
+}
+
+TEST_F(HttpServerTest, Http2HandlerExceptionResetsOnlyItsStreamAndIsLogged)
+{
+    // Only the lines after the marker count: the log is shared by every test of the process.
+    const std::string marker = "http2 handler exception test begins";
+    append_log(marker);
+    test::Http2TestClient h2;
+    const auto broken = h2.request("GET", "/throw");
+    const auto slow = h2.request("GET", "/slow");
+    RawClient client(port_);
+    client.send(h2.take_output());
+    // Both streams start together, in order: once the slow one runs, the broken one has ended.
+    wait_for_slow_request();
+
+    auto drained = drain();
+    ASSERT_TRUE(client.read_until_closed());
+    h2.receive(client.received());
+    EXPECT_EQ(h2.streams[broken].reset_code, NGHTTP2_INTERNAL_ERROR);
+    EXPECT_EQ(h2.streams[slow].header(":status"), "200");
+    EXPECT_EQ(drained.wait_for(5s), std::future_status::ready);
+    const auto lines = helper_log().lines();
+    const auto since_marker = std::find(lines.rbegin(), lines.rend(), marker).base();
+    ASSERT_NE(since_marker, lines.begin());
+    EXPECT_EQ(std::count(since_marker, lines.end(), "Helper connection failed: the handler broke"), 1);
 }
 
 } // namespace

@@ -1,6 +1,4 @@
-#include "service/peer/http/http1_session.hpp"
-
-#include "service/peer/http/graceful_close.hpp"
+#include "service/peer/http/served_connection.hpp"
 
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/use_awaitable.hpp>

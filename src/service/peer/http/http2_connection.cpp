@@ -1,12 +1,12 @@
-#include "service/peer/http/http2_connection.hpp"
-
-#include "service/peer/http/graceful_close.hpp"
 #include "service/peer/http/http2_session.hpp"
-#include "service/peer/http/wake_signal.hpp"
+
+#include "common/helper_log.hpp"
+#include "service/peer/http/served_connection.hpp"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
@@ -21,6 +21,38 @@ namespace {
 using boost::asio::redirect_error;
 using boost::asio::use_awaitable;
 using boost::asio::ip::tcp;
+
+// Wakes the coroutines of one connection that wait for its state to change. Strand-local: every
+// waiter and every notify() runs on the connection's strand. A waiter re-checks its condition
+// after each wake-up and before it waits again, so a notify() with nobody waiting is never lost.
+class WakeSignal {
+public:
+    explicit WakeSignal(const boost::asio::any_io_executor& strand);
+
+    // Completes at the next notify() (or when the signal is destroyed).
+    boost::asio::awaitable<void> wait();
+    // Wakes every current waiter.
+    void notify();
+
+private:
+    boost::asio::steady_timer timer_;
+};
+
+WakeSignal::WakeSignal(const boost::asio::any_io_executor& strand)
+    : timer_(strand, boost::asio::steady_timer::time_point::max())
+{
+}
+
+boost::asio::awaitable<void> WakeSignal::wait()
+{
+    boost::system::error_code cancelled;
+    co_await timer_.async_wait(boost::asio::redirect_error(boost::asio::use_awaitable, cancelled));
+}
+
+void WakeSignal::notify()
+{
+    timer_.cancel();
+}
 
 // Everything here runs on the connection's strand.
 struct Http2Connection {
@@ -73,8 +105,10 @@ boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connect
     try {
         Http2BodyReader body(*connection, request.stream_id);
         reply = co_await connection->handler->handle(std::move(request.head), body);
-    } catch (const std::exception&) {
-        // A failing handler costs its own stream only.
+    } catch (const std::exception& e) {
+        // A failing handler costs its own stream only; the log line is the one HTTP/1.1 writes
+        // for the same failure.
+        append_log(std::string("Helper connection failed: ") + e.what());
     }
     if (reply) {
         connection->session.submit_reply(request.stream_id, std::move(*reply));
@@ -96,7 +130,8 @@ void start_streams(const std::shared_ptr<Http2Connection>& connection)
                 session.submit_reply(stream_id, std::move(*at_once));
                 return;
             }
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            append_log(std::string("Helper connection failed: ") + e.what());
             session.abandon_stream(stream_id);
             return;
         }

@@ -3,7 +3,6 @@
 #include "common/helper_log.hpp"
 
 #include "service/peer/http/served_connection.hpp"
-#include "service/peer/http/shutdown_watch.hpp"
 
 #include <boost/asio/any_completion_handler.hpp>
 #include <boost/asio/async_result.hpp>

@@ -5,7 +5,7 @@
 //
 // Thread-safe: serve() and drain() may be called from any thread of a multi-threaded io_context.
 
-#include "service/peer/http/http_exchange.hpp"
+#include "service/hub/request_handler.hpp"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>

@@ -2,18 +2,81 @@
 
 #include "common/helper_log.hpp"
 
-#include "service/peer/http/http1_session.hpp"
-#include "service/peer/http/http2_connection.hpp"
-#include "service/peer/http/protocol_detection.hpp"
-
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <string>
 
 namespace quorvex::http {
+
+ShutdownWatch::ShutdownWatch(boost::asio::any_io_executor strand) : strand_(std::move(strand)) {}
+
+void ShutdownWatch::request()
+{
+    boost::asio::post(strand_, [self = shared_from_this()] {
+        if (self->requested_) {
+            return;
+        }
+        self->requested_ = true;
+        if (self->hook_) {
+            self->hook_();
+        }
+    });
+}
+
+ShutdownWatch::HookGuard ShutdownWatch::install_hook(std::function<void()> hook)
+{
+    hook_ = std::move(hook);
+    return HookGuard(*this);
+}
+
+WireProtocol detect_protocol(std::string_view first_bytes)
+{
+    const auto compared = std::min(first_bytes.size(), HTTP2_PREFACE.size());
+    if (first_bytes.substr(0, compared) != HTTP2_PREFACE.substr(0, compared)) {
+        return WireProtocol::http1;
+    }
+    return compared == HTTP2_PREFACE.size() ? WireProtocol::http2 : WireProtocol::undecided;
+}
+
+boost::asio::awaitable<void> close_gracefully(boost::asio::ip::tcp::socket& socket)
+{
+    boost::system::error_code ec;
+    socket.shutdown(boost::asio::ip::tcp::socket::shutdown_send, ec);
+    {
+        const auto strand = co_await boost::asio::this_coro::executor;
+        // The expiry may already be queued when reading ends; `finished` keeps it off the socket.
+        auto finished = std::make_shared<bool>(false);
+        boost::asio::steady_timer limit(strand, LINGER_TIME);
+        limit.async_wait(boost::asio::bind_executor(strand, [&socket, finished](boost::system::error_code waited) {
+            if (!waited && !*finished) {
+                boost::system::error_code ignored;
+                socket.cancel(ignored);
+            }
+        }));
+        std::array<char, 4096> scratch;
+        std::size_t dropped = 0;
+        while (dropped < LINGER_BYTES) {
+            const auto n = co_await socket.async_read_some(
+                boost::asio::buffer(scratch), boost::asio::redirect_error(boost::asio::use_awaitable, ec));
+            if (ec) {
+                break;
+            }
+            dropped += n;
+        }
+        *finished = true;
+        limit.cancel();
+    }
+    socket.close(ec);
+}
+
 namespace {
 
 // Reads until the first bytes decide the protocol; undecided when the peer leaves first or a

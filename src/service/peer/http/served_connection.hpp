@@ -1,18 +1,96 @@
 #pragma once
-// The task of one accepted connection: detect the protocol from its first bytes, then serve it
-// as HTTP/1.1 or HTTP/2 until it ends. Every failure stays inside this task.
+// One accepted connection as the server serves it: its drain watch, its protocol decided from its
+// first bytes, the HTTP/1.1 or HTTP/2 session that then runs on it, and its graceful close. The
+// task of a connection runs on a strand of its own; every failure stays inside that task.
 
-#include "service/peer/http/http_exchange.hpp"
-#include "service/peer/http/shutdown_watch.hpp"
+#include "service/hub/request_handler.hpp"
 
+#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
+#include <chrono>
+#include <cstddef>
+#include <functional>
 #include <memory>
+#include <string_view>
 
 namespace quorvex::http {
 
-// Runs on the strand of `watch`; never throws; the socket is closed when it returns.
+// The drain signal as one connection sees it. The server may request the shutdown from any
+// thread; the request is carried onto the connection's strand, where the session's hook reacts
+// (close an idle connection, announce GOAWAY). Everything but request() runs on that strand.
+class ShutdownWatch : public std::enable_shared_from_this<ShutdownWatch> {
+public:
+    explicit ShutdownWatch(boost::asio::any_io_executor strand);
+
+    // Any thread, any number of times.
+    void request();
+
+    [[nodiscard]] bool requested() const { return requested_; }
+
+    // Installs the session's reaction for as long as the returned guard lives; a session must
+    // never leave a hook behind that refers to its own, ended, state.
+    class HookGuard {
+    public:
+        explicit HookGuard(ShutdownWatch& watch) : watch_(watch) {}
+        HookGuard(const HookGuard&) = delete;
+        HookGuard& operator=(const HookGuard&) = delete;
+        ~HookGuard() { watch_.hook_ = nullptr; }
+
+    private:
+        ShutdownWatch& watch_;
+    };
+    [[nodiscard]] HookGuard install_hook(std::function<void()> hook);
+
+private:
+    boost::asio::any_io_executor strand_;
+    bool requested_ = false;
+    std::function<void()> hook_;
+};
+
+// HTTP/2 clients with prior knowledge open with the fixed connection preface; everything else is
+// HTTP/1.1.
+inline constexpr std::string_view HTTP2_PREFACE = "PRI * HTTP/2.0\r\n\r\nSM\r\n\r\n";
+
+enum class WireProtocol { undecided, http1, http2 };
+
+// Decides at the first byte that differs from the preface, so a short HTTP/1.1 request never
+// waits for 24 bytes; `undecided` while every byte so far matches and the preface is incomplete.
+[[nodiscard]] WireProtocol detect_protocol(std::string_view first_bytes);
+
+inline constexpr std::size_t HTTP1_HEADER_LIMIT = 16 * 1024;
+inline constexpr std::size_t HTTP1_READ_BUFFER_LIMIT = 64 * 1024;
+
+// One HTTP/1.1 connection: requests one after another (keep-alive), each head handed to the
+// handler before any body byte is read. Closes after a reply when the handler left body bytes
+// unread, when either side asked for "connection: close", after a malformed request, and, once
+// a drain is requested, when idle or after the reply in progress. Runs on the connection's strand
+// until the connection is done; the socket is closed on return. `first_bytes` are the bytes
+// protocol detection has already read.
+boost::asio::awaitable<void> serve_http1(boost::asio::ip::tcp::socket& socket, std::string_view first_bytes,
+                                         RequestHandler& handler, ShutdownWatch& watch);
+
+// One HTTP/2 connection: a reader feeding the session, a writer sending what it yields, and one
+// coroutine per request stream running the handler. Runs on the connection's strand until the
+// protocol is finished or the peer is gone and every stream's handler has ended; the socket is
+// closed on return. `first_bytes` are the bytes protocol detection has already read (the
+// preface, perhaps more).
+boost::asio::awaitable<void> serve_http2(boost::asio::ip::tcp::socket& socket, std::string_view first_bytes,
+                                         std::shared_ptr<RequestHandler> handler, ShutdownWatch& watch);
+
+// Closing a connection that may still hold unread request bytes. A plain close would answer
+// those bytes with a reset, and a reset can destroy the reply the client has not read yet; so
+// the send side is shut first and what the peer still sends is read and dropped, for a bounded
+// time and amount, before the socket closes.
+inline constexpr std::chrono::milliseconds LINGER_TIME{1000};
+inline constexpr std::size_t LINGER_BYTES = 256 * 1024;
+
+// Runs on the connection's strand; never throws.
+boost::asio::awaitable<void> close_gracefully(boost::asio::ip::tcp::socket& socket);
+
+// The whole task of one connection: detect the protocol, then serve it until it ends. Runs on the
+// strand of `watch`; never throws; the socket is closed when it returns.
 boost::asio::awaitable<void> serve_connection(boost::asio::ip::tcp::socket socket,
                                               std::shared_ptr<RequestHandler> handler,
                                               std::shared_ptr<ShutdownWatch> watch);

@@ -1,4 +1,4 @@
-#include "service/peer/http/protocol_detection.hpp"
+#include "service/peer/http/served_connection.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "service/peer/loopback_listener.hpp"
+#include "service/peer/helper_port.hpp"
 
 namespace quorvex::peer {
 

@@ -1,7 +1,8 @@
 #pragma once
 // What the transport hands to the application and takes back, the same for HTTP/1.1 and HTTP/2.
 // The handler sees the request head first; it reads the body only if it asks for it, so a body
-// it refuses (too large, wrong route) is never read.
+// it refuses (too large, wrong route) is never read. It lives with the router, which implements
+// it, so the transport depends on the router and never the other way round.
 
 #include "common/error.hpp"
 
