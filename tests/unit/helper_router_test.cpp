@@ -222,26 +222,6 @@ TEST_F(HelperRouterTest, RefusalsBecomeTheirRecoveryReplies) {
     EXPECT_TRUE(core.calls.empty());
 }
 
-TEST_F(HelperRouterTest, RecoveryRanksTheRefusals) {
-    const auto status_of = [](std::initializer_list<Refusal> found) {
-        Refusals refusals;
-        for (const auto refusal : found) refusals.add(refusal);
-        return refusals.recover().status;
-    };
-    EXPECT_EQ(status_of({}), 404u);
-    EXPECT_EQ(status_of({Refusal::no_such_route, Refusal::no_such_route}), 404u);
-    EXPECT_EQ(status_of({Refusal::no_such_route, Refusal::body_read_failure}), 500u);
-    EXPECT_EQ(status_of({Refusal::wrong_method, Refusal::no_such_route, Refusal::length_required}), 411u);
-    EXPECT_EQ(status_of({Refusal::wrong_method, Refusal::invalid_header}), 400u);
-    EXPECT_EQ(status_of({Refusal::unsupported_media_type, Refusal::body_too_large}), 413u);
-    EXPECT_EQ(status_of({Refusal::body_too_large, Refusal::invalid_json_body}), 400u);
-    EXPECT_EQ(status_of({Refusal::invalid_ping_query, Refusal::gate_refusal}), 403u);
-    Refusals query_and_body;
-    query_and_body.add(Refusal::invalid_json_body);
-    query_and_body.add(Refusal::invalid_ping_query);
-    EXPECT_EQ(query_and_body.recover().body, error_body("invalidRequest", "invalid ping query"));
-}
-
 TEST_F(HelperRouterTest, BodyIsReadOnlyWithinTheLimit) {
     serve("POST", "/start", {{"content-length", "4097"}}, std::string(4097, ' '));
     EXPECT_EQ(body_reads, 0);

@@ -22,8 +22,7 @@ namespace {
 namespace asio = boost::asio;
 
 // The route whose path the target names: one segment after the leading "/", compared exactly,
-// with one trailing "/" tolerated; at most one route can match. Every other route refuses on
-// its path, and that refusal gives way to any other in recovery: the named route's own refusal
+// with one trailing "/" tolerated; at most one route can match. The named route's own refusal
 // is the reply, and "not found" when no route is named.
 enum class Route { none, ping, start, stop, logs };
 

@@ -14,12 +14,6 @@ http::Reply invalid_request(unsigned status, std::string message) {
 
 } // namespace
 
-http::Reply Refusals::recover() const {
-    for (std::size_t i = static_cast<std::size_t>(Refusal::no_such_route) + 1; i < COUNT; ++i)
-        if (found_.test(i)) return refusal_reply(static_cast<Refusal>(i));
-    return refusal_reply(Refusal::no_such_route);
-}
-
 http::Reply refusal_reply(Refusal refusal) {
     switch (refusal) {
     case Refusal::no_such_route:
