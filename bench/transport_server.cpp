@@ -104,8 +104,7 @@ asio::awaitable<void> deal_out(asio::ip::tcp::acceptor& acceptor, std::vector<st
                                std::vector<std::unique_ptr<http::HttpServer>>& servers) {
     for (std::size_t next = 0;; next = (next + 1) % ios.size()) {
         boost::system::error_code ec;
-        auto socket =
-            co_await acceptor.async_accept(*ios[next], asio::redirect_error(asio::use_awaitable, ec));
+        auto socket = co_await acceptor.async_accept(*ios[next], asio::redirect_error(asio::use_awaitable, ec));
         if (ec) continue;
         socket.set_option(asio::ip::tcp::no_delay(true), ec);
         servers[next]->serve(std::move(socket));
@@ -159,9 +158,7 @@ int main(int argc, char** argv) {
     std::ofstream(port_file + ".partial") << acceptor.local_endpoint().port() << '\n';
     std::rename((port_file + ".partial").c_str(), port_file.c_str());
 
-    if (io_per_worker)
-        asio::co_spawn((*runtime)->io(), deal_out(acceptor, ios, servers), asio::detached);
-    else
-        asio::co_spawn((*runtime)->io(), accept_loop(acceptor, server), asio::detached);
+    if (io_per_worker) asio::co_spawn((*runtime)->io(), deal_out(acceptor, ios, servers), asio::detached);
+    else asio::co_spawn((*runtime)->io(), accept_loop(acceptor, server), asio::detached);
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }

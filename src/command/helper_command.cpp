@@ -48,7 +48,10 @@ std::vector<std::u16string> split_command_line(std::u16string_view text) {
         while (i < text.size() && (quoted || !is_blank(text[i]))) {
             if (text[i] == u'\\') {
                 std::size_t backslashes = 0;
-                while (i < text.size() && text[i] == u'\\') { ++backslashes; ++i; }
+                while (i < text.size() && text[i] == u'\\') {
+                    ++backslashes;
+                    ++i;
+                }
                 if (i < text.size() && text[i] == u'"') {
                     arg.append(backslashes / 2, u'\\');
                     if (backslashes % 2 == 1) {

@@ -2,8 +2,7 @@
 
 namespace quorvex {
 
-Error::Error(std::string text, std::optional<std::int32_t> os_code)
-    : links_{std::move(text)}, os_code_(os_code) {}
+Error::Error(std::string text, std::optional<std::int32_t> os_code) : links_{std::move(text)}, os_code_(os_code) {}
 
 Error Error::message(std::string text) { return Error(std::move(text), std::nullopt); }
 

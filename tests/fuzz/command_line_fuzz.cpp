@@ -31,7 +31,8 @@ void check_choice(const std::vector<std::string>& args) {
         FUZZ_CHECK(chosen.error().links().size() == 1);
         return;
     }
-    if (const auto* run = std::get_if<command::RunService>(&*chosen)) FUZZ_CHECK(command::is_valid_sid_text(run->owner_sid));
+    if (const auto* run = std::get_if<command::RunService>(&*chosen))
+        FUZZ_CHECK(command::is_valid_sid_text(run->owner_sid));
     if (const auto* install = std::get_if<command::Install>(&*chosen)) FUZZ_CHECK(install->owner_pid != 0);
 }
 

@@ -39,31 +39,46 @@ public:
     hub::PingOutcome ping_core(std::string digest) override {
         note(digest);
         switch (digest.size() % 3) {
-        case 0: return hub::PingOk{"C:\\Program Files\\Quorvex\\QuorvexHelper.exe"};
-        case 1: return hub::PingDigestMismatch{};
-        default: return hub::PingFailed{digest};
+        case 0:
+            return hub::PingOk{"C:\\Program Files\\Quorvex\\QuorvexHelper.exe"};
+        case 1:
+            return hub::PingDigestMismatch{};
+        default:
+            return hub::PingFailed{digest};
         }
     }
     hub::StartOutcome start_core(std::string address, std::string session_id) override {
         note(address + session_id);
         switch (address.size() % 7) {
-        case 0: return hub::InvalidAddress{};
-        case 1: return hub::InvalidSessionId{};
-        case 2: return hub::ReleaseFailed{address};
-        case 3: return hub::VerificationFailed{address};
-        case 4: return hub::LaunchFailed{address, session_id.empty() ? std::nullopt : std::optional<std::int32_t>(-5)};
-        case 5: return hub::ConfinementFailed{session_id};
-        default: return hub::Started{session_id, 4242};
+        case 0:
+            return hub::InvalidAddress{};
+        case 1:
+            return hub::InvalidSessionId{};
+        case 2:
+            return hub::ReleaseFailed{address};
+        case 3:
+            return hub::VerificationFailed{address};
+        case 4:
+            return hub::LaunchFailed{address, session_id.empty() ? std::nullopt : std::optional<std::int32_t>(-5)};
+        case 5:
+            return hub::ConfinementFailed{session_id};
+        default:
+            return hub::Started{session_id, 4242};
         }
     }
     hub::StopOutcome stop_core(std::string session_id) override {
         note(session_id);
         switch (session_id.size() % 5) {
-        case 0: return hub::InvalidSessionId{};
-        case 1: return hub::NotRunning{session_id};
-        case 2: return hub::SessionMismatch{session_id};
-        case 3: return hub::StopFailed{session_id};
-        default: return hub::Stopped{session_id};
+        case 0:
+            return hub::InvalidSessionId{};
+        case 1:
+            return hub::NotRunning{session_id};
+        case 2:
+            return hub::SessionMismatch{session_id};
+        case 3:
+            return hub::StopFailed{session_id};
+        default:
+            return hub::Stopped{session_id};
         }
     }
 

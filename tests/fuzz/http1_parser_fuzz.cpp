@@ -21,9 +21,9 @@
 #include <vector>
 
 namespace bhttp = boost::beast::http;
-using quorvex::hub::BODY_LIMIT;
 using quorvex::http::HTTP1_HEADER_LIMIT;
 using quorvex::http::HTTP1_READ_BUFFER_LIMIT;
+using quorvex::hub::BODY_LIMIT;
 
 namespace {
 
@@ -44,7 +44,7 @@ struct Connection {
 // The connection fed `chunks` in order, like reads from a socket into the session's buffer.
 Connection serve(const std::vector<std::string_view>& chunks) {
     Connection connection;
-    std::string buffer; // received, not yet parsed
+    std::string buffer;              // received, not yet parsed
     std::size_t next = 0, taken = 0; // the chunk being read, and how much of it is read
     // One read from the socket into the session's fixed-size buffer: false at the end of the
     // stream, or with buffer_overflow when the buffer is full and the parser still needs more.
@@ -124,9 +124,7 @@ Connection serve(const std::vector<std::string_view>& chunks) {
     }
 }
 
-bool is_incomplete(const boost::system::error_code& ec) {
-    return ec == bhttp::error::partial_message;
-}
+bool is_incomplete(const boost::system::error_code& ec) { return ec == bhttp::error::partial_message; }
 
 bool is_malformed(const boost::system::error_code& ec) {
     return ec && !is_incomplete(ec) && ec != bhttp::error::end_of_stream && ec != bhttp::error::buffer_overflow;

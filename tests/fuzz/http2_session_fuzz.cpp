@@ -29,9 +29,15 @@ public:
             FUZZ_CHECK(started.stream_id > 0 && started.stream_id % 2 == 1);
             FUZZ_CHECK(seen_.insert(started.stream_id).second); // each stream is handed out once
             switch (started.stream_id % 8) {
-            case 1: session_.submit_reply(started.stream_id, Reply{.status = 204}); break; // body left unread
-            case 3: session_.abandon_stream(started.stream_id); break;
-            default: pending_.insert(started.stream_id); break;
+            case 1:
+                session_.submit_reply(started.stream_id, Reply{.status = 204});
+                break; // body left unread
+            case 3:
+                session_.abandon_stream(started.stream_id);
+                break;
+            default:
+                pending_.insert(started.stream_id);
+                break;
             }
         }
         for (auto it = pending_.begin(); it != pending_.end();) {

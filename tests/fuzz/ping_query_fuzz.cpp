@@ -21,7 +21,8 @@ std::string form_encoded(std::string_view value) {
     for (const char c : value) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == ' ') out += '+';
-        else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_')
+        else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+                 c == '_')
             out += c;
         else {
             out += '%';

@@ -1,8 +1,8 @@
 // Load on the real transport and router over loopback: h2load drives 500 HTTP/1.1 keep-alive
 // connections of 200 requests each, and 20 HTTP/2 connections of 100 concurrent streams (1000
-// requests each); then 1000 idle connections and a drain. Every request must be answered correctly and nothing may be left open. The
-// figures (requests per second, memory per idle connection) are printed, never asserted:
-// scripts/load prints them from an optimised build.
+// requests each); then 1000 idle connections and a drain. Every request must be answered correctly and nothing may be
+// left open. The figures (requests per second, memory per idle connection) are printed, never asserted: scripts/load
+// prints them from an optimised build.
 
 #include "heap_usage.hpp"
 #include "http2_test_client.hpp"
@@ -30,13 +30,11 @@ namespace {
 using namespace std::chrono_literals;
 using test::RawClient;
 
-void report_figure(const std::string& name, double value, const std::string& unit)
-{
+void report_figure(const std::string& name, double value, const std::string& unit) {
     std::cout << "figure: " << name << ": " << static_cast<long long>(value) << " " << unit << std::endl;
 }
 
-std::size_t open_descriptors()
-{
+std::size_t open_descriptors() {
     std::size_t count = 0;
     if (DIR* dir = ::opendir("/proc/self/fd")) {
         while (::readdir(dir) != nullptr) {
@@ -48,8 +46,7 @@ std::size_t open_descriptors()
 }
 
 // The number captured by `pattern` in h2load's summary.
-double h2load_number(const std::string& output, const std::string& pattern)
-{
+double h2load_number(const std::string& output, const std::string& pattern) {
     std::smatch match;
     if (!std::regex_search(output, match, std::regex(pattern))) {
         ADD_FAILURE() << "no match for " << pattern << " in:\n" << output;
@@ -66,20 +63,18 @@ struct LoadRun {
 };
 
 // Half the requests ping (the blocking pool and the Core operations), half read the log.
-void run_h2load(const LoadRun& run)
-{
+void run_h2load(const LoadRun& run) {
     test::ServedRouter served(2, peer::LISTEN_BACKLOG);
     const auto descriptors = open_descriptors();
     const auto base = "http://127.0.0.1:" + std::to_string(served.server.port());
     const auto ping = base + "/ping?coreSha256=" + std::string(hub::EXPECTED_CORE_SHA256);
-    const auto result = test::run_command("h2load " + run.options + " -n " + std::to_string(run.requests) + " " +
-                                              ping + " " + base + "/logs",
-                                          240);
+    const auto result = test::run_command(
+        "h2load " + run.options + " -n " + std::to_string(run.requests) + " " + ping + " " + base + "/logs", 240);
     ASSERT_EQ(result.status, 0) << result.output;
 
     const auto requests = std::to_string(run.requests);
-    EXPECT_NE(result.output.find("requests: " + requests + " total, " + requests + " started, " + requests +
-                                 " done, " + requests + " succeeded, 0 failed, 0 errored, 0 timeout"),
+    EXPECT_NE(result.output.find("requests: " + requests + " total, " + requests + " started, " + requests + " done, " +
+                                 requests + " succeeded, 0 failed, 0 errored, 0 timeout"),
               std::string::npos)
         << result.output;
     EXPECT_NE(result.output.find("status codes: " + requests + " 2xx, 0 3xx, 0 4xx, 0 5xx"), std::string::npos)
@@ -96,24 +91,20 @@ void run_h2load(const LoadRun& run)
     EXPECT_TRUE(served.settles_at(0));
     EXPECT_EQ(open_descriptors(), descriptors);
 
-    report_figure(run.name, h2load_number(result.output, R"(finished in [0-9.]+m?s, ([0-9.]+) req/s)"),
-                  "requests/s");
+    report_figure(run.name, h2load_number(result.output, R"(finished in [0-9.]+m?s, ([0-9.]+) req/s)"), "requests/s");
 }
 
-TEST(Load, FiveHundredHttp1KeepAliveConnectionsOfTwoHundredRequestsEach)
-{
+TEST(Load, FiveHundredHttp1KeepAliveConnectionsOfTwoHundredRequestsEach) {
     run_h2load({"HTTP/1.1, 500 keep-alive connections x 200 requests", "--h1 -c 500 -m 1", 500, 100000});
 }
 
-TEST(Load, TwentyHttp2ConnectionsOfAHundredConcurrentStreams)
-{
+TEST(Load, TwentyHttp2ConnectionsOfAHundredConcurrentStreams) {
     run_h2load({"HTTP/2, 20 connections x 100 concurrent streams", "-c 20 -m 100", 20, 20000});
 }
 
 // A connection that has been served once and now waits; HTTP/2 acknowledges the server's
 // SETTINGS, as a real client would.
-std::unique_ptr<RawClient> idle_connection(unsigned short port, bool http2)
-{
+std::unique_ptr<RawClient> idle_connection(unsigned short port, bool http2) {
     auto client = std::make_unique<RawClient>(port);
     if (!http2) {
         (void)client->send("GET /logs HTTP/1.1\r\nHost: localhost\r\n\r\n");
@@ -134,8 +125,7 @@ std::unique_ptr<RawClient> idle_connection(unsigned short port, bool http2)
 }
 
 // Waits until every client has seen its connection end; how many did within `wait`.
-std::size_t count_closed(const std::vector<std::unique_ptr<RawClient>>& clients, std::chrono::milliseconds wait)
-{
+std::size_t count_closed(const std::vector<std::unique_ptr<RawClient>>& clients, std::chrono::milliseconds wait) {
     std::vector<bool> closed(clients.size(), false);
     std::size_t count = 0;
     const auto deadline = std::chrono::steady_clock::now() + wait;
@@ -166,8 +156,7 @@ std::size_t count_closed(const std::vector<std::unique_ptr<RawClient>>& clients,
     return count;
 }
 
-TEST(Load, AThousandIdleConnectionsCostLittleAndOneDrainClosesThemAll)
-{
+TEST(Load, AThousandIdleConnectionsCostLittleAndOneDrainClosesThemAll) {
     // Each connection is two descriptors in this process: the client's and the server's.
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
@@ -196,7 +185,8 @@ TEST(Load, AThousandIdleConnectionsCostLittleAndOneDrainClosesThemAll)
             ASSERT_TRUE(clients.back()->connected());
         }
         ASSERT_TRUE(served.settles_at(clients.size())) << kind.name;
-        const double heap_each = (static_cast<double>(test::live_heap_bytes()) - static_cast<double>(heap)) / kind.count;
+        const double heap_each =
+            (static_cast<double>(test::live_heap_bytes()) - static_cast<double>(heap)) / kind.count;
         const double resident_each =
             (static_cast<double>(test::resident_bytes()) - static_cast<double>(resident)) / kind.count;
         report_figure(std::string("heap per idle ") + kind.name + " connection", heap_each, "bytes");

@@ -20,5 +20,4 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
 // Every export: a failure in the caller's terms (a Win32 error, a failed NTSTATUS, FALSE).
 __declspec(dllexport) LONG WINAPI planted_stub() { return static_cast<LONG>(0xC00000BBL); }
 __declspec(dllexport) BOOL WINAPI planted_false() { return FALSE; }
-
 }

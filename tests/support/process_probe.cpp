@@ -40,8 +40,8 @@ bool service_pid(const wchar_t* name, DWORD& pid) {
     if (!service) return false;
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    if (!::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                sizeof status, &needed))
+    if (!::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                                &needed))
         return false;
     pid = status.dwProcessId;
     return pid != 0;
@@ -86,8 +86,7 @@ bool listed_process(DWORD pid, ListedProcess& listed) {
 std::uint64_t committed_private_bytes(HANDLE process) {
     std::uint64_t total = 0;
     MEMORY_BASIC_INFORMATION region{};
-    for (const char* address = nullptr;
-         ::VirtualQueryEx(process, address, &region, sizeof region) == sizeof region;
+    for (const char* address = nullptr; ::VirtualQueryEx(process, address, &region, sizeof region) == sizeof region;
          address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
         if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
     }

@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
         }
         write_error(batch);
         write_error(std::string_view("nul\0in\0the line\n", 16));
-        write_error("\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1b" "c\r\n");
+        write_error("\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1b"
+                    "c\r\n");
         const std::string chunk(64 * 1024, 'x');
         for (int i = 0; i < 160; ++i) write_error(chunk);
         exit_with(0);
@@ -114,11 +115,13 @@ int main(int argc, char** argv) {
     if (scenario == "08") {
         wchar_t own[MAX_PATH + 1] = {};
         ::GetModuleFileNameW(nullptr, own, MAX_PATH + 1);
-        std::wstring command_line = L"\"" + std::wstring(own) + L"\" \\\\.\\pipe\\QuorvexCore_" + std::wstring(32, L'0');
+        std::wstring command_line =
+            L"\"" + std::wstring(own) + L"\" \\\\.\\pipe\\QuorvexCore_" + std::wstring(32, L'0');
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION child{};
-        if (!::CreateProcessW(own, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+        if (!::CreateProcessW(own, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &child)) {
             write_error("stub Core: could not start its child\n");
             exit_with(3);
         }

@@ -36,8 +36,8 @@ void pump(SOCKET from, SOCKET to) {
 unsigned short published_helper_port() {
     DWORD port = 0;
     DWORD size = sizeof port;
-    ::RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\QuorvexHelperService\\Runtime",
-                   L"Port", RRF_RT_REG_DWORD, nullptr, &port, &size);
+    ::RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\QuorvexHelperService\\Runtime", L"Port",
+                   RRF_RT_REG_DWORD, nullptr, &port, &size);
     return static_cast<unsigned short>(port);
 }
 

@@ -38,8 +38,7 @@ public:
     auto task() {
         return [this] {
             const int now = ++running_;
-            for (int seen = most_; now > seen && !most_.compare_exchange_weak(seen, now);) {
-            }
+            for (int seen = most_; now > seen && !most_.compare_exchange_weak(seen, now);) {}
             if (released_.wait_for(EVENTUALLY) != std::future_status::ready) timed_out_ = true;
             --running_;
             ++finished_;

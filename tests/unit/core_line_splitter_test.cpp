@@ -28,15 +28,15 @@ const std::vector<Stream> STREAMS = {
     {"one\r\ntwo\nthree", {"one", "two", "three"}},
     {"\n\n", {"", ""}},
     {"\r\n", {""}},
-    {"a\r\r\n", {"a\r"}},           // one carriage return removed, not two
-    {"last\r", {"last\r"}},         // no line feed: kept as it is
+    {"a\r\r\n", {"a\r"}},   // one carriage return removed, not two
+    {"last\r", {"last\r"}}, // no line feed: kept as it is
     {"mid\rdle\n", {"mid\rdle"}},
     {"", {}},
     {"caf\xc3\xa9 \xf0\x9f\x98\x80\n", {"caf\xc3\xa9 \xf0\x9f\x98\x80"}},
-    {"ok\n\xff\nlater\n", {"ok"}},                 // the first invalid line ends the stream
+    {"ok\n\xff\nlater\n", {"ok"}}, // the first invalid line ends the stream
     {"ok\nbad \xc3\x28\nlater\n", {"ok"}},
-    {"ok\n\xed\xa0\x80\n", {"ok"}},                // a surrogate is not UTF-8
-    {"ok\ncut short \xe2\x82", {"ok"}},            // a last line ending inside a character
+    {"ok\n\xed\xa0\x80\n", {"ok"}},     // a surrogate is not UTF-8
+    {"ok\ncut short \xe2\x82", {"ok"}}, // a last line ending inside a character
 };
 
 TEST(CoreLineSplitter, SplitsTheSameWhereverTheReadsFall) {
@@ -68,16 +68,16 @@ TEST(CoreLineSplitter, BoundsOneLineAtACharacterBoundary) {
     const std::string e_acute = "\xc3\xa9";
     const std::string emoji = "\xf0\x9f\x98\x80";
     const std::vector<Stream> cases = {
-        {repeat(CAP) + "\r\n" + "next\n", {repeat(CAP), "next"}},                   // exactly at the cap
+        {repeat(CAP) + "\r\n" + "next\n", {repeat(CAP), "next"}}, // exactly at the cap
         {repeat(CAP) + "\rx\n", {repeat(CAP)}},
         {repeat(CAP + 1) + "\n" + "next\n", {repeat(CAP), "next"}},
         {repeat(70000) + "\nnext\n", {repeat(CAP), "next"}},
-        {repeat(CAP - 2) + e_acute + "tail\n", {repeat(CAP - 2) + e_acute}},         // ends right at the cap
-        {repeat(CAP - 1) + e_acute + "tail\n", {repeat(CAP - 1)}},                   // straddles: dropped
+        {repeat(CAP - 2) + e_acute + "tail\n", {repeat(CAP - 2) + e_acute}}, // ends right at the cap
+        {repeat(CAP - 1) + e_acute + "tail\n", {repeat(CAP - 1)}},           // straddles: dropped
         {repeat(CAP - 3) + emoji + "\n", {repeat(CAP - 3)}},
         {repeat(CAP - 1) + emoji + "\n", {repeat(CAP - 1)}},
         {repeat(CAP) + "\xff\xff" + repeat(10) + "\nnext\n", {repeat(CAP), "next"}}, // past the cap: not read
-        {repeat(CAP - 1) + "\xc3\x28" + repeat(10) + "\nnext\n", {}},               // invalid across the cap
+        {repeat(CAP - 1) + "\xc3\x28" + repeat(10) + "\nnext\n", {}},                // invalid across the cap
         {repeat(100) + "\xff" + repeat(70000) + "\nnext\n", {}},                     // invalid within the cap
         {repeat(200000), {repeat(CAP)}},                                             // no line feed at all
         {repeat(200000) + "\n", {repeat(CAP)}},

@@ -51,7 +51,7 @@ TEST_F(CoreOutputRelayTest, ReadsInChunksOfAtMost8192Bytes) {
 
 TEST_F(CoreOutputRelayTest, FailedReadDropsTheUnfinishedLine) {
     output->reads = {std::string("done\npart"), fail(Error::os(109, "The pipe has been ended.")),
-                      std::string("never\n")};
+                     std::string("never\n")};
     relay();
     EXPECT_EQ(log.lines(), (Lines{"done"}));
     EXPECT_EQ(supervisor.managed_session_id(), SESSION); // the Core still runs: no exit line

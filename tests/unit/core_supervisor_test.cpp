@@ -23,7 +23,6 @@ const Error ACCESS_DENIED = Error::os(5, "Access is denied.");
 const Error NOT_FOUND = Error::os(2, "The system cannot find the file specified.");
 const std::string DID_NOT_EXIT = "Core did not exit after termination";
 
-
 class CoreSupervisorTest : public ::testing::Test {
 protected:
     Started start(const std::string& session, const std::string& address = A1) {
@@ -238,10 +237,10 @@ TEST_F(CoreSupervisorTest, CoreThatCannotBeResumedIsEndedAndReportedAsALaunchFai
     EXPECT_EQ(std::get<LaunchFailed>(outcome).os_error, 5);
     EXPECT_EQ(log.lines(), (Events{ACCESS_DENIED.text()}));
     EXPECT_EQ(core(0).exit_code, CoreSupervisor::TERMINATION_EXIT_CODE);
-    EXPECT_EQ(platform.events.without_queries(),
-              (Events{"resolve", "verify " + FAKE_CORE_PATH, "launch " + A1, "confine 1001", "relay " + S1,
-                      "resume 1001", "terminate 1001 1", "close job 1001", "close process 1001", "close thread 1001",
-                      "close file"}));
+    EXPECT_EQ(
+        platform.events.without_queries(),
+        (Events{"resolve", "verify " + FAKE_CORE_PATH, "launch " + A1, "confine 1001", "relay " + S1, "resume 1001",
+                "terminate 1001 1", "close job 1001", "close process 1001", "close thread 1001", "close file"}));
     EXPECT_EQ(supervisor.managed_session_id(), std::nullopt);
 }
 
@@ -310,7 +309,8 @@ TEST_F(CoreSupervisorTest, WatchLogsTheExitCodeOfACoreThatEndedByItself) {
         EXPECT_EQ(log.lines().back(), c.line);
         EXPECT_EQ(supervisor.managed_session_id(), std::nullopt);
         EXPECT_TRUE(std::holds_alternative<NotRunning>(supervisor.stop_core(S1)));
-        EXPECT_EQ(platform.events.without_queries().front(), "close process " + std::to_string(platform.cores.back()->pid));
+        EXPECT_EQ(platform.events.without_queries().front(),
+                  "close process " + std::to_string(platform.cores.back()->pid));
     }
     EXPECT_EQ(log.lines().size(), 2u);
 }
@@ -427,7 +427,10 @@ TEST(CoreStartParams, AddressIsThePipePrefixAnd32LowercaseDigits) {
         {prefix, false},
         {prefix.substr(0, 20), false},
         {"", false},
-        {std::string("\\\\.\\pipe\\QuorvexCore_0123456789abcdef\0" "123456789abcdef", 53), false},
+        {std::string("\\\\.\\pipe\\QuorvexCore_0123456789abcdef\0"
+                     "123456789abcdef",
+                     53),
+         false},
     };
     for (const Case& c : cases) EXPECT_EQ(validate_core_address(c.address), c.accepted) << c.address;
 }

@@ -8,7 +8,7 @@ namespace {
 TEST(Error, ContextLinksStackOutermostFirstAndKeepTheOsNumber) {
     Error e = Error::os(5, "Access is denied.").context("IO error in winapi call").context("create helper service");
     EXPECT_EQ(e.links(), (std::vector<std::string>{"create helper service", "IO error in winapi call",
-                                                    "Access is denied. (os error 5)"}));
+                                                   "Access is denied. (os error 5)"}));
     EXPECT_EQ(e.text(), "create helper service");
     EXPECT_EQ(e.os_code(), 5);
 }

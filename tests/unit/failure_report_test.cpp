@@ -21,12 +21,13 @@ TEST(ReportFailure, ShowsTheWholeChain) {
               "\n"
               "Caused by:\n"
               "    The service process could not connect to the service controller. (os error 1063)\n");
-    EXPECT_EQ(reported(Error::os(5, "Access denied.").context("IO error in winapi call").context("create helper service")),
-              "Error: create helper service\n"
-              "\n"
-              "Caused by:\n"
-              "    0: IO error in winapi call\n"
-              "    1: Access denied. (os error 5)\n");
+    EXPECT_EQ(
+        reported(Error::os(5, "Access denied.").context("IO error in winapi call").context("create helper service")),
+        "Error: create helper service\n"
+        "\n"
+        "Caused by:\n"
+        "    0: IO error in winapi call\n"
+        "    1: Access denied. (os error 5)\n");
 }
 
 TEST(ReportFailure, RightAlignsIndicesInFiveColumns) {

@@ -56,9 +56,9 @@ struct FakeScm {
     Clock::time_point held_elsewhere_until{};
     // An open of a marked service fails with 1072; otherwise it succeeds.
     bool open_marked_fails = true;
-    std::deque<std::uint32_t> states;       // query answers; the last one repeats
+    std::deque<std::uint32_t> states;              // query answers; the last one repeats
     std::deque<std::uint32_t> states_after_create; // the new service's answers
-    std::deque<StopReply> stop_replies;     // the last one repeats
+    std::deque<StopReply> stop_replies;            // the last one repeats
     int open_handles = 0;
     bool manager_open = false;
 

@@ -21,7 +21,7 @@ TEST(SidMatchesOwner, FoldsAsciiCaseOnlyAndComparesLength) {
         {"S-1-5-21-7-8-9-5000", OWNER, false}, // longer
         {"S-1-5-18", OWNER, false},
         {"S-1-5-21-\xC3\x84", "S-1-5-21-\xC3\xA4", false}, // Ä and ä: no folding beyond ASCII
-        {"S-1-5-21-K", "S-1-5-21-\xE2\x84\xAA", false},     // K and the Kelvin sign
+        {"S-1-5-21-K", "S-1-5-21-\xE2\x84\xAA", false},    // K and the Kelvin sign
         {"", OWNER, false},
     };
     for (const auto& c : cases) EXPECT_EQ(sid_matches_owner(c.account, c.owner), c.matches) << c.account;
@@ -96,8 +96,8 @@ class CountingTable final : public TcpTableSource {
 public:
     // Two client rows: port 61000 of process 4100 and port 61001 of process 0.
     std::uint32_t fill(std::span<std::uint32_t> buffer, std::uint32_t& size_bytes) override {
-        static constexpr std::uint32_t WORDS[] = {2,          5, 0x0100007F, 0x48EE, 0x0100007F, 0xCBC3, 4100,
-                                                  5, 0x0100007F, 0x49EE, 0x0100007F, 0xCBC3, 0};
+        static constexpr std::uint32_t WORDS[] = {2, 5,          0x0100007F, 0x48EE,     0x0100007F, 0xCBC3, 4100,
+                                                  5, 0x0100007F, 0x49EE,     0x0100007F, 0xCBC3,     0};
         if (size_bytes < sizeof WORDS) {
             size_bytes = sizeof WORDS;
             return STATUS_INSUFFICIENT_BUFFER;

@@ -105,7 +105,8 @@ TEST(BodyHeaders, DeclaredLengthIsOneDecimalNumber) {
         {{{"content-length", "+1"}}, std::nullopt},
         {{{"content-length", "1, 1"}}, std::nullopt},
     };
-    for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(declared_body_length(cases[i].headers), cases[i].length) << i;
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(declared_body_length(cases[i].headers), cases[i].length) << i;
 }
 
 TEST(BodyHeaders, ContentTypeIsAbsentOrJsonWithAnyParameters) {

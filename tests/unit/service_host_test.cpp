@@ -72,7 +72,8 @@ struct FakeService {
 
     ServiceHostParts parts(HelperServer server) {
         return ServiceHostParts{
-            .register_control_handler = [this](StopFlagWriter writer) -> Result<std::unique_ptr<ServiceStatusReporter>> {
+            .register_control_handler =
+                [this](StopFlagWriter writer) -> Result<std::unique_ptr<ServiceStatusReporter>> {
                 if (refuse_registration) return fail(*refuse_registration);
                 handler_context.emplace(std::move(writer));
                 return std::make_unique<ForwardingReporter>(scm);
@@ -143,12 +144,13 @@ TEST_F(ServiceHostTest, ControlsOtherThanStopDoNotStopTheService) {
 }
 
 TEST_F(ServiceHostTest, ServerFailingBeforeRunningGivesStartingThenStoppedWithOne) {
-    const auto outcome = run_helper_service(
-        OWNER, parts([](std::string, peer::ServerHost&) -> boost::asio::awaitable<Result<void>> {
-            co_return fail(Error::message("bind helper server: address in use"));
-        }));
+    const auto outcome =
+        run_helper_service(OWNER, parts([](std::string, peer::ServerHost&) -> boost::asio::awaitable<Result<void>> {
+                               co_return fail(Error::message("bind helper server: address in use"));
+                           }));
     ASSERT_FALSE(outcome.has_value());
-    EXPECT_EQ(outcome.error().links(), (std::vector<std::string>{"run helper service", "bind helper server: address in use"}));
+    EXPECT_EQ(outcome.error().links(),
+              (std::vector<std::string>{"run helper service", "bind helper server: address in use"}));
     EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, stopped_report(true)}));
     // The server's StopSignal went with its task.
     EXPECT_FALSE(handler_context->has_reader());
@@ -161,22 +163,23 @@ TEST_F(ServiceHostTest, ServerThatThrowsIsAFailedRun) {
             throw std::runtime_error("boom");
         }));
     ASSERT_FALSE(outcome.has_value());
-    EXPECT_EQ(outcome.error().links(), (std::vector<std::string>{"run helper service", "the helper server task failed: boom"}));
+    EXPECT_EQ(outcome.error().links(),
+              (std::vector<std::string>{"run helper service", "the helper server task failed: boom"}));
     EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, stopped_report(true)}));
 }
 
 TEST_F(ServiceHostTest, ServerRunsWhereTheBlockingPoolIsReachable) {
     bool pool_found = false;
-    const auto outcome = run_helper_service(
-        OWNER, parts([&](std::string, peer::ServerHost&) -> boost::asio::awaitable<Result<void>> {
-            auto* pool = blocking_pool_of(co_await boost::asio::this_coro::executor);
-            if (pool != nullptr) {
-                // Hop to the pool and back, as a blocking operation would.
-                co_await boost::asio::post(pool->get_executor(), boost::asio::use_awaitable);
-                pool_found = true;
-            }
-            co_return Result<void>{};
-        }));
+    const auto outcome =
+        run_helper_service(OWNER, parts([&](std::string, peer::ServerHost&) -> boost::asio::awaitable<Result<void>> {
+                               auto* pool = blocking_pool_of(co_await boost::asio::this_coro::executor);
+                               if (pool != nullptr) {
+                                   // Hop to the pool and back, as a blocking operation would.
+                                   co_await boost::asio::post(pool->get_executor(), boost::asio::use_awaitable);
+                                   pool_found = true;
+                               }
+                               co_return Result<void>{};
+                           }));
     EXPECT_TRUE(outcome.has_value());
     EXPECT_TRUE(pool_found);
 }
@@ -196,16 +199,40 @@ TEST_F(ServiceHostTest, EachStepFailsWithItsContextAndReports) {
     const std::vector<EarlyFailureCase> cases{
         {"no owner", std::nullopt, false, 0, false, {"the helper service has no owner"}, {}},
         {"empty owner", std::string(), false, 0, false, {"the helper service has no owner"}, {}},
-        {"registration", OWNER, true, 0, false,
-         {"register helper service control handler", "IO error in winapi call", "Access is denied. (os error 5)"}, {}},
-        {"starting report", OWNER, false, SERVICE_STATE_START_PENDING, false,
-         {"report helper service startup", os_text}, {STARTING_REPORT}},
-        {"runtime", OWNER, false, 0, true, {"create helper runtime", "Resource temporarily unavailable (os error 11)"},
-         {STARTING_REPORT, stopped_report(true)}},
-        {"runtime and stopped report", OWNER, false, SERVICE_STATE_STOPPED, true,
+        {"registration",
+         OWNER,
+         true,
+         0,
+         false,
+         {"register helper service control handler", "IO error in winapi call", "Access is denied. (os error 5)"},
+         {}},
+        {"starting report",
+         OWNER,
+         false,
+         SERVICE_STATE_START_PENDING,
+         false,
+         {"report helper service startup", os_text},
+         {STARTING_REPORT}},
+        {"runtime",
+         OWNER,
+         false,
+         0,
+         true,
          {"create helper runtime", "Resource temporarily unavailable (os error 11)"},
          {STARTING_REPORT, stopped_report(true)}},
-        {"stopped report", OWNER, false, SERVICE_STATE_STOPPED, false, {"report helper service stopped", os_text},
+        {"runtime and stopped report",
+         OWNER,
+         false,
+         SERVICE_STATE_STOPPED,
+         true,
+         {"create helper runtime", "Resource temporarily unavailable (os error 11)"},
+         {STARTING_REPORT, stopped_report(true)}},
+        {"stopped report",
+         OWNER,
+         false,
+         SERVICE_STATE_STOPPED,
+         false,
+         {"report helper service stopped", os_text},
          {STARTING_REPORT, stopped_report(false)}},
     };
     for (const auto& c : cases) {

@@ -27,9 +27,9 @@ TEST(QuoteServiceArgument, QuotesOnlyWhatTheRuntimeWouldSplitOrUnescape) {
         {"a\nb", "\"a\nb\""},
         {"a\vb", "\"a\vb\""},
         {"say \"hi\"", "\"say \\\"hi\\\"\""},
-        {"a\\\\\"b", "\"a\\\\\\\\\\\"b\""},       // two backslashes before a quote: five, then the quote
+        {"a\\\\\"b", "\"a\\\\\\\\\\\"b\""},         // two backslashes before a quote: five, then the quote
         {"C:\\dir name\\", "\"C:\\dir name\\\\\""}, // trailing backslash doubled before the closing quote
-        {"x y\\\\\\", "\"x y\\\\\\\\\\\\\""},        // three trailing become six
+        {"x y\\\\\\", "\"x y\\\\\\\\\\\\\""},       // three trailing become six
         {"a\\\\b c", "\"a\\\\b c\""},               // backslashes before another character stay
     };
     for (const auto& [text, quoted] : cases) EXPECT_EQ(quote_service_argument(text), quoted) << text;
@@ -83,8 +83,8 @@ TEST_F(ServiceInstallation, ReplacesARunningRegistrationBeforeCreating) {
     scm.exists = true;
     scm.states = {SERVICE_STATE_RUNNING, SERVICE_STATE_STOP_PENDING, SERVICE_STATE_STOPPED};
     ASSERT_TRUE(install());
-    const Calls removal{"open service 0x10024", "query", "stop", "query", "query", "delete", "close service",
-                        "open service 0x4", "own path", "create"};
+    const Calls removal{"open service 0x10024", "query",    "stop",  "query", "query", "delete", "close service",
+                        "open service 0x4",     "own path", "create"};
     EXPECT_TRUE(std::ranges::search(scm.calls, removal)) << ::testing::PrintToString(scm.calls);
 }
 
@@ -116,8 +116,10 @@ TEST_F(ServiceInstallation, FailuresCarryTheirStepAndCause) {
          os_chain("open Windows service manager", 5), "open service 0x10024"},
         {"removal", [](FakeScm& s, FakePlatform&) { s.removal_open_error = 5; },
          os_chain("open existing helper service", 5), "own path"},
-        {"path", [](FakeScm&, FakePlatform& p) { p.path_error = 122; },
-         {"resolve helper executable path", "system text 122 (os error 122)"}, "create"},
+        {"path",
+         [](FakeScm&, FakePlatform& p) { p.path_error = 122; },
+         {"resolve helper executable path", "system text 122 (os error 122)"},
+         "create"},
         {"create", [](FakeScm& s, FakePlatform&) { s.create_error = 5; }, os_chain("create helper service", 5),
          "configure"},
         {"configure", [](FakeScm& s, FakePlatform&) { s.configure_error = 5; },
@@ -126,12 +128,20 @@ TEST_F(ServiceInstallation, FailuresCarryTheirStepAndCause) {
          "query"},
         {"query", [](FakeScm& s, FakePlatform&) { s.query_error = 6; },
          os_chain("query helper service after starting", 6), nullptr},
-        {"query state", [](FakeScm& s, FakePlatform&) { s.states_after_create = {0}; },
-         {"query helper service after starting", "unknown service state 0"}, nullptr},
-        {"stopped", [](FakeScm& s, FakePlatform&) { s.states_after_create = {2, 1}; },
-         {"helper service stopped during startup"}, nullptr},
-        {"timeout", [](FakeScm& s, FakePlatform&) { s.states_after_create = {2}; },
-         {"timed out waiting for helper service to run from StartPending"}, nullptr},
+        {"query state",
+         [](FakeScm& s, FakePlatform&) { s.states_after_create = {0}; },
+         {"query helper service after starting", "unknown service state 0"},
+         nullptr},
+        {"stopped",
+         [](FakeScm& s, FakePlatform&) {
+             s.states_after_create = {2, 1};
+         },
+         {"helper service stopped during startup"},
+         nullptr},
+        {"timeout",
+         [](FakeScm& s, FakePlatform&) { s.states_after_create = {2}; },
+         {"timed out waiting for helper service to run from StartPending"},
+         nullptr},
     };
     for (const FailureCase& c : cases) {
         FakeClock local_clock;

@@ -13,8 +13,8 @@ using namespace testing;
 using Calls = std::vector<std::string>;
 
 std::vector<std::string> os_chain(std::string context, std::int32_t code) {
-    return {std::move(context), "IO error in winapi call", "system text " + std::to_string(code) + " (os error " +
-                                                               std::to_string(code) + ")"};
+    return {std::move(context), "IO error in winapi call",
+            "system text " + std::to_string(code) + " (os error " + std::to_string(code) + ")"};
 }
 
 long count(const Calls& calls, const std::string& call) { return std::ranges::count(calls, call); }
@@ -55,7 +55,7 @@ TEST_F(ServiceRemoval, RunningServiceGetsOneStopControlThenIsDeletedAndWaitedFor
 TEST_F(ServiceRemoval, StopRefusedWhileStartingIsSentAgainUntilAccepted) {
     scm.exists = true;
     scm.states = {SERVICE_STATE_START_PENDING, SERVICE_STATE_START_PENDING, SERVICE_STATE_START_PENDING,
-                  SERVICE_STATE_RUNNING, SERVICE_STATE_STOP_PENDING, SERVICE_STATE_STOPPED};
+                  SERVICE_STATE_RUNNING,       SERVICE_STATE_STOP_PENDING,  SERVICE_STATE_STOPPED};
     const StopReply refused{SCM_ERROR_SERVICE_CANNOT_ACCEPT_CTRL};
     scm.stop_replies = {refused, refused, refused, StopReply{}};
     ASSERT_TRUE(remove());
@@ -69,8 +69,8 @@ TEST_F(ServiceRemoval, NotActiveGoesStraightToDeletion) {
     scm.states = {SERVICE_STATE_RUNNING};
     scm.stop_replies = {StopReply{SCM_ERROR_SERVICE_NOT_ACTIVE}};
     ASSERT_TRUE(remove());
-    EXPECT_EQ(scm.calls, (Calls{"open service 0x10024", "query", "stop", "delete", "close service",
-                                "open service 0x4", "close manager"}));
+    EXPECT_EQ(scm.calls, (Calls{"open service 0x10024", "query", "stop", "delete", "close service", "open service 0x4",
+                                "close manager"}));
 }
 
 TEST_F(ServiceRemoval, MarkedForDeletionIsOnlyWaitedFor) {
@@ -142,10 +142,14 @@ TEST_F(ServiceRemoval, FailuresCarryTheirStepAndCause) {
         {"manager", [](FakeScm& s) { s.open_manager_error = 5; }, os_chain("open Windows service manager", 5)},
         {"open", [](FakeScm& s) { s.removal_open_error = 5; }, os_chain("open existing helper service", 5)},
         {"query", [](FakeScm& s) { s.query_error = 6; }, os_chain("query helper service before stopping", 6)},
-        {"query state", [](FakeScm& s) { s.states = {9}; },
+        {"query state",
+         [](FakeScm& s) { s.states = {9}; },
          {"query helper service before stopping", "unknown service state 9"}},
         {"stop", [](FakeScm& s) { s.stop_replies = {StopReply{5}}; }, os_chain("stop helper service", 5)},
-        {"stop state", [](FakeScm& s) { s.stop_replies = {StopReply{std::nullopt, 0}}; },
+        {"stop state",
+         [](FakeScm& s) {
+             s.stop_replies = {StopReply{std::nullopt, 0}};
+         },
          {"stop helper service", "unknown service state 0"}},
         {"delete", [](FakeScm& s) { s.delete_error = 5; }, os_chain("delete helper service", 5)},
         {"probe", [](FakeScm& s) { s.probe_error = 5; }, os_chain("check helper service deletion", 5)},

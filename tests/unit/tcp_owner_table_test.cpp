@@ -195,7 +195,7 @@ TEST(TcpOwnerTable, OddSizeIsRoundedUpToWholeWords) {
 // A table that changes during the read can make the call fail outright; another call cures it.
 TEST(TcpOwnerTable, FailedCallsTakeAnAttemptAndOnlyTheLastCounts) {
     ScriptedTable recovers({table_of({CLIENT_ROW})});
-    recovers.status = 8; // out of memory, as Wine reports a table that grows under it
+    recovers.status = 8;        // out of memory, as Wine reports a table that grows under it
     recovers.failures_left = 3; // then the size query, then the read: five calls in all
     const auto found = owning_process_of_connection(recovers, CONNECTION);
     ASSERT_TRUE(found) << found.error().text();
@@ -213,7 +213,8 @@ TEST(TcpOwnerTable, FailedCallsTakeAnAttemptAndOnlyTheLastCounts) {
 
 TEST(TcpOwnerTable, SpareRoomAbsorbsGrowthBetweenCalls) {
     // Rows added between the size query and the fill still fit: two calls do.
-    ScriptedTable source({table_of(rows_with_padding(100, {CLIENT_ROW})), table_of(rows_with_padding(150, {CLIENT_ROW}))});
+    ScriptedTable source(
+        {table_of(rows_with_padding(100, {CLIENT_ROW})), table_of(rows_with_padding(150, {CLIENT_ROW}))});
     const auto found = owning_process_of_connection(source, CONNECTION);
     ASSERT_TRUE(found) << found.error().text();
     EXPECT_EQ(*found, CLIENT_PID);

@@ -154,7 +154,8 @@ TEST(Sha256, CngMatchesTheStandardVectorsHoweverFed) {
 
         Result<Sha256> chunked = Sha256::create();
         ASSERT_TRUE(chunked.has_value());
-        for (std::size_t at = 0; at < c.input.size(); at += 4096) chunked->update(std::string_view(c.input).substr(at, 4096));
+        for (std::size_t at = 0; at < c.input.size(); at += 4096)
+            chunked->update(std::string_view(c.input).substr(at, 4096));
         EXPECT_EQ(chunked->hex_digest(), c.digest);
     }
 }
@@ -202,7 +203,8 @@ TEST_F(Win32CorePlatformTest, WrongOrUnreadableFilesFailVerification) {
     changed[changed.size() / 2] ^= 0x01;
     const std::string mismatch = "Core executable SHA256 mismatch";
 
-    Result<std::unique_ptr<VerifiedCoreFile>> one_byte = platform.verify_core_file(copy_of_stub(L"changed.exe", changed));
+    Result<std::unique_ptr<VerifiedCoreFile>> one_byte =
+        platform.verify_core_file(copy_of_stub(L"changed.exe", changed));
     ASSERT_FALSE(one_byte.has_value());
     EXPECT_EQ(one_byte.error().text(), mismatch);
 
@@ -222,7 +224,8 @@ TEST_F(Win32CorePlatformTest, WrongOrUnreadableFilesFailVerification) {
 
     const std::string held = copy_of_stub(L"held.exe", stub_bytes);
     win32::UniqueFileHandle writer(::CreateFileW(win32::to_wide(held).c_str(), GENERIC_WRITE,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                                 nullptr));
     ASSERT_TRUE(writer);
     Result<std::unique_ptr<VerifiedCoreFile>> busy = platform.verify_core_file(held);
     ASSERT_FALSE(busy.has_value());
@@ -339,9 +342,10 @@ protected:
     SteadyClock clock;
     std::vector<std::thread> relays;
     CoreSupervisor supervisor{platform, log, clock, [this](std::string session, std::unique_ptr<CoreOutput> output) {
-                                  relays.emplace_back([this, session = std::move(session), pipe = std::move(output)]() mutable {
-                                      relay_core_output(std::move(session), std::move(pipe), log, supervisor);
-                                  });
+                                  relays.emplace_back(
+                                      [this, session = std::move(session), pipe = std::move(output)]() mutable {
+                                          relay_core_output(std::move(session), std::move(pipe), log, supervisor);
+                                      });
                               }};
 };
 
@@ -355,7 +359,9 @@ TEST_F(Win32CoreSupervisorTest, RelaysTheLinesOfACoreThatExitsThenLogsItsExit) {
         {"02", "", {"before", "", "Core exited on its own: exit code: 0"}},
         {"03", "c0000005", {"Core exited on its own: exit code: 0xc0000005"}},
         {"03", "00000000", {"Core exited on its own: exit code: 0"}},
-        {"05", "", {std::string(CoreLineSplitter::MAX_LINE_BYTES, 'x'), "after", "Core exited on its own: exit code: 0"}},
+        {"05",
+         "",
+         {std::string(CoreLineSplitter::MAX_LINE_BYTES, 'x'), "after", "Core exited on its own: exit code: 0"}},
     };
     std::size_t before = 0;
     for (const Case& c : cases) {
@@ -376,7 +382,8 @@ TEST_F(Win32CoreSupervisorTest, FloodingCoreIsRelayedToItsEndKeepingTheNewestLin
     Lines expected;
     for (int i = 1000000 - 96; i < 1000000; ++i) expected.push_back("line " + std::to_string(i));
     expected.push_back(std::string("nul\0in\0the line", 15));
-    expected.push_back("\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1b" "c");
+    expected.push_back("\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1b"
+                       "c");
     expected.push_back(std::string(CoreLineSplitter::MAX_LINE_BYTES, 'x'));
     expected.push_back("Core exited on its own: exit code: 0");
     const Lines lines = log.lines();

@@ -25,9 +25,7 @@ protected:
     static void TearDownTestSuite() { ::WSACleanup(); }
 };
 
-Ipv4Endpoint endpoint_of(const sockaddr_in& address) {
-    return {address.sin_addr.s_addr, ntohs(address.sin_port)};
-}
+Ipv4Endpoint endpoint_of(const sockaddr_in& address) { return {address.sin_addr.s_addr, ntohs(address.sin_port)}; }
 
 // A loopback connection inside this process; the client sends at once, since Wine names the
 // owning process of a client socket only after the client first uses it.

@@ -79,8 +79,8 @@ TEST_F(VersionResource, NamesAndVersionTexts) {
 }
 
 TEST(Manifest, AsInvokerOnWindows10And11) {
-    const HMODULE image = LoadLibraryExW(helper_path().c_str(), nullptr,
-                                         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    const HMODULE image =
+        LoadLibraryExW(helper_path().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(image, nullptr) << "error " << GetLastError();
     const HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)); // RT_MANIFEST
     ASSERT_NE(found, nullptr) << "no manifest with ID 1";

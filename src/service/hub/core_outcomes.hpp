@@ -37,8 +37,8 @@ struct Started {
     std::string session_id;
     std::uint32_t pid = 0;
 };
-using StartOutcome = std::variant<InvalidAddress, InvalidSessionId, ReleaseFailed, VerificationFailed,
-                                  LaunchFailed, ConfinementFailed, Started>;
+using StartOutcome = std::variant<InvalidAddress, InvalidSessionId, ReleaseFailed, VerificationFailed, LaunchFailed,
+                                  ConfinementFailed, Started>;
 
 struct NotRunning {
     std::string session_id;

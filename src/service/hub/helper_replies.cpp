@@ -80,15 +80,15 @@ http::Reply with_connection_close(http::Reply reply) {
 }
 
 http::Reply ping_reply(const PingOutcome& outcome) {
-    return with_protocol_header(std::visit(
-        Overloaded{
-            [](const PingDigestMismatch&) {
-                return error_reply({409, "coreSha256Mismatch", "Core SHA256 mismatch", {}});
-            },
-            [](const PingFailed& failed) { return text_reply(409, failed.text); },
-            [](const PingOk& ok) { return text_reply(200, ok.helper_path); },
-        },
-        outcome));
+    return with_protocol_header(
+        std::visit(Overloaded{
+                       [](const PingDigestMismatch&) {
+                           return error_reply({409, "coreSha256Mismatch", "Core SHA256 mismatch", {}});
+                       },
+                       [](const PingFailed& failed) { return text_reply(409, failed.text); },
+                       [](const PingOk& ok) { return text_reply(200, ok.helper_path); },
+                   },
+                   outcome));
 }
 
 http::Reply start_reply(const StartOutcome& outcome) {
@@ -96,7 +96,9 @@ http::Reply start_reply(const StartOutcome& outcome) {
         Overloaded{
             [](const InvalidAddress&) { return error_reply(invalid_request("invalid Core address")); },
             [](const InvalidSessionId&) { return error_reply(invalid_request("invalid Core session ID")); },
-            [](const ReleaseFailed& failed) { return error_reply({500, "coreStopFailed", failed.text, {}}); },
+            [](const ReleaseFailed& failed) {
+                return error_reply({500, "coreStopFailed", failed.text, {}});
+            },
             [](const VerificationFailed& failed) {
                 return error_reply({409, "coreVerificationFailed", failed.text, {}});
             },
@@ -126,7 +128,9 @@ http::Reply stop_reply(const StopOutcome& outcome) {
             [](const SessionMismatch& mismatch) {
                 return stop_body_reply(409, mismatch.session_id, false, "sessionMismatch");
             },
-            [](const StopFailed& failed) { return error_reply({500, "coreStopFailed", failed.text, {}}); },
+            [](const StopFailed& failed) {
+                return error_reply({500, "coreStopFailed", failed.text, {}});
+            },
             [](const Stopped& stopped) { return stop_body_reply(200, stopped.session_id, true, std::nullopt); },
         },
         outcome);

@@ -113,8 +113,8 @@ private:
     std::vector<std::optional<std::string>> values_;
     std::vector<bool> claimed_; // keys seen in the object
     Shape shape_ = Shape::none;
-    std::string text_;           // the key or string being assembled
-    std::size_t target_ = 0;     // the field the next object value belongs to
+    std::string text_;       // the key or string being assembled
+    std::size_t target_ = 0; // the field the next object value belongs to
     std::size_t next_element_ = 0;
     bool complete_ = false;
 };

@@ -21,11 +21,9 @@ namespace quorvex::hub {
 // Every byte is a horizontal tab or in 0x20..0x7E.
 [[nodiscard]] bool is_visible_ascii(std::string_view value);
 // The value of the first header with this name, if any.
-[[nodiscard]] std::optional<std::string_view> first_header(const http::Headers& headers,
-                                                           std::string_view name);
+[[nodiscard]] std::optional<std::string_view> first_header(const http::Headers& headers, std::string_view name);
 // The values of every header with this name, in arrival order.
-[[nodiscard]] std::vector<std::string_view> all_headers(const http::Headers& headers,
-                                                        std::string_view name);
+[[nodiscard]] std::vector<std::string_view> all_headers(const http::Headers& headers, std::string_view name);
 
 // The gate runs on every request before any route: no browser origin, and a "host" that names
 // this machine or the helper service. It looks at nothing but those two headers.

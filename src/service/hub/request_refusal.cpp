@@ -25,7 +25,8 @@ http::Reply refusal_reply(Refusal refusal) {
     case Refusal::invalid_json_body:
         return invalid_request(400, "invalid JSON request body");
     case Refusal::body_too_large:
-        return with_connection_close(invalid_request(413, "request body exceeds " + std::to_string(BODY_LIMIT) + " bytes"));
+        return with_connection_close(
+            invalid_request(413, "request body exceeds " + std::to_string(BODY_LIMIT) + " bytes"));
     case Refusal::length_required:
         return invalid_request(411, "request body length is required");
     case Refusal::invalid_header:

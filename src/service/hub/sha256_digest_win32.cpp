@@ -42,8 +42,7 @@ const Provider& sha256_provider() {
 
 Result<Sha256> Sha256::create() {
     const Provider& provider = sha256_provider();
-    if (!BCRYPT_SUCCESS(provider.status))
-        return fail(Error::message("open SHA-256: " + status_text(provider.status)));
+    if (!BCRYPT_SUCCESS(provider.status)) return fail(Error::message("open SHA-256: " + status_text(provider.status)));
     BCRYPT_HASH_HANDLE handle = nullptr;
     // No object buffer: CNG keeps the hash state itself.
     if (const NTSTATUS status = ::BCryptCreateHash(provider.handle, &handle, nullptr, 0, nullptr, 0, 0);
@@ -52,8 +51,7 @@ Result<Sha256> Sha256::create() {
     return Sha256(handle);
 }
 
-Sha256::Sha256(Sha256&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)), failed_(other.failed_) {}
+Sha256::Sha256(Sha256&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)), failed_(other.failed_) {}
 
 Sha256::~Sha256() {
     if (handle_ != nullptr) ::BCryptDestroyHash(hash(handle_));
@@ -73,7 +71,8 @@ void Sha256::update(std::string_view bytes) {
 std::string Sha256::hex_digest() {
     static constexpr char DIGITS[] = "0123456789abcdef";
     std::array<unsigned char, 32> digest{};
-    if (failed_ || !BCRYPT_SUCCESS(::BCryptFinishHash(hash(handle_), digest.data(), static_cast<ULONG>(digest.size()), 0)))
+    if (failed_ ||
+        !BCRYPT_SUCCESS(::BCryptFinishHash(hash(handle_), digest.data(), static_cast<ULONG>(digest.size()), 0)))
         return {};
     std::string hex;
     hex.reserve(64);

@@ -35,7 +35,8 @@ public:
             pool_->submit(lane_, Task(std::forward<Function>(function)));
         }
         [[nodiscard]] BlockingPool& query(boost::asio::execution::context_t) const noexcept { return *pool_; }
-        static constexpr boost::asio::execution::blocking_t::never_t query(boost::asio::execution::blocking_t) noexcept {
+        static constexpr boost::asio::execution::blocking_t::never_t query(
+            boost::asio::execution::blocking_t) noexcept {
             return {};
         }
         [[nodiscard]] Executor require(boost::asio::execution::blocking_t::never_t) const noexcept { return *this; }

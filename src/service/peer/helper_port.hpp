@@ -19,7 +19,8 @@ inline constexpr int LISTEN_BACKLOG = 128;
 // On Windows the socket is created without handle inheritance, so a Core launched with inherited
 // handles never holds the helper's listener. Natively, a plain Asio listener for the tests and
 // benchmarks of the real run loop and transport.
-[[nodiscard]] Result<boost::asio::ip::tcp::acceptor> open_loopback_listener(const boost::asio::any_io_executor& executor);
+[[nodiscard]] Result<boost::asio::ip::tcp::acceptor> open_loopback_listener(
+    const boost::asio::any_io_executor& executor);
 
 // The key that holds each service's own key; "Runtime" lies under the helper service's.
 inline constexpr std::string_view SERVICES_KEY_PATH = "SYSTEM\\CurrentControlSet\\Services\\";

@@ -47,12 +47,12 @@ Result<boost::asio::ip::tcp::acceptor> open_loopback_listener(const boost::asio:
 
 Result<void> publish_port(std::uint16_t port) {
     win32::UniqueRegistryKey key;
-    const LSTATUS created = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, runtime_key_path().c_str(), 0, nullptr, REG_OPTION_VOLATILE,
-                                              KEY_SET_VALUE, nullptr, key.put(), nullptr);
+    const LSTATUS created = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, runtime_key_path().c_str(), 0, nullptr,
+                                              REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, key.put(), nullptr);
     if (created != ERROR_SUCCESS) return fail(win32::os_error(static_cast<DWORD>(created)));
     const DWORD value = port;
-    const LSTATUS written = ::RegSetValueExW(key.get(), PORT_VALUE_NAME, 0, REG_DWORD,
-                                             reinterpret_cast<const BYTE*>(&value), sizeof value);
+    const LSTATUS written =
+        ::RegSetValueExW(key.get(), PORT_VALUE_NAME, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
     if (written != ERROR_SUCCESS) return fail(win32::os_error(static_cast<DWORD>(written)));
     return {};
 }

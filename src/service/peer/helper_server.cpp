@@ -54,8 +54,9 @@ boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, Se
                 stopping = true;
             };
             // The stop signal is consulted first: a stop requested earlier accepts nothing.
-            co_await (stop_then_flag() ||
-                      acceptor.run(stopping, [&](boost::asio::ip::tcp::socket socket) { server.serve(std::move(socket)); }));
+            co_await (stop_then_flag() || acceptor.run(stopping, [&](boost::asio::ip::tcp::socket socket) {
+                server.serve(std::move(socket));
+            }));
         } // the listener closes here, before the drain
 
         co_await server.drain();

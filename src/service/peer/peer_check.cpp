@@ -10,8 +10,7 @@ char fold_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 } // namespace
 
 bool sid_matches_owner(std::string_view account_sid, std::string_view owner_sid) {
-    return std::ranges::equal(account_sid, owner_sid,
-                              [](char a, char b) { return fold_ascii(a) == fold_ascii(b); });
+    return std::ranges::equal(account_sid, owner_sid, [](char a, char b) { return fold_ascii(a) == fold_ascii(b); });
 }
 
 bool is_owner_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid, TcpTableReader& reader,
@@ -19,9 +18,9 @@ bool is_owner_connection(const ConnectionEndpoints& endpoints, std::string_view 
     return are_owner_connections({&endpoints, 1}, owner_sid, reader, table, account_of).front();
 }
 
-std::vector<bool> are_owner_connections(std::span<const ConnectionEndpoints> connections,
-                                        std::string_view owner_sid, TcpTableReader& reader,
-                                        TcpTableSource& table, const AccountOfProcess& account_of) {
+std::vector<bool> are_owner_connections(std::span<const ConnectionEndpoints> connections, std::string_view owner_sid,
+                                        TcpTableReader& reader, TcpTableSource& table,
+                                        const AccountOfProcess& account_of) {
     std::vector<bool> owners(connections.size(), false);
     if (connections.empty()) return owners;
     const auto rows = reader.read(table);

@@ -18,7 +18,8 @@ std::uint32_t port_field_key(std::uint16_t port) { return static_cast<std::uint1
 // The table grows between the call that reports its size and the next one: ask for room to
 // spare, a quarter more and TCP_TABLE_SPARE_ROWS rows.
 std::uint32_t with_room_to_grow(std::uint32_t reported_bytes) {
-    const std::uint64_t wanted = std::uint64_t{reported_bytes} + reported_bytes / 4 + TCP_TABLE_SPARE_ROWS * ROW_WORDS * 4;
+    const std::uint64_t wanted =
+        std::uint64_t{reported_bytes} + reported_bytes / 4 + TCP_TABLE_SPARE_ROWS * ROW_WORDS * 4;
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted, UINT32_MAX));
 }
 

@@ -35,7 +35,8 @@ Result<std::unique_ptr<HelperRuntime>> HelperRuntime::create(unsigned worker_thr
     try {
         runtime.reset(new HelperRuntime());
         const unsigned count = worker_threads == 0 ? 1 : worker_threads;
-        for (unsigned i = 0; i < count; ++i) runtime->workers_.emplace_back([raw = runtime.get()] { raw->run_worker(); });
+        for (unsigned i = 0; i < count; ++i)
+            runtime->workers_.emplace_back([raw = runtime.get()] { raw->run_worker(); });
     } catch (const std::system_error& e) {
         // The destructor stops and joins whatever was started.
         return fail(Error::os(e.code().value(), e.code().message()));

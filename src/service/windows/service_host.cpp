@@ -97,4 +97,3 @@ Result<void> run_helper_service(std::optional<std::string> owner_sid, const Serv
 }
 
 } // namespace quorvex::service
-

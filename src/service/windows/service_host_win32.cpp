@@ -46,7 +46,8 @@ public:
         status.dwServiceSpecificExitCode = 0;
         status.dwCheckPoint = report.checkpoint;
         status.dwWaitHint = report.wait_hint_ms;
-        if (!::SetServiceStatus(handle_, &status)) return fail(win32::last_os_error().context("IO error in winapi call"));
+        if (!::SetServiceStatus(handle_, &status))
+            return fail(win32::last_os_error().context("IO error in winapi call"));
         return {};
     }
 

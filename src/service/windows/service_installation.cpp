@@ -117,8 +117,7 @@ Result<void> install_helper_service(std::uint32_t owner_pid, InstallationPlatfor
         return fail(scm_call_failure(std::move(configured.error()), "configure helper service recovery"));
 
     // Someone else may have started it already; then we only wait.
-    if (auto started = (*service)->start();
-        !started && started.error().os_code() != SCM_ERROR_SERVICE_ALREADY_RUNNING)
+    if (auto started = (*service)->start(); !started && started.error().os_code() != SCM_ERROR_SERVICE_ALREADY_RUNNING)
         return fail(scm_call_failure(std::move(started.error()), "start helper service"));
 
     return wait_for_helper_service_running(**service, clock);

@@ -94,7 +94,7 @@ public:
     virtual ~ServiceManager() = default;
     // OpenServiceW.
     [[nodiscard]] virtual Result<std::unique_ptr<InstalledService>> open_service(std::string_view name,
-                                                                               std::uint32_t access) = 0;
+                                                                                 std::uint32_t access) = 0;
     // CreateServiceW.
     [[nodiscard]] virtual Result<std::unique_ptr<InstalledService>> create_service(
         const ServiceRegistration& registration) = 0;

@@ -13,8 +13,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 
 namespace quorvex::http::test {
 
-std::size_t live_heap_bytes()
-{
+std::size_t live_heap_bytes() {
 #if defined(__SANITIZE_ADDRESS__)
     return __sanitizer_get_current_allocated_bytes();
 #else
@@ -23,8 +22,7 @@ std::size_t live_heap_bytes()
 #endif
 }
 
-std::size_t resident_bytes()
-{
+std::size_t resident_bytes() {
     std::ifstream statm("/proc/self/statm");
     std::size_t size = 0;
     std::size_t resident = 0;
@@ -32,8 +30,7 @@ std::size_t resident_bytes()
     return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
 }
 
-HeapPeak::HeapPeak() : baseline_(live_heap_bytes()), peak_(baseline_)
-{
+HeapPeak::HeapPeak() : baseline_(live_heap_bytes()), peak_(baseline_) {
     sampler_ = std::thread([this] {
         while (running_) {
             const auto now = live_heap_bytes();
@@ -45,13 +42,9 @@ HeapPeak::HeapPeak() : baseline_(live_heap_bytes()), peak_(baseline_)
     });
 }
 
-HeapPeak::~HeapPeak()
-{
-    (void)stop();
-}
+HeapPeak::~HeapPeak() { (void)stop(); }
 
-std::size_t HeapPeak::stop()
-{
+std::size_t HeapPeak::stop() {
     running_ = false;
     if (sampler_.joinable()) {
         sampler_.join();

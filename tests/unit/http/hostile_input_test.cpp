@@ -35,10 +35,7 @@ using test::RawClient;
 
 constexpr std::size_t MiB = 1024 * 1024;
 
-std::string status_line(const std::string& reply)
-{
-    return reply.substr(0, reply.find("\r\n"));
-}
+std::string status_line(const std::string& reply) { return reply.substr(0, reply.find("\r\n")); }
 
 class HostileInputTest : public ::testing::Test {
 protected:
@@ -49,8 +46,7 @@ protected:
         Http2LoopbackClient http2;
     };
 
-    void expect_served(Bystanders& bystanders, const std::string& context)
-    {
+    void expect_served(Bystanders& bystanders, const std::string& context) {
         ASSERT_TRUE(bystanders.http1.send("GET /logs HTTP/1.1\r\nHost: localhost\r\n\r\n")) << context;
         EXPECT_EQ(status_line(bystanders.http1.read_reply()), "HTTP/1.1 200 OK") << context;
         EXPECT_EQ(bystanders.http2.get_status("/logs"), "200") << context;
@@ -60,8 +56,7 @@ protected:
     unsigned short port = served.server.port();
 };
 
-TEST_F(HostileInputTest, ContentLengthThatIsNotOneDecimalNumberIsRefusedWithoutReadingTheBody)
-{
+TEST_F(HostileInputTest, ContentLengthThatIsNotOneDecimalNumberIsRefusedWithoutReadingTheBody) {
     struct Case {
         const char* name;
         std::vector<std::string> lengths; // one "content-length" header each; none: no length
@@ -112,8 +107,7 @@ TEST_F(HostileInputTest, ContentLengthThatIsNotOneDecimalNumberIsRefusedWithoutR
     expect_served(bystanders, "after bad lengths");
 }
 
-TEST_F(HostileInputTest, Http1HeaderFloodsGet431WithBoundedMemoryAndTheConnectionEnds)
-{
+TEST_F(HostileInputTest, Http1HeaderFloodsGet431WithBoundedMemoryAndTheConnectionEnds) {
     std::string many_headers;
     while (many_headers.size() < MiB) {
         many_headers += "X-A: b\r\n";
@@ -157,8 +151,7 @@ TEST_F(HostileInputTest, Http1HeaderFloodsGet431WithBoundedMemoryAndTheConnectio
     expect_served(bystanders, "after header floods");
 }
 
-TEST_F(HostileInputTest, Http2OversizedHeaderListsResetTheirStreamOnly)
-{
+TEST_F(HostileInputTest, Http2OversizedHeaderListsResetTheirStreamOnly) {
     std::vector<std::pair<std::string, std::string>> many;
     // Counted as HTTP/2 counts a header list: 32 bytes per field besides its name and value.
     for (std::size_t bytes = 0; bytes <= HTTP2_MAX_HEADER_LIST_SIZE; bytes += 32 + 1 + 1) {
@@ -188,8 +181,7 @@ TEST_F(HostileInputTest, Http2OversizedHeaderListsResetTheirStreamOnly)
     EXPECT_EQ(served.router->heads, 2); // the two plain requests
 }
 
-TEST_F(HostileInputTest, Http2FloodsEndTheSessionWithGoawayWhileOthersAreServed)
-{
+TEST_F(HostileInputTest, Http2FloodsEndTheSessionWithGoawayWhileOthersAreServed) {
     struct Case {
         const char* name;
         std::string bytes;
@@ -219,8 +211,7 @@ TEST_F(HostileInputTest, Http2FloodsEndTheSessionWithGoawayWhileOthersAreServed)
 // gives up and the connection is closed. (Whether its GOAWAY still reaches a peer that does not
 // read is up to that peer; the session's GOAWAY itself is checked frame by frame in
 // http2_session_test.cpp.)
-TEST_F(HostileInputTest, Http2PingFloodFromAPeerThatReadsNothingEndsTheConnection)
-{
+TEST_F(HostileInputTest, Http2PingFloodFromAPeerThatReadsNothingEndsTheConnection) {
     Bystanders bystanders(port);
     ASSERT_TRUE(served.settles_at(2));
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

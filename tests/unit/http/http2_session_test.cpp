@@ -19,8 +19,7 @@ using test::goaway_code_in;
 using test::Http2TestClient;
 
 // Moves bytes both ways until neither side has anything more to say.
-void exchange(Http2TestClient& client, Http2Session& server)
-{
+void exchange(Http2TestClient& client, Http2Session& server) {
     for (int round = 0; round < 100; ++round) {
         const auto to_server = client.take_output();
         if (!to_server.empty()) {
@@ -37,11 +36,11 @@ void exchange(Http2TestClient& client, Http2Session& server)
     FAIL() << "the sessions never went quiet";
 }
 
-TEST(Http2Session, HandsOverTheRequestHeadAndSendsACleanedReply)
-{
+TEST(Http2Session, HandsOverTheRequestHeadAndSendsACleanedReply) {
     Http2TestClient client;
     Http2Session server;
-    const auto id = client.request("GET", "/ping?coreSha256=ab", {{"x-first", "1"}, {"origin", "null"}, {"x-first", "2"}});
+    const auto id =
+        client.request("GET", "/ping?coreSha256=ab", {{"x-first", "1"}, {"origin", "null"}, {"x-first", "2"}});
     exchange(client, server);
 
     auto started = server.take_started_requests();
@@ -50,7 +49,8 @@ TEST(Http2Session, HandsOverTheRequestHeadAndSendsACleanedReply)
     EXPECT_EQ(started[0].head.method, "GET");
     EXPECT_EQ(started[0].head.target, "/ping?coreSha256=ab");
     // Pseudo-headers are not headers, and ":authority" does not become "host".
-    const std::vector<std::pair<std::string, std::string>> expected = {{"x-first", "1"}, {"origin", "null"}, {"x-first", "2"}};
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"x-first", "1"}, {"origin", "null"}, {"x-first", "2"}};
     ASSERT_EQ(started[0].head.headers.size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(started[0].head.headers[i].name, expected[i].first);
@@ -83,8 +83,7 @@ TEST(Http2Session, HandsOverTheRequestHeadAndSendsACleanedReply)
     EXPECT_EQ(reply.body, "digest mismatch");
 }
 
-TEST(Http2Session, BodyCompletesAtEndStreamWithinTheLimit)
-{
+TEST(Http2Session, BodyCompletesAtEndStreamWithinTheLimit) {
     Http2TestClient client;
     Http2Session server;
     const auto id = client.request("POST", "/start", {{"content-length", "11"}}, std::string("hello world"));
@@ -106,8 +105,7 @@ TEST(Http2Session, BodyCompletesAtEndStreamWithinTheLimit)
     EXPECT_FALSE(again->has_value());
 }
 
-TEST(Http2Session, BodyFailsOverTheLimitOrWhenTheStreamBreaks)
-{
+TEST(Http2Session, BodyFailsOverTheLimitOrWhenTheStreamBreaks) {
     struct Case {
         const char* name;
         std::size_t limit;
@@ -141,8 +139,7 @@ TEST(Http2Session, BodyFailsOverTheLimitOrWhenTheStreamBreaks)
     }
 }
 
-TEST(Http2Session, AnEarlyReplyCutsOffTheUnreadBody)
-{
+TEST(Http2Session, AnEarlyReplyCutsOffTheUnreadBody) {
     Http2TestClient client;
     Http2Session server;
     const auto id = client.request("POST", "/start", {{"content-length", "5000"}}, std::string(5000, 'x'));
@@ -161,8 +158,7 @@ TEST(Http2Session, AnEarlyReplyCutsOffTheUnreadBody)
     EXPECT_TRUE(reply.closed);
 }
 
-TEST(Http2Session, AnUnreadBodyStopsAtTheStreamWindow)
-{
+TEST(Http2Session, AnUnreadBodyStopsAtTheStreamWindow) {
     Http2TestClient client;
     Http2Session server;
     const std::string sent(300 * 1024, 'x'); // several stream windows
@@ -182,8 +178,7 @@ TEST(Http2Session, AnUnreadBodyStopsAtTheStreamWindow)
     EXPECT_EQ(**body, sent);
 }
 
-TEST(Http2Session, AnUnreadBodyDoesNotHoldUpOtherStreams)
-{
+TEST(Http2Session, AnUnreadBodyDoesNotHoldUpOtherStreams) {
     Http2TestClient client;
     Http2Session server;
     client.request("POST", "/start", {}, std::string(HTTP2_STREAM_WINDOW, 'x'));
@@ -198,8 +193,7 @@ TEST(Http2Session, AnUnreadBodyDoesNotHoldUpOtherStreams)
     EXPECT_EQ(**body, "done");
 }
 
-TEST(Http2Session, MalformedInputGetsGoawayWithTheProtocolsErrorCode)
-{
+TEST(Http2Session, MalformedInputGetsGoawayWithTheProtocolsErrorCode) {
     const std::string preface(HTTP2_PREFACE);
     const auto settings = frame(0x4, 0, 0, "");
     struct Case {
@@ -210,7 +204,8 @@ TEST(Http2Session, MalformedInputGetsGoawayWithTheProtocolsErrorCode)
     const Case cases[] = {
         {"DATA on stream 0", settings + frame(0x0, 0, 0, "abc"), NGHTTP2_PROTOCOL_ERROR},
         {"SETTINGS of a bad length", settings + frame(0x4, 0, 0, "12345"), NGHTTP2_FRAME_SIZE_ERROR},
-        {"HEADERS with garbage HPACK", settings + frame(0x1, 0x5, 1, "\xff\xff\xff\xff\xff"), NGHTTP2_COMPRESSION_ERROR},
+        {"HEADERS with garbage HPACK", settings + frame(0x1, 0x5, 1, "\xff\xff\xff\xff\xff"),
+         NGHTTP2_COMPRESSION_ERROR},
         {"no SETTINGS after the preface", frame(0x8, 0, 0, std::string("\x00\x00\x00\x01", 4)), NGHTTP2_PROTOCOL_ERROR},
     };
     for (const auto& c : cases) {
@@ -226,8 +221,7 @@ TEST(Http2Session, MalformedInputGetsGoawayWithTheProtocolsErrorCode)
 
 // The flood limits are set on the session explicitly, and nghttp2 must carry the fixes behind
 // them (the build refuses headers without them): each flood ends the session with GOAWAY.
-TEST(Http2Session, FloodsEndTheSessionWithGoaway)
-{
+TEST(Http2Session, FloodsEndTheSessionWithGoaway) {
     struct Case {
         const char* name;
         std::string bytes;
@@ -257,8 +251,7 @@ TEST(Http2Session, FloodsEndTheSessionWithGoaway)
     }
 }
 
-TEST(Http2Session, ShutdownAnnouncesGoawayAndFinishesTheOpenStream)
-{
+TEST(Http2Session, ShutdownAnnouncesGoawayAndFinishesTheOpenStream) {
     Http2TestClient client;
     Http2Session server;
     const auto first = client.request("GET", "/logs");
@@ -278,8 +271,7 @@ TEST(Http2Session, ShutdownAnnouncesGoawayAndFinishesTheOpenStream)
     EXPECT_FALSE(server.want_write());
 }
 
-TEST(Http2Session, OversizedHeaderListResetsOnlyThatStream)
-{
+TEST(Http2Session, OversizedHeaderListResetsOnlyThatStream) {
     Http2TestClient client;
     Http2Session server;
     const auto big = client.request("GET", "/ping", {{"x-big", std::string(HTTP2_MAX_HEADER_LIST_SIZE, 'a')}});
@@ -310,13 +302,11 @@ struct FailingMemory {
                     [](void* pointer, std::size_t size, void*) { return std::realloc(pointer, size); }};
 };
 
-std::size_t log_count(const std::string& line)
-{
+std::size_t log_count(const std::string& line) {
     return static_cast<std::size_t>(std::ranges::count(helper_log().lines(), line));
 }
 
-TEST(Http2Session, RefusedReplyFailsItsStreamAndIsLogged)
-{
+TEST(Http2Session, RefusedReplyFailsItsStreamAndIsLogged) {
     for (const std::string body : {"", "a body"}) {
         SCOPED_TRACE(body);
         FailingMemory memory;
@@ -327,8 +317,8 @@ TEST(Http2Session, RefusedReplyFailsItsStreamAndIsLogged)
         exchange(client, server);
         ASSERT_EQ(server.take_started_requests().size(), 2u);
 
-        const std::string line = "Helper could not submit the reply on HTTP/2 stream " + std::to_string(refused) +
-                                 ": Out of memory";
+        const std::string line =
+            "Helper could not submit the reply on HTTP/2 stream " + std::to_string(refused) + ": Out of memory";
         const auto before = log_count(line);
         memory.failures = 1;
         server.submit_reply(refused, Reply{.status = 200, .body = body});
@@ -346,8 +336,7 @@ TEST(Http2Session, RefusedReplyFailsItsStreamAndIsLogged)
     }
 }
 
-TEST(Http2Session, StreamThatCannotEvenBeResetEndsTheConnection)
-{
+TEST(Http2Session, StreamThatCannotEvenBeResetEndsTheConnection) {
     FailingMemory memory;
     Http2TestClient client;
     Http2Session server(&memory.mem);
@@ -355,8 +344,8 @@ TEST(Http2Session, StreamThatCannotEvenBeResetEndsTheConnection)
     exchange(client, server);
     ASSERT_EQ(server.take_started_requests().size(), 1u);
 
-    const std::string line = "Helper could not submit RST_STREAM on HTTP/2 stream " + std::to_string(id) +
-                             ": Out of memory";
+    const std::string line =
+        "Helper could not submit RST_STREAM on HTTP/2 stream " + std::to_string(id) + ": Out of memory";
     const auto before = log_count(line);
     memory.failures = 2;
     server.submit_reply(id, Reply{.status = 200});

@@ -6,8 +6,7 @@
 
 namespace quorvex::http::test {
 
-std::string frame(std::uint8_t type, std::uint8_t flags, std::uint32_t stream_id, const std::string& payload)
-{
+std::string frame(std::uint8_t type, std::uint8_t flags, std::uint32_t stream_id, const std::string& payload) {
     std::string bytes;
     const auto length = payload.size();
     bytes += static_cast<char>((length >> 16) & 0xff);
@@ -21,11 +20,12 @@ std::string frame(std::uint8_t type, std::uint8_t flags, std::uint32_t stream_id
     return bytes + payload;
 }
 
-std::optional<std::uint32_t> goaway_code_in(std::string_view bytes)
-{
+std::optional<std::uint32_t> goaway_code_in(std::string_view bytes) {
     std::size_t at = 0;
     while (at + 9 <= bytes.size()) {
-        const auto byte = [&](std::size_t i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])); };
+        const auto byte = [&](std::size_t i) {
+            return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i]));
+        };
         const auto length = (byte(at) << 16) | (byte(at + 1) << 8) | byte(at + 2);
         if (byte(at + 3) == 0x7 && at + 9 + 8 <= bytes.size()) {
             const auto p = at + 9 + 4;
@@ -36,8 +36,7 @@ std::optional<std::uint32_t> goaway_code_in(std::string_view bytes)
     return std::nullopt;
 }
 
-std::optional<std::string> ClientStream::header(const std::string& name) const
-{
+std::optional<std::string> ClientStream::header(const std::string& name) const {
     for (const auto& [n, v] : headers) {
         if (n == name) {
             return v;
@@ -50,8 +49,7 @@ struct ClientCallbacks {
     static Http2TestClient& self(void* user) { return *static_cast<Http2TestClient*>(user); }
 
     static int on_header(nghttp2_session*, const nghttp2_frame* frame, const std::uint8_t* name, std::size_t namelen,
-                         const std::uint8_t* value, std::size_t valuelen, std::uint8_t, void* user)
-    {
+                         const std::uint8_t* value, std::size_t valuelen, std::uint8_t, void* user) {
         self(user).streams[frame->hd.stream_id].headers.emplace_back(
             std::string(reinterpret_cast<const char*>(name), namelen),
             std::string(reinterpret_cast<const char*>(value), valuelen));
@@ -59,14 +57,12 @@ struct ClientCallbacks {
     }
 
     static int on_data(nghttp2_session*, std::uint8_t, std::int32_t stream_id, const std::uint8_t* data,
-                       std::size_t len, void* user)
-    {
+                       std::size_t len, void* user) {
         self(user).streams[stream_id].body.append(reinterpret_cast<const char*>(data), len);
         return 0;
     }
 
-    static int on_frame_recv(nghttp2_session*, const nghttp2_frame* frame, void* user)
-    {
+    static int on_frame_recv(nghttp2_session*, const nghttp2_frame* frame, void* user) {
         auto& client = self(user);
         if (frame->hd.type == NGHTTP2_GOAWAY) {
             client.goaway_code = frame->goaway.error_code;
@@ -77,15 +73,13 @@ struct ClientCallbacks {
         return 0;
     }
 
-    static int on_close(nghttp2_session*, std::int32_t stream_id, std::uint32_t, void* user)
-    {
+    static int on_close(nghttp2_session*, std::int32_t stream_id, std::uint32_t, void* user) {
         self(user).streams[stream_id].closed = true;
         return 0;
     }
 
     static ssize_t read_body(nghttp2_session*, std::int32_t stream_id, std::uint8_t* buf, std::size_t length,
-                             std::uint32_t* flags, nghttp2_data_source*, void* user)
-    {
+                             std::uint32_t* flags, nghttp2_data_source*, void* user) {
         auto& client = self(user);
         auto& body = client.bodies_[stream_id];
         auto& sent = client.streams[stream_id].body_sent;
@@ -99,8 +93,7 @@ struct ClientCallbacks {
     }
 };
 
-Http2TestClient::Http2TestClient()
-{
+Http2TestClient::Http2TestClient() {
     nghttp2_session_callbacks* callbacks = nullptr;
     nghttp2_session_callbacks_new(&callbacks);
     nghttp2_session_callbacks_set_on_header_callback(callbacks, ClientCallbacks::on_header);
@@ -112,15 +105,11 @@ Http2TestClient::Http2TestClient()
     nghttp2_submit_settings(session_, NGHTTP2_FLAG_NONE, nullptr, 0);
 }
 
-Http2TestClient::~Http2TestClient()
-{
-    nghttp2_session_del(session_);
-}
+Http2TestClient::~Http2TestClient() { nghttp2_session_del(session_); }
 
 std::int32_t Http2TestClient::request(const std::string& method, const std::string& path,
                                       std::vector<std::pair<std::string, std::string>> headers,
-                                      std::optional<std::string> body)
-{
+                                      std::optional<std::string> body) {
     std::vector<std::pair<std::string, std::string>> fields = {
         {":method", method}, {":scheme", "http"}, {":authority", "127.0.0.1"}, {":path", path}};
     fields.insert(fields.end(), headers.begin(), headers.end());
@@ -146,13 +135,11 @@ std::int32_t Http2TestClient::request(const std::string& method, const std::stri
     return id;
 }
 
-void Http2TestClient::reset(std::int32_t stream_id)
-{
+void Http2TestClient::reset(std::int32_t stream_id) {
     nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, NGHTTP2_CANCEL);
 }
 
-std::string Http2TestClient::take_output()
-{
+std::string Http2TestClient::take_output() {
     std::string out;
     for (;;) {
         const std::uint8_t* data = nullptr;
@@ -164,8 +151,7 @@ std::string Http2TestClient::take_output()
     }
 }
 
-bool Http2TestClient::receive(std::string_view bytes)
-{
+bool Http2TestClient::receive(std::string_view bytes) {
     return nghttp2_session_mem_recv(session_, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) >= 0;
 }
 

@@ -32,8 +32,7 @@ using test::run_command;
 // throws a std::exception and "/throw-int" something else.
 class EchoHandler final : public RequestHandler {
 public:
-    boost::asio::awaitable<Reply> handle(RequestHead head, BodyReader& body) override
-    {
+    boost::asio::awaitable<Reply> handle(RequestHead head, BodyReader& body) override {
         const auto path = head.target.substr(0, head.target.find('?'));
         if (path == "/throw") {
             throw std::runtime_error("the handler broke");
@@ -72,13 +71,9 @@ protected:
 
     std::shared_future<void> drain() { return loopback_.drain(); }
 
-    std::string url(const std::string& path) const
-    {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
 
-    void wait_for_slow_request()
-    {
+    void wait_for_slow_request() {
         for (int i = 0; i < 200 && handler_->slow_entered == 0; ++i) {
             std::this_thread::sleep_for(10ms);
         }
@@ -90,8 +85,7 @@ protected:
     unsigned short port_ = loopback_.port();
 };
 
-TEST_F(HttpServerTest, CurlKeepsOneHttp1ConnectionForTwoRequests)
-{
+TEST_F(HttpServerTest, CurlKeepsOneHttp1ConnectionForTwoRequests) {
     const auto result = run_command("curl -sS --http1.1 -v " + url("/echo/one") + " " + url("/echo/two?q=1"));
     ASSERT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("GET /echo/one\n"), std::string::npos) << result.output;
@@ -100,8 +94,7 @@ TEST_F(HttpServerTest, CurlKeepsOneHttp1ConnectionForTwoRequests)
     EXPECT_EQ(loopback_.accepted(), 1);
 }
 
-TEST_F(HttpServerTest, CurlWithHttp2PriorKnowledge)
-{
+TEST_F(HttpServerTest, CurlWithHttp2PriorKnowledge) {
     // One URL: curl 7.88.1 fails its own reuse of a prior-knowledge connection (curl issue 10634);
     // several streams on one connection are nghttp's test below.
     const auto result =
@@ -115,8 +108,7 @@ TEST_F(HttpServerTest, CurlWithHttp2PriorKnowledge)
     EXPECT_EQ(result.output.find("\nhost: "), std::string::npos) << result.output;
 }
 
-TEST_F(HttpServerTest, NghttpRunsStreamsConcurrentlyOnOneConnection)
-{
+TEST_F(HttpServerTest, NghttpRunsStreamsConcurrentlyOnOneConnection) {
     const auto result = run_command("nghttp " + url("/slow") + " " + url("/echo/fast"));
     ASSERT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("GET /slow\n"), std::string::npos) << result.output;
@@ -124,8 +116,7 @@ TEST_F(HttpServerTest, NghttpRunsStreamsConcurrentlyOnOneConnection)
     EXPECT_EQ(loopback_.accepted(), 1);
 }
 
-TEST_F(HttpServerTest, ShortHttp10RequestIsServedWithoutWaitingForMoreBytes)
-{
+TEST_F(HttpServerTest, ShortHttp10RequestIsServedWithoutWaitingForMoreBytes) {
     const std::string request = "GET /e HTTP/1.0\r\n\r\n";
     ASSERT_LT(request.size(), HTTP2_PREFACE.size());
     RawClient client(port_);
@@ -137,8 +128,7 @@ TEST_F(HttpServerTest, ShortHttp10RequestIsServedWithoutWaitingForMoreBytes)
     EXPECT_TRUE(client.read_until_closed());
 }
 
-TEST_F(HttpServerTest, MalformedHttp1GetsAnErrorReplyAndTheConnectionCloses)
-{
+TEST_F(HttpServerTest, MalformedHttp1GetsAnErrorReplyAndTheConnectionCloses) {
     struct Case {
         const char* name;
         std::string request;
@@ -160,8 +150,7 @@ TEST_F(HttpServerTest, MalformedHttp1GetsAnErrorReplyAndTheConnectionCloses)
     }
 }
 
-TEST_F(HttpServerTest, ConnectionStaysOpenOnlyWhenTheRequestWasFullyReadAndNobodyAskedToClose)
-{
+TEST_F(HttpServerTest, ConnectionStaysOpenOnlyWhenTheRequestWasFullyReadAndNobodyAskedToClose) {
     struct Case {
         const char* name;
         std::string request;
@@ -173,8 +162,8 @@ TEST_F(HttpServerTest, ConnectionStaysOpenOnlyWhenTheRequestWasFullyReadAndNobod
         {"chunked body read", "POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
          "body: hello", true},
         {"body left unread", "POST /noread HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello", "POST /noread", false},
-        {"chunked body left unread", "POST /noread HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
-         "POST /noread", false},
+        {"chunked body left unread",
+         "POST /noread HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", "POST /noread", false},
         {"body over the limit", "POST /small HTTP/1.1\r\nContent-Length: 10\r\n\r\n0123456789", "body failed", false},
         {"reply asks to close", "GET /close HTTP/1.1\r\n\r\n", "connection: close", false},
         {"client asks to close", "GET /echo HTTP/1.1\r\nConnection: close\r\n\r\n", "GET /echo", false},
@@ -197,8 +186,7 @@ TEST_F(HttpServerTest, ConnectionStaysOpenOnlyWhenTheRequestWasFullyReadAndNobod
     }
 }
 
-TEST_F(HttpServerTest, ExpectContinueIsAnsweredOnlyWhenTheBodyIsRead)
-{
+TEST_F(HttpServerTest, ExpectContinueIsAnsweredOnlyWhenTheBodyIsRead) {
     RawClient client(port_);
     client.send("POST /echo HTTP/1.1\r\nContent-Length: 5\r\nExpect: 100-continue\r\n\r\n");
     const auto interim = client.read_reply();
@@ -213,8 +201,7 @@ TEST_F(HttpServerTest, ExpectContinueIsAnsweredOnlyWhenTheBodyIsRead)
     EXPECT_TRUE(refused.read_until_closed());
 }
 
-TEST_F(HttpServerTest, BadHttp2BytesGetGoawayAndTheConnectionCloses)
-{
+TEST_F(HttpServerTest, BadHttp2BytesGetGoawayAndTheConnectionCloses) {
     RawClient client(port_);
     // Preface, empty SETTINGS, then DATA on stream 0.
     client.send(std::string(HTTP2_PREFACE) + std::string("\0\0\0\x04\0\0\0\0\0", 9) +
@@ -226,8 +213,7 @@ TEST_F(HttpServerTest, BadHttp2BytesGetGoawayAndTheConnectionCloses)
     EXPECT_EQ(decoder.goaway_code, NGHTTP2_PROTOCOL_ERROR);
 }
 
-TEST_F(HttpServerTest, DrainLetsTheRequestInProgressFinishAndClosesIdleConnectionsAtOnce)
-{
+TEST_F(HttpServerTest, DrainLetsTheRequestInProgressFinishAndClosesIdleConnectionsAtOnce) {
     RawClient busy(port_);
     busy.send("GET /slow HTTP/1.1\r\n\r\n");
     RawClient idle(port_);
@@ -252,8 +238,7 @@ TEST_F(HttpServerTest, DrainLetsTheRequestInProgressFinishAndClosesIdleConnectio
     EXPECT_FALSE(late.connected());
 }
 
-TEST_F(HttpServerTest, DrainOfHttp2SendsGoawayAndFinishesTheOpenStream)
-{
+TEST_F(HttpServerTest, DrainOfHttp2SendsGoawayAndFinishesTheOpenStream) {
     test::Http2TestClient h2;
     const auto stream = h2.request("GET", "/slow");
     RawClient client(port_);
@@ -270,8 +255,7 @@ TEST_F(HttpServerTest, DrainOfHttp2SendsGoawayAndFinishesTheOpenStream)
     EXPECT_EQ(drained.wait_for(5s), std::future_status::ready);
 }
 
-TEST_F(HttpServerTest, ExceptionThatEndsAConnectionIsLoggedAsOneLine)
-{
+TEST_F(HttpServerTest, ExceptionThatEndsAConnectionIsLoggedAsOneLine) {
     struct Case {
         const char* path;
         std::string line;
@@ -293,8 +277,7 @@ TEST_F(HttpServerTest, ExceptionThatEndsAConnectionIsLoggedAsOneLine)
     }
 }
 
-TEST_F(HttpServerTest, Http2HandlerExceptionResetsOnlyItsStreamAndIsLogged)
-{
+TEST_F(HttpServerTest, Http2HandlerExceptionResetsOnlyItsStreamAndIsLogged) {
     // Only the lines after the marker count: the log is shared by every test of the process.
     const std::string marker = "http2 handler exception test begins";
     append_log(marker);

@@ -17,8 +17,7 @@ namespace quorvex::http::test {
 
 using namespace std::chrono_literals;
 
-RawClient::RawClient(unsigned short port)
-{
+RawClient::RawClient(unsigned short port) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -27,13 +26,9 @@ RawClient::RawClient(unsigned short port)
     connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
-RawClient::~RawClient()
-{
-    ::close(fd_);
-}
+RawClient::~RawClient() { ::close(fd_); }
 
-bool RawClient::send(const std::string& bytes) const
-{
+bool RawClient::send(const std::string& bytes) const {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
         const auto n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -45,8 +40,7 @@ bool RawClient::send(const std::string& bytes) const
     return true;
 }
 
-bool RawClient::read_more(std::chrono::milliseconds wait)
-{
+bool RawClient::read_more(std::chrono::milliseconds wait) {
     pollfd ready{fd_, POLLIN, 0};
     if (::poll(&ready, 1, static_cast<int>(wait.count())) <= 0) {
         return true;
@@ -60,8 +54,7 @@ bool RawClient::read_more(std::chrono::milliseconds wait)
     return true;
 }
 
-std::string RawClient::read_reply()
-{
+std::string RawClient::read_reply() {
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (std::chrono::steady_clock::now() < deadline) {
         const auto head_end = received_.find("\r\n\r\n");
@@ -82,8 +75,7 @@ std::string RawClient::read_reply()
     return std::exchange(received_, {});
 }
 
-bool RawClient::read_until_closed(std::chrono::milliseconds wait)
-{
+bool RawClient::read_until_closed(std::chrono::milliseconds wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     while (std::chrono::steady_clock::now() < deadline) {
         if (!read_more(50ms)) {
@@ -93,8 +85,7 @@ bool RawClient::read_until_closed(std::chrono::milliseconds wait)
     return false;
 }
 
-bool RawClient::flood(const std::string& bytes, std::chrono::milliseconds wait)
-{
+bool RawClient::flood(const std::string& bytes, std::chrono::milliseconds wait) {
     const int flags = ::fcntl(fd_, F_GETFL);
     ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
     const auto deadline = std::chrono::steady_clock::now() + wait;
@@ -128,16 +119,14 @@ bool RawClient::flood(const std::string& bytes, std::chrono::milliseconds wait)
     return closed;
 }
 
-std::string RawClient::lower(std::string text)
-{
+std::string RawClient::lower(std::string text) {
     for (auto& c : text) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return text;
 }
 
-bool Http2LoopbackClient::exchange_until(const std::function<bool()>& done, std::chrono::milliseconds wait)
-{
+bool Http2LoopbackClient::exchange_until(const std::function<bool()>& done, std::chrono::milliseconds wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
         if (const auto output = session.take_output(); !output.empty()) {
@@ -157,15 +146,13 @@ bool Http2LoopbackClient::exchange_until(const std::function<bool()>& done, std:
     }
 }
 
-std::string Http2LoopbackClient::get_status(const std::string& path)
-{
+std::string Http2LoopbackClient::get_status(const std::string& path) {
     const auto stream = session.request("GET", path);
     (void)exchange_until([&] { return session.streams[stream].closed; });
     return session.streams[stream].header(":status").value_or("");
 }
 
-CommandResult run_command(const std::string& command, int seconds)
-{
+CommandResult run_command(const std::string& command, int seconds) {
     CommandResult result;
     FILE* pipe = ::popen(("timeout " + std::to_string(seconds) + " " + command + " 2>&1").c_str(), "r");
     if (pipe == nullptr) {

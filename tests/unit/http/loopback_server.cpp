@@ -13,8 +13,7 @@ namespace quorvex::http::test {
 using boost::asio::ip::tcp;
 
 LoopbackServer::LoopbackServer(std::shared_ptr<RequestHandler> handler, int threads, int backlog)
-    : server_(io_.get_executor(), std::move(handler))
-{
+    : server_(io_.get_executor(), std::move(handler)) {
     acceptor_.open(tcp::v4());
     acceptor_.bind(tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
     acceptor_.listen(backlog);
@@ -25,8 +24,7 @@ LoopbackServer::LoopbackServer(std::shared_ptr<RequestHandler> handler, int thre
     }
 }
 
-LoopbackServer::~LoopbackServer()
-{
+LoopbackServer::~LoopbackServer() {
     (void)drain().wait_for(std::chrono::seconds(10));
     work_.reset();
     io_.stop();
@@ -35,24 +33,23 @@ LoopbackServer::~LoopbackServer()
     }
 }
 
-std::shared_future<void> LoopbackServer::drain()
-{
+std::shared_future<void> LoopbackServer::drain() {
     if (drained_) {
         return *drained_;
     }
     drained_ = boost::asio::co_spawn(
-        accept_strand_,
-        [this]() -> boost::asio::awaitable<void> {
-            boost::system::error_code ignored;
-            acceptor_.close(ignored);
-            co_await server_.drain();
-        },
-        boost::asio::use_future).share();
+                   accept_strand_,
+                   [this]() -> boost::asio::awaitable<void> {
+                       boost::system::error_code ignored;
+                       acceptor_.close(ignored);
+                       co_await server_.drain();
+                   },
+                   boost::asio::use_future)
+                   .share();
     return *drained_;
 }
 
-boost::asio::awaitable<void> LoopbackServer::accept_loop()
-{
+boost::asio::awaitable<void> LoopbackServer::accept_loop() {
     for (;;) {
         boost::system::error_code ec;
         auto socket = co_await acceptor_.async_accept(boost::asio::redirect_error(boost::asio::use_awaitable, ec));

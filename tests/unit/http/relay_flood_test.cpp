@@ -37,8 +37,7 @@ public:
     PipeCoreOutput(const PipeCoreOutput&) = delete;
     PipeCoreOutput& operator=(const PipeCoreOutput&) = delete;
 
-    [[nodiscard]] Result<std::size_t> read(std::span<char> buffer) override
-    {
+    [[nodiscard]] Result<std::size_t> read(std::span<char> buffer) override {
         for (;;) {
             const auto n = ::read(fd_, buffer.data(), buffer.size());
             if (n >= 0) {
@@ -54,8 +53,7 @@ private:
     int fd_;
 };
 
-bool write_all(int fd, std::string_view bytes)
-{
+bool write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const auto n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) {
@@ -70,13 +68,13 @@ bool write_all(int fd, std::string_view bytes)
 }
 
 const std::string NUL_LINE("nul\0in\0the line", 15);
-const std::string ESCAPE_LINE = "\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1b" "c";
+const std::string ESCAPE_LINE = "\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1b"
+                                "c";
 constexpr int LINE_COUNT = 1000000;
 
 // What the flooding Core writes: a million short lines in large writes, as a buffered writer
 // would, then NUL bytes and escape sequences, then 10 MiB without a line feed; then it ends.
-bool write_flood(int fd)
-{
+bool write_flood(int fd) {
     std::string batch;
     for (int i = 0; i < LINE_COUNT; ++i) {
         batch += "line " + std::to_string(i) + "\n";
@@ -99,8 +97,7 @@ bool write_flood(int fd)
     return true;
 }
 
-std::string joined(const Lines& lines)
-{
+std::string joined(const Lines& lines) {
     std::string text;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         text += (i == 0 ? "" : "\n") + lines[i];
@@ -108,8 +105,7 @@ std::string joined(const Lines& lines)
     return text;
 }
 
-TEST(RelayFlood, TheLogKeepsTheNewestLinesWholeAndTheEndpointReturnsThemIntact)
-{
+TEST(RelayFlood, TheLogKeepsTheNewestLinesWholeAndTheEndpointReturnsThemIntact) {
     test::ServedRouter served;
     hub::testing::FakeCorePlatform platform;
     hub::testing::FakeClock clock;

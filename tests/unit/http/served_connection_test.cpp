@@ -7,8 +7,7 @@
 namespace quorvex::http {
 namespace {
 
-TEST(ProtocolDetection, DecidesAtTheFirstDifferingByte)
-{
+TEST(ProtocolDetection, DecidesAtTheFirstDifferingByte) {
     struct Case {
         std::string bytes;
         WireProtocol expected;
@@ -31,8 +30,7 @@ TEST(ProtocolDetection, DecidesAtTheFirstDifferingByte)
     }
 }
 
-TEST(ProtocolDetection, EveryPrefixOfThePrefaceWaitsAndEveryAlteredByteDecidesHttp1)
-{
+TEST(ProtocolDetection, EveryPrefixOfThePrefaceWaitsAndEveryAlteredByteDecidesHttp1) {
     for (std::size_t length = 0; length < HTTP2_PREFACE.size(); ++length) {
         const std::string prefix(HTTP2_PREFACE.substr(0, length));
         EXPECT_EQ(detect_protocol(prefix), WireProtocol::undecided) << length;

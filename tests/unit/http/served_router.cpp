@@ -6,20 +6,17 @@
 
 namespace quorvex::http::test {
 
-hub::PingOutcome CountingCore::ping_core(std::string)
-{
+hub::PingOutcome CountingCore::ping_core(std::string) {
     ++pings;
     return hub::PingOk{SERVED_HELPER_PATH};
 }
 
-hub::StartOutcome CountingCore::start_core(std::string, std::string session_id)
-{
+hub::StartOutcome CountingCore::start_core(std::string, std::string session_id) {
     ++starts;
     return hub::Started{std::move(session_id), 4242};
 }
 
-hub::StopOutcome CountingCore::stop_core(std::string session_id)
-{
+hub::StopOutcome CountingCore::stop_core(std::string session_id) {
     ++stops;
     return hub::NotRunning{std::move(session_id)};
 }
@@ -29,8 +26,7 @@ namespace {
 class CountingBody final : public BodyReader {
 public:
     CountingBody(BodyReader& body, std::atomic<int>& reads) : body_(body), reads_(reads) {}
-    boost::asio::awaitable<Result<std::string>> read_body(std::size_t limit) override
-    {
+    boost::asio::awaitable<Result<std::string>> read_body(std::size_t limit) override {
         ++reads_;
         // A named awaitable: g++ 12 can destroy temporaries of a co_await expression twice.
         auto reading = body_.read_body(limit);
@@ -44,28 +40,22 @@ private:
 
 } // namespace
 
-std::optional<Reply> WatchedRouter::answer_at_once(const RequestHead& head)
-{
+std::optional<Reply> WatchedRouter::answer_at_once(const RequestHead& head) {
     ++heads;
     return router_->answer_at_once(head);
 }
 
-boost::asio::awaitable<Reply> WatchedRouter::handle(RequestHead head, BodyReader& body)
-{
+boost::asio::awaitable<Reply> WatchedRouter::handle(RequestHead head, BodyReader& body) {
     CountingBody counting(body, body_reads);
     auto handling = router_->handle(std::move(head), counting);
     co_return co_await std::move(handling);
 }
 
 ServedRouter::ServedRouter(int threads, int backlog)
-    : router(std::make_shared<WatchedRouter>(
-          std::make_shared<hub::HelperRouter>(core, log, blocking.get_executor()))),
-      server(router, threads, backlog)
-{
-}
+    : router(std::make_shared<WatchedRouter>(std::make_shared<hub::HelperRouter>(core, log, blocking.get_executor()))),
+      server(router, threads, backlog) {}
 
-bool ServedRouter::settles_at(std::size_t count, std::chrono::milliseconds wait)
-{
+bool ServedRouter::settles_at(std::size_t count, std::chrono::milliseconds wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     while (server.open_connections() != count) {
         if (std::chrono::steady_clock::now() >= deadline) {

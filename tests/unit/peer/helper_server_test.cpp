@@ -94,7 +94,7 @@ public:
     std::atomic<int> peer_checks{0}; // connections checked
     std::atomic<int> check_calls{0};
     std::function<void()> during_first_check; // runs inside the first check, on the server's thread
-    std::vector<std::string> events; // touched only by the server task and after it ended
+    std::vector<std::string> events;          // touched only by the server task and after it ended
     std::promise<std::uint16_t> published;
 };
 
@@ -158,8 +158,8 @@ TEST(HelperServer, ServesAfterPublishingAndCleansUpInOrderOnStop) {
     run.stop();
     ASSERT_TRUE(run.finish());
     EXPECT_EQ(platform.events, (std::vector<std::string>{"publish", "unpublish", "stop core"}));
-    EXPECT_EQ(run.reporter.states(), (std::vector<std::uint32_t>{service::SERVICE_STATE_RUNNING,
-                                                                 service::SERVICE_STATE_STOP_PENDING}));
+    EXPECT_EQ(run.reporter.states(),
+              (std::vector<std::uint32_t>{service::SERVICE_STATE_RUNNING, service::SERVICE_STATE_STOP_PENDING}));
 }
 
 TEST(HelperServer, StopRequestedBeforeServingAcceptsNothing) {
@@ -184,8 +184,8 @@ TEST(HelperServer, RefusedConnectionsAreClosedSilentlyAndLoggedOnce) {
     const auto lines = helper_log().lines();
     const auto since_marker = std::find(lines.rbegin(), lines.rend(), marker).base();
     ASSERT_NE(since_marker, lines.begin());
-    const auto refusals = std::count(since_marker, lines.end(),
-                                     "Helper refused a connection from an account other than its owner");
+    const auto refusals =
+        std::count(since_marker, lines.end(), "Helper refused a connection from an account other than its owner");
     EXPECT_EQ(refusals, 1);
 }
 
@@ -206,7 +206,8 @@ TEST(HelperServer, ConnectionsThatQueueDuringACheckAreCheckedTogether) {
     const std::string first = exchange(port, "GET /first HTTP/1.1\r\nhost: localhost\r\nconnection: close\r\n\r\n");
     EXPECT_NE(first.find("served /first"), std::string::npos);
     for (auto& socket : waiting) {
-        asio::write(*socket, asio::buffer(std::string("GET /queued HTTP/1.1\r\nhost: localhost\r\nconnection: close\r\n\r\n")));
+        asio::write(*socket,
+                    asio::buffer(std::string("GET /queued HTTP/1.1\r\nhost: localhost\r\nconnection: close\r\n\r\n")));
         std::string reply;
         boost::system::error_code error;
         asio::read(*socket, asio::dynamic_buffer(reply), error);

@@ -34,12 +34,9 @@ using Response = bhttp::response<bhttp::string_body, Fields>;
 class Http1BodyReader final : public BodyReader {
 public:
     Http1BodyReader(tcp::socket& socket, beast::flat_buffer& buffer, Parser& parser)
-        : socket_(socket), buffer_(buffer), parser_(parser)
-    {
-    }
+        : socket_(socket), buffer_(buffer), parser_(parser) {}
 
-    boost::asio::awaitable<Result<std::string>> read_body(std::size_t limit) override
-    {
+    boost::asio::awaitable<Result<std::string>> read_body(std::size_t limit) override {
         if (failed_) {
             co_return fail(Error::message("the request body could not be read"));
         }
@@ -73,8 +70,7 @@ public:
 
 private:
     // A client that sent "Expect: 100-continue" holds the body back until it is asked for it.
-    boost::asio::awaitable<void> send_continue_if_expected(boost::system::error_code& ec)
-    {
+    boost::asio::awaitable<void> send_continue_if_expected(boost::system::error_code& ec) {
         const auto& request = parser_.get();
         if (continue_sent_ || request.version() < 11 ||
             !beast::iequals(request[bhttp::field::expect], "100-continue")) {
@@ -93,8 +89,7 @@ private:
     bool continue_sent_ = false;
 };
 
-RequestHead head_of(const Request& request)
-{
+RequestHead head_of(const Request& request) {
     RequestHead head{.method = std::string(request.method_string()), .target = std::string(request.target())};
     for (const auto& field : request) {
         head.headers.push_back(Header{std::string(field.name_string()), std::string(field.value())});
@@ -102,8 +97,7 @@ RequestHead head_of(const Request& request)
     return head;
 }
 
-bool asks_to_close(const Reply& reply)
-{
+bool asks_to_close(const Reply& reply) {
     for (const auto& header : reply.headers) {
         if (beast::iequals(header.name, "connection") && beast::iequals(header.value, "close")) {
             return true;
@@ -113,14 +107,12 @@ bool asks_to_close(const Reply& reply)
 }
 
 // The framing of the reply is ours: the handler's own length or transfer coding is ignored.
-bool is_framing_header(std::string_view name)
-{
+bool is_framing_header(std::string_view name) {
     return beast::iequals(name, "content-length") || beast::iequals(name, "transfer-encoding");
 }
 
 Response response_of(Reply reply, unsigned version, bool head_request, bool keep_alive,
-                     FieldsAllocator fields_allocator = {})
-{
+                     FieldsAllocator fields_allocator = {}) {
     Response response(std::piecewise_construct, std::make_tuple(), std::make_tuple(fields_allocator));
     response.version(version);
     response.result(reply.status);
@@ -140,14 +132,12 @@ Response response_of(Reply reply, unsigned version, bool head_request, bool keep
 }
 
 // A request the parser refused: the reply names the fault, and the connection closes.
-bool is_malformed(const boost::system::error_code& ec)
-{
+bool is_malformed(const boost::system::error_code& ec) {
     return ec.category() == bhttp::make_error_code(bhttp::error::bad_method).category() &&
            ec != bhttp::error::end_of_stream && ec != bhttp::error::partial_message;
 }
 
-boost::asio::awaitable<void> refuse_malformed(tcp::socket& socket, const boost::system::error_code& ec)
-{
+boost::asio::awaitable<void> refuse_malformed(tcp::socket& socket, const boost::system::error_code& ec) {
     const bool too_large = ec == bhttp::error::header_limit || ec == bhttp::error::buffer_overflow;
     Reply reply{.status = too_large ? 431u : 400u,
                 .headers = {{"content-type", "text/plain; charset=utf-8"}, {"connection", "close"}},
@@ -160,8 +150,7 @@ boost::asio::awaitable<void> refuse_malformed(tcp::socket& socket, const boost::
 } // namespace
 
 boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view first_bytes, RequestHandler& handler,
-                                         ShutdownWatch& watch)
-{
+                                         ShutdownWatch& watch) {
     beast::flat_buffer buffer(HTTP1_READ_BUFFER_LIMIT);
     std::pmr::unsynchronized_pool_resource fields_pool;
     const FieldsAllocator fields_allocator(&fields_pool);
@@ -210,8 +199,8 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
             reply = co_await std::move(handling);
         }
 
-        const bool close = !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) ||
-                           watch.requested();
+        const bool close =
+            !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) || watch.requested();
         auto response = response_of(std::move(reply), version, head_request, !close, fields_allocator);
         co_await bhttp::async_write(socket, response, redirect_error(use_awaitable, ec));
         if (ec) {

@@ -39,29 +39,21 @@ private:
 };
 
 WakeSignal::WakeSignal(const boost::asio::any_io_executor& strand)
-    : timer_(strand, boost::asio::steady_timer::time_point::max())
-{
-}
+    : timer_(strand, boost::asio::steady_timer::time_point::max()) {}
 
-boost::asio::awaitable<void> WakeSignal::wait()
-{
+boost::asio::awaitable<void> WakeSignal::wait() {
     boost::system::error_code cancelled;
     co_await timer_.async_wait(boost::asio::redirect_error(boost::asio::use_awaitable, cancelled));
 }
 
-void WakeSignal::notify()
-{
-    timer_.cancel();
-}
+void WakeSignal::notify() { timer_.cancel(); }
 
 // Everything here runs on the connection's strand.
 struct Http2Connection {
     Http2Connection(tcp::socket& socket, std::shared_ptr<RequestHandler> handler,
                     const boost::asio::any_io_executor& strand)
         : socket(socket), handler(std::move(handler)), strand(strand), output_ready(strand), body_ready(strand),
-          task_ended(strand)
-    {
-    }
+          task_ended(strand) {}
 
     tcp::socket& socket;
     std::shared_ptr<RequestHandler> handler;
@@ -78,12 +70,9 @@ struct Http2Connection {
 class Http2BodyReader final : public BodyReader {
 public:
     Http2BodyReader(Http2Connection& connection, std::int32_t stream_id)
-        : connection_(connection), stream_id_(stream_id)
-    {
-    }
+        : connection_(connection), stream_id_(stream_id) {}
 
-    boost::asio::awaitable<Result<std::string>> read_body(std::size_t limit) override
-    {
+    boost::asio::awaitable<Result<std::string>> read_body(std::size_t limit) override {
         for (;;) {
             auto polled = connection_.session.poll_body(stream_id_, limit);
             connection_.output_ready.notify(); // taking bytes queues WINDOW_UPDATE
@@ -99,8 +88,7 @@ private:
     std::int32_t stream_id_;
 };
 
-boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connection, StartedRequest request)
-{
+boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connection, StartedRequest request) {
     std::optional<Reply> reply;
     try {
         Http2BodyReader body(*connection, request.stream_id);
@@ -120,8 +108,7 @@ boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connect
     connection->task_ended.notify();
 }
 
-void start_streams(const std::shared_ptr<Http2Connection>& connection)
-{
+void start_streams(const std::shared_ptr<Http2Connection>& connection) {
     auto& session = connection->session;
     session.visit_started_requests([&](std::int32_t stream_id, RequestHead& head) {
         // Most requests are answered from the head alone: no coroutine for them.
@@ -141,8 +128,7 @@ void start_streams(const std::shared_ptr<Http2Connection>& connection)
     });
 }
 
-void feed(const std::shared_ptr<Http2Connection>& connection, std::string_view bytes)
-{
+void feed(const std::shared_ptr<Http2Connection>& connection, std::string_view bytes) {
     // A rejected input has queued GOAWAY; the writer sends it and the session stops reading.
     (void)connection->session.receive(bytes);
     start_streams(connection);
@@ -150,13 +136,12 @@ void feed(const std::shared_ptr<Http2Connection>& connection, std::string_view b
     connection->output_ready.notify();
 }
 
-boost::asio::awaitable<void> read_loop(std::shared_ptr<Http2Connection> connection)
-{
+boost::asio::awaitable<void> read_loop(std::shared_ptr<Http2Connection> connection) {
     std::array<char, 16 * 1024> buffer;
     while (!connection->stopping && connection->session.want_read()) {
         boost::system::error_code ec;
-        const auto n = co_await connection->socket.async_read_some(boost::asio::buffer(buffer),
-                                                                   redirect_error(use_awaitable, ec));
+        const auto n =
+            co_await connection->socket.async_read_some(boost::asio::buffer(buffer), redirect_error(use_awaitable, ec));
         if (ec) {
             connection->session.end_of_input();
             break;
@@ -169,8 +154,7 @@ boost::asio::awaitable<void> read_loop(std::shared_ptr<Http2Connection> connecti
     connection->task_ended.notify();
 }
 
-boost::asio::awaitable<void> write_loop(Http2Connection& connection)
-{
+boost::asio::awaitable<void> write_loop(Http2Connection& connection) {
     for (;;) {
         const auto output = connection.session.take_output();
         if (!output.empty()) {
@@ -195,8 +179,7 @@ boost::asio::awaitable<void> write_loop(Http2Connection& connection)
 } // namespace
 
 boost::asio::awaitable<void> serve_http2(tcp::socket& socket, std::string_view first_bytes,
-                                         std::shared_ptr<RequestHandler> handler, ShutdownWatch& watch)
-{
+                                         std::shared_ptr<RequestHandler> handler, ShutdownWatch& watch) {
     const auto strand = co_await boost::asio::this_coro::executor;
     const auto connection = std::make_shared<Http2Connection>(socket, std::move(handler), strand);
     const auto hook = watch.install_hook([&connection = *connection] {

@@ -17,13 +17,11 @@
 namespace quorvex::http {
 namespace {
 
-std::string_view view_of(const std::uint8_t* data, std::size_t length)
-{
+std::string_view view_of(const std::uint8_t* data, std::size_t length) {
     return {reinterpret_cast<const char*>(data), length};
 }
 
-void lower_in_place(std::string& text)
-{
+void lower_in_place(std::string& text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c + ('a' - 'A'));
@@ -32,8 +30,7 @@ void lower_in_place(std::string& text)
 }
 
 // Headers that describe one HTTP/1 connection; HTTP/2 forbids them. "content-length" is ours.
-bool is_dropped_reply_header(std::string_view lower_name)
-{
+bool is_dropped_reply_header(std::string_view lower_name) {
     // By length first: the headers a reply usually carries are decided without a comparison.
     switch (lower_name.size()) {
     case 7:
@@ -51,16 +48,14 @@ bool is_dropped_reply_header(std::string_view lower_name)
     }
 }
 
-nghttp2_nv header_pair(std::string_view name, std::string_view value)
-{
+nghttp2_nv header_pair(std::string_view name, std::string_view value) {
     return nghttp2_nv{reinterpret_cast<std::uint8_t*>(const_cast<char*>(name.data())),
                       reinterpret_cast<std::uint8_t*>(const_cast<char*>(value.data())), name.size(), value.size(),
                       NGHTTP2_NV_FLAG_NONE};
 }
 
 // Decimal digits of `value` into `buffer`.
-std::string_view decimal(std::size_t value, std::array<char, 24>& buffer)
-{
+std::string_view decimal(std::size_t value, std::array<char, 24>& buffer) {
     const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
     return {buffer.data(), static_cast<std::size_t>(end - buffer.data())};
 }
@@ -70,18 +65,13 @@ std::string_view decimal(std::size_t value, std::array<char, 24>& buffer)
 constexpr std::size_t BLOCK_HEADER = 16;
 constexpr std::size_t LARGE = ~std::size_t{0};
 
-void* nghttp2_heap_malloc(std::size_t size, void* heap)
-{
+void* nghttp2_heap_malloc(std::size_t size, void* heap) {
     return static_cast<RecyclingHeap*>(heap)->allocate_block(size);
 }
 
-void nghttp2_heap_free(void* block, void* heap)
-{
-    static_cast<RecyclingHeap*>(heap)->free_block(block);
-}
+void nghttp2_heap_free(void* block, void* heap) { static_cast<RecyclingHeap*>(heap)->free_block(block); }
 
-void* nghttp2_heap_calloc(std::size_t count, std::size_t size, void* heap)
-{
+void* nghttp2_heap_calloc(std::size_t count, std::size_t size, void* heap) {
     if (size != 0 && count > SIZE_MAX / size) {
         return nullptr;
     }
@@ -92,15 +82,13 @@ void* nghttp2_heap_calloc(std::size_t count, std::size_t size, void* heap)
     return block;
 }
 
-void* nghttp2_heap_realloc(void* block, std::size_t size, void* heap)
-{
+void* nghttp2_heap_realloc(void* block, std::size_t size, void* heap) {
     return static_cast<RecyclingHeap*>(heap)->reallocate_block(block, size);
 }
 
 } // namespace
 
-RecyclingHeap::~RecyclingHeap()
-{
+RecyclingHeap::~RecyclingHeap() {
     for (FreeBlock* head : free_) {
         while (head != nullptr) {
             FreeBlock* next = head->next;
@@ -110,8 +98,7 @@ RecyclingHeap::~RecyclingHeap()
     }
 }
 
-void* RecyclingHeap::allocate_block(std::size_t size)
-{
+void* RecyclingHeap::allocate_block(std::size_t size) {
     std::size_t size_class = 0;
     while (size_class < CLASSES && (SMALLEST << size_class) < size) {
         ++size_class;
@@ -140,8 +127,7 @@ void* RecyclingHeap::allocate_block(std::size_t size)
     return raw + BLOCK_HEADER;
 }
 
-void RecyclingHeap::free_block(void* block) noexcept
-{
+void RecyclingHeap::free_block(void* block) noexcept {
     if (block == nullptr) {
         return;
     }
@@ -156,8 +142,7 @@ void RecyclingHeap::free_block(void* block) noexcept
     free_[size_class] = new (block) FreeBlock{free_[size_class]};
 }
 
-void* RecyclingHeap::reallocate_block(void* block, std::size_t size)
-{
+void* RecyclingHeap::reallocate_block(void* block, std::size_t size) {
     if (block == nullptr) {
         return allocate_block(size);
     }
@@ -187,8 +172,7 @@ void* RecyclingHeap::reallocate_block(void* block, std::size_t size)
     return moved;
 }
 
-void* RecyclingHeap::do_allocate(std::size_t bytes, std::size_t alignment)
-{
+void* RecyclingHeap::do_allocate(std::size_t bytes, std::size_t alignment) {
     if (alignment > BLOCK_HEADER) {
         throw std::bad_alloc();
     }
@@ -199,16 +183,12 @@ void* RecyclingHeap::do_allocate(std::size_t bytes, std::size_t alignment)
     return block;
 }
 
-void RecyclingHeap::do_deallocate(void* block, std::size_t, std::size_t)
-{
-    free_block(block);
-}
+void RecyclingHeap::do_deallocate(void* block, std::size_t, std::size_t) { free_block(block); }
 
 struct Http2Callbacks {
     static Http2Session& self(void* user_data) { return *static_cast<Http2Session*>(user_data); }
 
-    static int on_begin_headers(nghttp2_session*, const nghttp2_frame* frame, void* user_data)
-    {
+    static int on_begin_headers(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
         if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
             self(user_data).streams_.try_emplace(frame->hd.stream_id);
         }
@@ -217,8 +197,7 @@ struct Http2Callbacks {
 
     static int on_header(nghttp2_session*, const nghttp2_frame* frame, const std::uint8_t* name,
                          std::size_t name_length, const std::uint8_t* value, std::size_t value_length, std::uint8_t,
-                         void* user_data)
-    {
+                         void* user_data) {
         auto& session = self(user_data);
         const auto found = session.streams_.find(frame->hd.stream_id);
         if (frame->hd.type != NGHTTP2_HEADERS || found == session.streams_.end()) {
@@ -245,8 +224,7 @@ struct Http2Callbacks {
         return 0;
     }
 
-    static int on_frame_recv(nghttp2_session*, const nghttp2_frame* frame, void* user_data)
-    {
+    static int on_frame_recv(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
         auto& session = self(user_data);
         if (frame->hd.type != NGHTTP2_HEADERS && frame->hd.type != NGHTTP2_DATA) {
             return 0;
@@ -268,8 +246,7 @@ struct Http2Callbacks {
     }
 
     static int on_data_chunk_recv(nghttp2_session*, std::uint8_t, std::int32_t stream_id, const std::uint8_t* data,
-                                  std::size_t length, void* user_data)
-    {
+                                  std::size_t length, void* user_data) {
         auto& session = self(user_data);
         const auto found = session.streams_.find(stream_id);
         if (found == session.streams_.end() || found->second.body_failed || found->second.app_done) {
@@ -284,8 +261,7 @@ struct Http2Callbacks {
         return 0;
     }
 
-    static int on_frame_send(nghttp2_session*, const nghttp2_frame* frame, void* user_data)
-    {
+    static int on_frame_send(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
         auto& session = self(user_data);
         const bool ends_reply = (frame->hd.type == NGHTTP2_HEADERS || frame->hd.type == NGHTTP2_DATA) &&
                                 (frame->hd.flags & NGHTTP2_FLAG_END_STREAM) != 0;
@@ -300,8 +276,7 @@ struct Http2Callbacks {
         return 0;
     }
 
-    static int on_stream_close(nghttp2_session*, std::int32_t stream_id, std::uint32_t, void* user_data)
-    {
+    static int on_stream_close(nghttp2_session*, std::int32_t stream_id, std::uint32_t, void* user_data) {
         auto& session = self(user_data);
         const auto found = session.streams_.find(stream_id);
         if (found == session.streams_.end()) {
@@ -320,8 +295,7 @@ struct Http2Callbacks {
     }
 
     static ssize_t read_reply_body(nghttp2_session*, std::int32_t stream_id, std::uint8_t* buffer, std::size_t length,
-                                   std::uint32_t* data_flags, nghttp2_data_source*, void* user_data)
-    {
+                                   std::uint32_t* data_flags, nghttp2_data_source*, void* user_data) {
         auto& session = self(user_data);
         const auto found = session.streams_.find(stream_id);
         if (found == session.streams_.end()) {
@@ -340,8 +314,7 @@ struct Http2Callbacks {
 
 Http2Session::Http2Session() : Http2Session(nullptr) {}
 
-Http2Session::Http2Session(nghttp2_mem* memory)
-{
+Http2Session::Http2Session(nghttp2_mem* memory) {
     nghttp2_session_callbacks* callbacks = nullptr;
     nghttp2_option* option = nullptr;
     if (nghttp2_session_callbacks_new(&callbacks) != 0 || nghttp2_option_new(&option) != 0) {
@@ -386,13 +359,9 @@ Http2Session::Http2Session(nghttp2_mem* memory)
     nghttp2_session_set_local_window_size(session_, NGHTTP2_FLAG_NONE, 0, HTTP2_CONNECTION_WINDOW);
 }
 
-Http2Session::~Http2Session()
-{
-    nghttp2_session_del(session_);
-}
+Http2Session::~Http2Session() { nghttp2_session_del(session_); }
 
-Result<void> Http2Session::receive(std::string_view bytes)
-{
+Result<void> Http2Session::receive(std::string_view bytes) {
     if (broken_) {
         return fail(Error::message("the HTTP/2 session has already failed"));
     }
@@ -412,13 +381,9 @@ Result<void> Http2Session::receive(std::string_view bytes)
     return {};
 }
 
-void Http2Session::end_of_input()
-{
-    input_ended_ = true;
-}
+void Http2Session::end_of_input() { input_ended_ = true; }
 
-std::string_view Http2Session::take_output()
-{
+std::string_view Http2Session::take_output() {
     std::string& output = output_;
     output.clear();
     while (!broken_) {
@@ -437,33 +402,27 @@ std::string_view Http2Session::take_output()
     return output;
 }
 
-bool Http2Session::want_read() const
-{
-    return !broken_ && !input_ended_ && nghttp2_session_want_read(session_) != 0;
-}
+bool Http2Session::want_read() const { return !broken_ && !input_ended_ && nghttp2_session_want_read(session_) != 0; }
 
-bool Http2Session::want_write() const
-{
+bool Http2Session::want_write() const {
     return !broken_ && (nghttp2_session_want_write(session_) != 0 || !deferred_resets_.empty() ||
                         deferred_connection_consumed_ != 0);
 }
 
-std::vector<StartedRequest> Http2Session::take_started_requests()
-{
+std::vector<StartedRequest> Http2Session::take_started_requests() {
     std::vector<StartedRequest> taken;
-    visit_started_requests(
-        [&taken](std::int32_t stream_id, RequestHead& head) { taken.push_back({stream_id, std::move(head)}); });
+    visit_started_requests([&taken](std::int32_t stream_id, RequestHead& head) {
+        taken.push_back({stream_id, std::move(head)});
+    });
     return taken;
 }
 
-RequestHead* Http2Session::started_head(std::int32_t stream_id)
-{
+RequestHead* Http2Session::started_head(std::int32_t stream_id) {
     const auto found = streams_.find(stream_id);
     return found == streams_.end() || found->second.app_done ? nullptr : &found->second.head;
 }
 
-std::optional<Result<std::string>> Http2Session::poll_body(std::int32_t stream_id, std::size_t limit)
-{
+std::optional<Result<std::string>> Http2Session::poll_body(std::int32_t stream_id, std::size_t limit) {
     const auto found = streams_.find(stream_id);
     if (found == streams_.end() || found->second.app_done) {
         return fail(Error::message("the request stream is gone"));
@@ -496,8 +455,7 @@ std::optional<Result<std::string>> Http2Session::poll_body(std::int32_t stream_i
     return std::move(stream.body);
 }
 
-void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply)
-{
+void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
     const auto found = streams_.find(stream_id);
     if (found == streams_.end() || found->second.app_done) {
         return;
@@ -541,8 +499,7 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply)
     }
 }
 
-void Http2Session::abandon_stream(std::int32_t stream_id)
-{
+void Http2Session::abandon_stream(std::int32_t stream_id) {
     const auto found = streams_.find(stream_id);
     if (found == streams_.end() || found->second.app_done) {
         return;
@@ -556,8 +513,7 @@ void Http2Session::abandon_stream(std::int32_t stream_id)
     reset_stream(stream_id, NGHTTP2_INTERNAL_ERROR);
 }
 
-void Http2Session::begin_shutdown()
-{
+void Http2Session::begin_shutdown() {
     // The notice tells the peer to open no more streams; the GOAWAY that follows names the last
     // stream this server takes. Streams up to it are finished normally.
     (void)submit_refused(nghttp2_submit_shutdown_notice(session_), "the HTTP/2 shutdown notice");
@@ -569,8 +525,7 @@ void Http2Session::begin_shutdown()
     }
 }
 
-void Http2Session::apply_deferred()
-{
+void Http2Session::apply_deferred() {
     for (const auto stream_id : std::exchange(deferred_resets_, {})) {
         reset_stream(stream_id, NGHTTP2_NO_ERROR);
     }
@@ -579,16 +534,14 @@ void Http2Session::apply_deferred()
     }
 }
 
-void Http2Session::reset_stream(std::int32_t stream_id, std::uint32_t error_code)
-{
+void Http2Session::reset_stream(std::int32_t stream_id, std::uint32_t error_code) {
     if (submit_refused(nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, error_code),
                        "RST_STREAM on HTTP/2 stream " + std::to_string(stream_id))) {
         broken_ = true;
     }
 }
 
-bool Http2Session::submit_refused(int result, const std::string& what)
-{
+bool Http2Session::submit_refused(int result, const std::string& what) {
     if (result == 0) {
         return false;
     }
@@ -596,13 +549,9 @@ bool Http2Session::submit_refused(int result, const std::string& what)
     return true;
 }
 
-void Http2Session::release_to_connection(std::size_t bytes)
-{
-    deferred_connection_consumed_ += bytes;
-}
+void Http2Session::release_to_connection(std::size_t bytes) { deferred_connection_consumed_ += bytes; }
 
-void Http2Session::forget_if_finished(StreamTable::iterator stream)
-{
+void Http2Session::forget_if_finished(StreamTable::iterator stream) {
     if (stream->second.closed && stream->second.app_done) {
         streams_.erase(stream);
     }

@@ -59,8 +59,7 @@ private:
 
     void* do_allocate(std::size_t bytes, std::size_t alignment) override;
     void do_deallocate(void* block, std::size_t bytes, std::size_t alignment) override;
-    [[nodiscard]] bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override
-    {
+    [[nodiscard]] bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
         return this == &other;
     }
 
@@ -103,8 +102,7 @@ public:
     // the session's until the stream is answered (move it out to keep it longer). `visit` may
     // answer the stream; it must not feed the session.
     template <class Visit>
-    void visit_started_requests(Visit&& visit)
-    {
+    void visit_started_requests(Visit&& visit) {
         for (std::size_t i = 0; i < started_.size(); ++i) {
             if (RequestHead* head = started_head(started_[i])) {
                 visit(started_[i], *head);
@@ -141,7 +139,7 @@ private:
         std::size_t received = 0;   // body bytes received in total
         std::size_t unconsumed = 0; // received, not yet acknowledged to the peer
         bool body_complete = false;
-        bool body_failed = false;   // over the reader's limit: further DATA is dropped
+        bool body_failed = false; // over the reader's limit: further DATA is dropped
         bool body_taken = false;
         bool closed = false;
         std::string reply_body;
@@ -169,7 +167,7 @@ private:
     [[nodiscard]] RequestHead* started_head(std::int32_t stream_id);
 
     std::vector<std::int32_t> started_; // streams whose head arrived, not yet handed on
-    std::string output_; // what take_output() returned last; keeps its capacity
+    std::string output_;                // what take_output() returned last; keeps its capacity
     std::vector<std::int32_t> deferred_resets_;
     std::size_t deferred_connection_consumed_ = 0;
     bool input_ended_ = false;

@@ -33,8 +33,7 @@ struct HttpServer::Registry : std::enable_shared_from_this<Registry> {
     };
     std::vector<Waiter> drain_waiters;
 
-    void remove(std::uint64_t id)
-    {
+    void remove(std::uint64_t id) {
         std::vector<Waiter> finished;
         {
             const std::scoped_lock guard(lock);
@@ -49,8 +48,7 @@ struct HttpServer::Registry : std::enable_shared_from_this<Registry> {
     }
 
     // Completes once no connection is left; not a coroutine itself.
-    boost::asio::awaitable<void> wait_until_empty(boost::asio::any_io_executor executor)
-    {
+    boost::asio::awaitable<void> wait_until_empty(boost::asio::any_io_executor executor) {
         return boost::asio::async_initiate<const boost::asio::use_awaitable_t<>&, void()>(
             [registry = shared_from_this(), executor](boost::asio::any_completion_handler<void()> handler) {
                 Waiter waiter{executor, std::move(handler)};
@@ -71,21 +69,18 @@ struct HttpServer::Registry : std::enable_shared_from_this<Registry> {
 };
 
 HttpServer::HttpServer(boost::asio::any_io_executor executor, std::shared_ptr<RequestHandler> handler)
-    : executor_(std::move(executor)), handler_(std::move(handler)), registry_(std::make_shared<Registry>())
-{
-}
+    : executor_(std::move(executor)), handler_(std::move(handler)), registry_(std::make_shared<Registry>()) {}
 
 HttpServer::~HttpServer() = default;
 
-void HttpServer::serve(boost::asio::ip::tcp::socket socket)
-{
+void HttpServer::serve(boost::asio::ip::tcp::socket socket) {
     // A strand over the io_context's own executor type fits inline in every type-erased
     // executor the connection's operations copy; a strand over a type-erased one does not, and
     // each copy would allocate.
     const auto* io = executor_.target<boost::asio::io_context::executor_type>();
-    const boost::asio::any_io_executor strand =
-        io != nullptr ? boost::asio::any_io_executor(boost::asio::make_strand(*io))
-                      : boost::asio::any_io_executor(boost::asio::make_strand(executor_));
+    const boost::asio::any_io_executor strand = io != nullptr
+                                                    ? boost::asio::any_io_executor(boost::asio::make_strand(*io))
+                                                    : boost::asio::any_io_executor(boost::asio::make_strand(executor_));
     const auto watch = std::make_shared<ShutdownWatch>(strand);
     std::uint64_t id = 0;
     {
@@ -108,8 +103,7 @@ void HttpServer::serve(boost::asio::ip::tcp::socket socket)
                           });
 }
 
-boost::asio::awaitable<void> HttpServer::drain()
-{
+boost::asio::awaitable<void> HttpServer::drain() {
     std::vector<std::shared_ptr<ShutdownWatch>> open;
     {
         const std::scoped_lock guard(registry_->lock);
@@ -127,8 +121,7 @@ boost::asio::awaitable<void> HttpServer::drain()
     co_await std::move(all_ended);
 }
 
-std::size_t HttpServer::open_connections() const
-{
+std::size_t HttpServer::open_connections() const {
     const std::scoped_lock guard(registry_->lock);
     return registry_->connections.size();
 }

@@ -18,8 +18,7 @@ namespace quorvex::http {
 
 ShutdownWatch::ShutdownWatch(boost::asio::any_io_executor strand) : strand_(std::move(strand)) {}
 
-void ShutdownWatch::request()
-{
+void ShutdownWatch::request() {
     boost::asio::post(strand_, [self = shared_from_this()] {
         if (self->requested_) {
             return;
@@ -31,14 +30,12 @@ void ShutdownWatch::request()
     });
 }
 
-ShutdownWatch::HookGuard ShutdownWatch::install_hook(std::function<void()> hook)
-{
+ShutdownWatch::HookGuard ShutdownWatch::install_hook(std::function<void()> hook) {
     hook_ = std::move(hook);
     return HookGuard(*this);
 }
 
-WireProtocol detect_protocol(std::string_view first_bytes)
-{
+WireProtocol detect_protocol(std::string_view first_bytes) {
     const auto compared = std::min(first_bytes.size(), HTTP2_PREFACE.size());
     if (first_bytes.substr(0, compared) != HTTP2_PREFACE.substr(0, compared)) {
         return WireProtocol::http1;
@@ -46,8 +43,7 @@ WireProtocol detect_protocol(std::string_view first_bytes)
     return compared == HTTP2_PREFACE.size() ? WireProtocol::http2 : WireProtocol::undecided;
 }
 
-boost::asio::awaitable<void> close_gracefully(boost::asio::ip::tcp::socket& socket)
-{
+boost::asio::awaitable<void> close_gracefully(boost::asio::ip::tcp::socket& socket) {
     boost::system::error_code ec;
     socket.shutdown(boost::asio::ip::tcp::socket::shutdown_send, ec);
     {
@@ -64,8 +60,8 @@ boost::asio::awaitable<void> close_gracefully(boost::asio::ip::tcp::socket& sock
         std::array<char, 4096> scratch;
         std::size_t dropped = 0;
         while (dropped < LINGER_BYTES) {
-            const auto n = co_await socket.async_read_some(
-                boost::asio::buffer(scratch), boost::asio::redirect_error(boost::asio::use_awaitable, ec));
+            const auto n = co_await socket.async_read_some(boost::asio::buffer(scratch),
+                                                           boost::asio::redirect_error(boost::asio::use_awaitable, ec));
             if (ec) {
                 break;
             }
@@ -82,8 +78,7 @@ namespace {
 // Reads until the first bytes decide the protocol; undecided when the peer leaves first or a
 // drain closes the still silent connection.
 boost::asio::awaitable<WireProtocol> read_protocol(boost::asio::ip::tcp::socket& socket, std::string& first_bytes,
-                                                   ShutdownWatch& watch)
-{
+                                                   ShutdownWatch& watch) {
     const auto hook = watch.install_hook([&socket] {
         boost::system::error_code ignored;
         socket.cancel(ignored);
@@ -107,8 +102,7 @@ boost::asio::awaitable<WireProtocol> read_protocol(boost::asio::ip::tcp::socket&
 
 boost::asio::awaitable<void> serve_connection(boost::asio::ip::tcp::socket socket,
                                               std::shared_ptr<RequestHandler> handler,
-                                              std::shared_ptr<ShutdownWatch> watch)
-{
+                                              std::shared_ptr<ShutdownWatch> watch) {
     try {
         std::string first_bytes;
         switch (co_await read_protocol(socket, first_bytes, *watch)) {
