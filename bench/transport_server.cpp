@@ -26,15 +26,16 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include <pthread.h>
-#include <signal.h>
 
 #include <atomic>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -44,9 +45,11 @@ std::atomic<unsigned long long> heap_allocations{0};
 
 // glibc's own entry points stay reachable under these names; the process's calls land here.
 extern "C" {
+// NOLINTBEGIN(bugprone-reserved-identifier): glibc names them so
 void* __libc_malloc(std::size_t size);
 void* __libc_calloc(std::size_t count, std::size_t size);
 void* __libc_realloc(void* pointer, std::size_t size);
+// NOLINTEND(bugprone-reserved-identifier)
 
 void* malloc(std::size_t size) noexcept {
     heap_allocations.fetch_add(1, std::memory_order_relaxed);
@@ -67,7 +70,7 @@ namespace {
 using namespace quorvex;
 
 // Writes the allocation count whenever SIGUSR1 arrives; every other thread blocks the signal.
-void report_allocations_on_signal(std::string path) {
+void report_allocations_on_signal(const std::string& path) {
     sigset_t usr1;
     sigemptyset(&usr1);
     sigaddset(&usr1, SIGUSR1);
@@ -76,7 +79,7 @@ void report_allocations_on_signal(std::string path) {
         if (sigwait(&usr1, &signal) != 0) return;
         const unsigned long long count = heap_allocations.load();
         std::ofstream(path + ".partial") << count << '\n';
-        std::rename((path + ".partial").c_str(), path.c_str());
+        if (std::rename((path + ".partial").c_str(), path.c_str()) != 0) std::perror("bench_transport_server: rename");
     }
 }
 namespace asio = boost::asio;
@@ -113,10 +116,11 @@ asio::awaitable<void> deal_out(asio::ip::tcp::acceptor& acceptor, std::vector<st
 
 } // namespace
 
+// NOLINTNEXTLINE(bugprone-exception-escape): a failed benchmark ends with the runtime's report
 int main(int argc, char** argv) {
     const bool io_per_worker = argc == 4 && std::string(argv[3]) == "--io-per-worker";
     if (argc != 3 && !io_per_worker) {
-        std::fprintf(stderr, "usage: bench_transport_server <port-file> <log-lines> [--io-per-worker]\n");
+        (void)std::fputs("usage: bench_transport_server <port-file> <log-lines> [--io-per-worker]\n", stderr);
         return 2;
     }
     sigset_t usr1;
@@ -125,12 +129,17 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &usr1, nullptr); // inherited by every thread started from here
     std::thread(report_allocations_on_signal, std::string(argv[1]) + ".allocations").detach();
 
-    const int lines = std::atoi(argv[2]);
+    int lines = 0;
+    const std::string_view lines_text = argv[2];
+    if (std::from_chars(lines_text.data(), lines_text.data() + lines_text.size(), lines).ec != std::errc{}) {
+        (void)std::fputs("bench_transport_server: <log-lines> is not a number\n", stderr);
+        return 2;
+    }
     for (int i = 0; i < lines; ++i) append_log("Core line " + std::to_string(i) + ": listening, nothing to report");
 
     auto runtime = service::HelperRuntime::create(service::logical_processor_count());
     if (!runtime) {
-        std::fprintf(stderr, "bench_transport_server: %s\n", runtime.error().text().c_str());
+        (void)std::fprintf(stderr, "bench_transport_server: %s\n", runtime.error().text().c_str());
         return 1;
     }
     IdleCore core;
@@ -156,7 +165,10 @@ int main(int argc, char** argv) {
     const std::string port_file = argv[1];
     std::ofstream(port_file + ".body", std::ios::binary) << hub::logs_reply(helper_log().text()).body;
     std::ofstream(port_file + ".partial") << acceptor.local_endpoint().port() << '\n';
-    std::rename((port_file + ".partial").c_str(), port_file.c_str());
+    if (std::rename((port_file + ".partial").c_str(), port_file.c_str()) != 0) {
+        std::perror("bench_transport_server: rename");
+        return 1;
+    }
 
     if (io_per_worker) asio::co_spawn((*runtime)->io(), deal_out(acceptor, ios, servers), asio::detached);
     else asio::co_spawn((*runtime)->io(), accept_loop(acceptor, server), asio::detached);

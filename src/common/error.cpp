@@ -7,7 +7,7 @@ Error::Error(std::string text, std::optional<std::int32_t> os_code) : links_{std
 Error Error::message(std::string text) { return Error(std::move(text), std::nullopt); }
 
 Error Error::os(std::int32_t code, std::string system_text) {
-    return Error(system_text + " (os error " + std::to_string(code) + ")", code);
+    return Error(std::move(system_text) + " (os error " + std::to_string(code) + ")", code);
 }
 
 Error Error::context(std::string text) && {

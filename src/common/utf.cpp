@@ -33,7 +33,7 @@ std::size_t invalid_subpart_length(std::string_view bytes) {
     else if (lead == 0xE0) {
         need = 2;
         lo = 0xA0;
-    } else if (lead >= 0xE1 && lead <= 0xEC) need = 2;
+    } else if (lead >= 0xE1 && lead <= 0xEC) need = 2; // NOLINT(bugprone-branch-clone): the table of lead bytes
     else if (lead == 0xED) {
         need = 2;
         hi = 0x9F;

@@ -13,15 +13,16 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <regex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace quorvex::http {
@@ -34,13 +35,13 @@ void report_figure(const std::string& name, double value, const std::string& uni
     std::cout << "figure: " << name << ": " << static_cast<long long>(value) << " " << unit << std::endl;
 }
 
+// The server threads run meanwhile: std::filesystem is thread-safe where POSIX readdir need not be.
 std::size_t open_descriptors() {
+    std::error_code error;
+    std::filesystem::directory_iterator entry("/proc/self/fd", error);
     std::size_t count = 0;
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir) != nullptr) {
-            ++count;
-        }
-        ::closedir(dir);
+    for (; !error && entry != std::filesystem::directory_iterator{}; entry.increment(error)) {
+        ++count;
     }
     return count;
 }

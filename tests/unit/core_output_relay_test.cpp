@@ -26,8 +26,9 @@ protected:
     HelperLog log;
     testing::FakeClock clock;
     std::vector<std::unique_ptr<CoreOutput>> relays;
-    CoreSupervisor supervisor{platform, log, clock,
-                              [this](std::string, std::unique_ptr<CoreOutput> o) { relays.push_back(std::move(o)); }};
+    CoreSupervisor supervisor{platform, log, clock, [this](const std::string&, std::unique_ptr<CoreOutput> o) {
+                                  relays.push_back(std::move(o));
+                              }};
     std::shared_ptr<testing::FakeOutputScript> output;
 };
 

@@ -261,7 +261,7 @@ TEST_F(CoreSupervisorTest, FailedLaunchLogsTheBareErrorAndKeepsItsNumber) {
 }
 
 TEST_F(CoreSupervisorTest, RelayThatCannotStartTakesItsCoreDown) {
-    CoreSupervisor failing(platform, log, clock, [](std::string, std::unique_ptr<CoreOutput>) {
+    CoreSupervisor failing(platform, log, clock, [](const std::string&, std::unique_ptr<CoreOutput>) {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     });
     EXPECT_THROW((void)failing.start_core(A1, S1), std::system_error);

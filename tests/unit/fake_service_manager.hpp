@@ -87,25 +87,25 @@ class FakeService final : public InstalledService {
 public:
     explicit FakeService(FakeScm& scm) : scm_(scm) { ++scm_.open_handles; }
     ~FakeService() override {
-        scm_.calls.push_back("close service");
+        scm_.calls.emplace_back("close service");
         --scm_.open_handles;
         scm_.settle();
     }
 
     Result<std::uint32_t> query_state() override {
-        scm_.calls.push_back("query");
+        scm_.calls.emplace_back("query");
         if (scm_.query_error) return fail(fake_os_error(*scm_.query_error));
         return scm_.next_state();
     }
     Result<std::uint32_t> send_stop() override {
-        scm_.calls.push_back("stop");
+        scm_.calls.emplace_back("stop");
         const StopReply reply = scm_.stop_replies.empty() ? StopReply{} : scm_.stop_replies.front();
         if (scm_.stop_replies.size() > 1) scm_.stop_replies.pop_front();
         if (reply.error) return fail(fake_os_error(*reply.error));
         return reply.state;
     }
     Result<void> mark_for_deletion() override {
-        scm_.calls.push_back("delete");
+        scm_.calls.emplace_back("delete");
         // 1060 and 1072 mean that another party deleted it first.
         const auto error = scm_.delete_error;
         if (!error || *error == SCM_ERROR_SERVICE_DOES_NOT_EXIST || *error == SCM_ERROR_SERVICE_MARKED_FOR_DELETE)
@@ -114,13 +114,13 @@ public:
         return {};
     }
     Result<void> set_failure_actions(const ServiceFailureActions& actions) override {
-        scm_.calls.push_back("configure");
+        scm_.calls.emplace_back("configure");
         if (scm_.configure_error) return fail(fake_os_error(*scm_.configure_error));
         scm_.failure_actions = actions;
         return {};
     }
     Result<void> start() override {
-        scm_.calls.push_back("start");
+        scm_.calls.emplace_back("start");
         if (scm_.start_error) return fail(fake_os_error(*scm_.start_error));
         return {};
     }
@@ -133,14 +133,15 @@ class FakeManager final : public ServiceManager {
 public:
     explicit FakeManager(FakeScm& scm) : scm_(scm) { scm_.manager_open = true; }
     ~FakeManager() override {
-        scm_.calls.push_back("close manager");
+        scm_.calls.emplace_back("close manager");
         scm_.manager_open = false;
     }
 
     Result<std::unique_ptr<InstalledService>> open_service(std::string_view name, std::uint32_t access) override {
         EXPECT_EQ(name, "QuorvexHelperService");
         char hex[16];
-        std::snprintf(hex, sizeof hex, "%#x", static_cast<unsigned>(access));
+        // "%#x" of a 32-bit value always fits in 16 bytes.
+        (void)std::snprintf(hex, sizeof hex, "%#x", static_cast<unsigned>(access));
         scm_.calls.push_back(std::string("open service ") + hex);
         scm_.settle();
         const auto& injected = access == SERVICE_PROBE_ACCESS ? scm_.probe_error : scm_.removal_open_error;
@@ -151,7 +152,7 @@ public:
     }
 
     Result<std::unique_ptr<InstalledService>> create_service(const ServiceRegistration& registration) override {
-        scm_.calls.push_back("create");
+        scm_.calls.emplace_back("create");
         if (scm_.create_error) return fail(fake_os_error(*scm_.create_error));
         scm_.exists = true;
         scm_.created = registration;
@@ -178,7 +179,7 @@ public:
         return account;
     }
     Result<std::string> own_executable_path() override {
-        scm_.calls.push_back("own path");
+        scm_.calls.emplace_back("own path");
         if (path_error) return fail(fake_os_error(*path_error));
         return path;
     }

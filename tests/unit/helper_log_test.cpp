@@ -35,6 +35,7 @@ TEST(HelperLog, TextJoinsTheRetainedLinesAndFollowsEveryAppend) {
 TEST(HelperLog, ConcurrentWritersLoseNothingWithinCapacity) {
     HelperLog log;
     std::vector<std::thread> writers;
+    writers.reserve(4);
     for (int t = 0; t < 4; ++t)
         writers.emplace_back([&log, t] {
             for (int i = 0; i < 25; ++i) log.append(std::to_string(t));

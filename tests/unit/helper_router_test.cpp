@@ -99,7 +99,7 @@ protected:
     Served serve(std::string method, std::string target, http::Headers headers = {},
                  std::optional<Result<std::string>> body = std::nullopt) {
         FakeBody reader(body ? std::move(*body) : Result<std::string>(""));
-        const auto reply = run(http::RequestHead{std::move(method), std::move(target), std::move(headers)}, reader);
+        auto reply = run(http::RequestHead{std::move(method), std::move(target), std::move(headers)}, reader);
         body_reads = reader.reads;
         if (answered_at_once) {
             EXPECT_EQ(body_reads, 0) << "a reply given at once reads no body";
@@ -121,7 +121,7 @@ protected:
         std::optional<http::Reply> reply;
         std::thread::id resumed_on;
         asio::co_spawn(io, handle_noting_thread(router, std::move(head), reader, resumed_on),
-                       [&](std::exception_ptr e, http::Reply r) {
+                       [&](const std::exception_ptr& e, http::Reply r) {
                            ASSERT_FALSE(e) << "the handler threw";
                            reply = std::move(r);
                        });

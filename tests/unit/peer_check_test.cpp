@@ -54,7 +54,7 @@ const ConnectionEndpoints CONNECTION{{ipv4_address_from_octets({127, 0, 0, 1}), 
 
 TEST(IsOwnerConnection, AcceptsOnlyAFoundProcessOfTheOwner) {
     std::vector<std::uint32_t> looked_up;
-    const auto account_of = [&](std::string sid, std::optional<std::int32_t> error = std::nullopt) {
+    const auto account_of = [&](const std::string& sid, std::optional<std::int32_t> error = std::nullopt) {
         return AccountOfProcess([&looked_up, sid, error](std::uint32_t pid) -> Result<std::string> {
             looked_up.push_back(pid);
             if (error) return fail(Error::os(*error, "denied"));

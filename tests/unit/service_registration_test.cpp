@@ -85,7 +85,9 @@ TEST_F(ServiceInstallation, ReplacesARunningRegistrationBeforeCreating) {
     ASSERT_TRUE(install());
     const Calls removal{"open service 0x10024", "query",    "stop",  "query", "query", "delete", "close service",
                         "open service 0x4",     "own path", "create"};
-    EXPECT_TRUE(std::ranges::search(scm.calls, removal)) << ::testing::PrintToString(scm.calls);
+    // std::ranges::search does not build with clang 14 over libstdc++ 12.
+    EXPECT_NE(std::search(scm.calls.begin(), scm.calls.end(), removal.begin(), removal.end()), scm.calls.end())
+        << ::testing::PrintToString(scm.calls);
 }
 
 TEST_F(ServiceInstallation, AlreadyRunningStartIsNotAFailure) {

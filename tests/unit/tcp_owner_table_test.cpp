@@ -102,7 +102,7 @@ std::vector<RawRow> rows_with_padding(std::size_t padding, const std::vector<Raw
 // What a reader asks for after a call reported a table of `reported` bytes: a quarter more, and
 // TCP_TABLE_SPARE_ROWS rows to spare.
 std::uint32_t with_spare_room(std::size_t reported) {
-    return static_cast<std::uint32_t>(reported + reported / 4 + TCP_TABLE_SPARE_ROWS * ROW_BYTES);
+    return static_cast<std::uint32_t>(reported + reported / 4 + std::size_t{TCP_TABLE_SPARE_ROWS} * ROW_BYTES);
 }
 
 // Reads with a fresh reader, as the first check of a run does.

@@ -61,7 +61,7 @@ void CoreLineSplitter::emit(const LineSink& sink) {
     line_.clear();
 }
 
-void relay_core_output(std::string session_id, std::unique_ptr<CoreOutput> output, HelperLog& log,
+void relay_core_output(const std::string& session_id, std::unique_ptr<CoreOutput> output, HelperLog& log,
                        CoreSupervisor& supervisor) {
     {
         std::vector<char> buffer(RELAY_READ_BYTES);
@@ -79,7 +79,7 @@ void relay_core_output(std::string session_id, std::unique_ptr<CoreOutput> outpu
         // Closed before the watch: a Core that goes on writing now gets a broken pipe.
         output.reset();
     }
-    supervisor.watch_core_exit(std::move(session_id));
+    supervisor.watch_core_exit(session_id);
 }
 
 } // namespace quorvex::hub

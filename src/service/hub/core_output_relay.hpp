@@ -23,7 +23,7 @@ namespace quorvex::hub {
 // and the rest of it up to the next line feed is skipped unread.
 class CoreLineSplitter {
 public:
-    static constexpr std::size_t MAX_LINE_BYTES = 64 * 1024;
+    static constexpr std::size_t MAX_LINE_BYTES = std::size_t{64} * 1024;
     using LineSink = std::function<void(std::string line)>;
 
     // Hands every line that the chunk completes to `sink`. False once a line was not UTF-8; the
@@ -53,7 +53,7 @@ inline constexpr std::size_t RELAY_READ_BYTES = 8192;
 
 // Runs until the stream ends, a read fails or a line is not UTF-8; then closes the pipe and
 // calls watch_core_exit with the session ID. Runs on a thread of its own.
-void relay_core_output(std::string session_id, std::unique_ptr<CoreOutput> output, HelperLog& log,
+void relay_core_output(const std::string& session_id, std::unique_ptr<CoreOutput> output, HelperLog& log,
                        CoreSupervisor& supervisor);
 
 } // namespace quorvex::hub

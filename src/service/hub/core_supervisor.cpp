@@ -144,7 +144,7 @@ void CoreSupervisor::stop_core_on_shutdown() {
         log_.append("Helper could not stop the managed Core on shutdown: " + released.error().text());
 }
 
-void CoreSupervisor::watch_core_exit(std::string session_id) {
+void CoreSupervisor::watch_core_exit(const std::string& session_id) {
     const Clock::time_point deadline = clock_.now() + EXIT_WAIT;
     for (;;) {
         {
@@ -199,7 +199,7 @@ void CoreSupervisor::discard_core(CoreProcess& process) {
 void CoreSupervisor::start_detached_relay(std::string session_id, std::unique_ptr<CoreOutput> output) {
     std::thread([this, session = std::move(session_id), pipe = std::move(output)]() mutable {
         try {
-            relay_core_output(std::move(session), std::move(pipe), log_, *this);
+            relay_core_output(session, std::move(pipe), log_, *this);
         } catch (const std::exception&) {
             // Out of memory or a broken lock: the relay ends and its pipe closes with it; the
             // service goes on.

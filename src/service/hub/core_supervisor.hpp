@@ -85,7 +85,7 @@ public:
     void stop_core_on_shutdown();
     // On a relay thread once its Core's error stream ended: if that Core is still the managed
     // one and ends within 1.5 seconds, logs its exit code and forgets it.
-    void watch_core_exit(std::string session_id);
+    void watch_core_exit(const std::string& session_id);
 
     // The session ID of the managed Core, if any.
     [[nodiscard]] std::optional<std::string> managed_session_id();

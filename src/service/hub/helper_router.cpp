@@ -117,7 +117,7 @@ asio::awaitable<http::Reply> stop_route(http::BodyReader& reader, CoreOperations
 
 } // namespace
 
-HelperRouter::HelperRouter(CoreOperations& core, HelperLog& log, boost::asio::any_io_executor blocking)
+HelperRouter::HelperRouter(CoreOperations& core, HelperLog& log, const boost::asio::any_io_executor& blocking)
     : HelperRouter(core, log, blocking, blocking) {}
 
 HelperRouter::HelperRouter(CoreOperations& core, HelperLog& log, boost::asio::any_io_executor blocking,

@@ -18,7 +18,7 @@ public:
     // operations, which block, so that they never stall a connection's executor; `ping_blocking`
     // runs pings, which must not wait behind starts and stops (the same executor by default).
     // All must outlive every request in flight.
-    HelperRouter(CoreOperations& core, HelperLog& log, boost::asio::any_io_executor blocking);
+    HelperRouter(CoreOperations& core, HelperLog& log, const boost::asio::any_io_executor& blocking);
     HelperRouter(CoreOperations& core, HelperLog& log, boost::asio::any_io_executor blocking,
                  boost::asio::any_io_executor ping_blocking);
 

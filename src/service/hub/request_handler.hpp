@@ -25,12 +25,14 @@ struct Header {
 // Requests and replies carry a handful of headers: they are kept inline, not on the heap.
 using Headers = boost::container::small_vector<Header, 6>;
 
+// NOLINTNEXTLINE(bugprone-exception-escape): moves cannot throw; small_vector does not say so
 struct RequestHead {
     std::string method;
     std::string target; // origin form: path, optionally "?" and the query
     Headers headers;    // in arrival order; HTTP/2 pseudo-headers are not included
 };
 
+// NOLINTNEXTLINE(bugprone-exception-escape): moves cannot throw; small_vector does not say so
 struct Reply {
     unsigned status = 200;
     Headers headers; // "connection: close" makes HTTP/1.1 close; HTTP/2 drops it

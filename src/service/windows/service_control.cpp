@@ -69,7 +69,7 @@ struct CancelWait {
 template <class Token>
 auto async_wait_for_stop(std::shared_ptr<StopFlagState> state, Token&& token) {
     return boost::asio::async_initiate<Token, void(error_code)>(
-        [state](auto handler) {
+        [state = std::move(state)](auto handler) {
             auto slot = boost::asio::get_associated_cancellation_slot(handler);
             // The pending wait keeps its runtime busy, as any pending operation does.
             auto work = boost::asio::prefer(boost::asio::get_associated_executor(handler),

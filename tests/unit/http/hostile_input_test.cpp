@@ -33,7 +33,7 @@ using test::Http2LoopbackClient;
 using test::Http2TestClient;
 using test::RawClient;
 
-constexpr std::size_t MiB = 1024 * 1024;
+constexpr std::size_t MiB = std::size_t{1024} * 1024;
 
 std::string status_line(const std::string& reply) { return reply.substr(0, reply.find("\r\n")); }
 
@@ -129,6 +129,7 @@ TEST_F(HostileInputTest, Http1HeaderFloodsGet431WithBoundedMemoryAndTheConnectio
         test::HeapPeak peak;
         std::vector<std::string> replies(ATTACKERS);
         std::vector<std::thread> attackers;
+        attackers.reserve(ATTACKERS);
         for (int i = 0; i < ATTACKERS; ++i) {
             attackers.emplace_back([&, i] {
                 RawClient attacker(port);

@@ -161,7 +161,7 @@ TEST(Http2Session, AnEarlyReplyCutsOffTheUnreadBody) {
 TEST(Http2Session, AnUnreadBodyStopsAtTheStreamWindow) {
     Http2TestClient client;
     Http2Session server;
-    const std::string sent(300 * 1024, 'x'); // several stream windows
+    const std::string sent(std::size_t{300} * 1024, 'x'); // several stream windows
     const auto id = client.request("POST", "/start", {}, sent);
     exchange(client, server);
     ASSERT_EQ(server.take_started_requests().size(), 1u);
@@ -170,7 +170,7 @@ TEST(Http2Session, AnUnreadBodyStopsAtTheStreamWindow) {
     // Once a reader takes the bytes, the window reopens and the rest follows.
     std::optional<Result<std::string>> body;
     for (int round = 0; round < 100 && !body; ++round) {
-        body = server.poll_body(id, 1024 * 1024);
+        body = server.poll_body(id, std::size_t{1024} * 1024);
         exchange(client, server);
     }
     ASSERT_TRUE(body.has_value());

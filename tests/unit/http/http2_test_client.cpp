@@ -1,7 +1,6 @@
 #include "http2_test_client.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 
 namespace quorvex::http::test {
@@ -84,7 +83,7 @@ struct ClientCallbacks {
         auto& body = client.bodies_[stream_id];
         auto& sent = client.streams[stream_id].body_sent;
         const auto n = std::min(length, body.size() - sent);
-        std::memcpy(buf, body.data() + sent, n);
+        std::copy_n(body.data() + sent, n, buf);
         sent += n;
         if (sent == body.size()) {
             *flags |= NGHTTP2_DATA_FLAG_EOF;
@@ -114,6 +113,7 @@ std::int32_t Http2TestClient::request(const std::string& method, const std::stri
         {":method", method}, {":scheme", "http"}, {":authority", "127.0.0.1"}, {":path", path}};
     fields.insert(fields.end(), headers.begin(), headers.end());
     std::vector<nghttp2_nv> nv;
+    nv.reserve(fields.size());
     for (auto& [name, value] : fields) {
         nv.push_back(nghttp2_nv{reinterpret_cast<std::uint8_t*>(name.data()),
                                 reinterpret_cast<std::uint8_t*>(value.data()), name.size(), value.size(),

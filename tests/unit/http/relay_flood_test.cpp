@@ -14,9 +14,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <future>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -44,7 +44,9 @@ public:
                 return static_cast<std::size_t>(n);
             }
             if (errno != EINTR) {
-                return fail(Error::os(errno, std::strerror(errno)));
+                // The relay reads on its own thread while the writer and server threads run.
+                const int code = errno;
+                return fail(Error::os(code, std::generic_category().message(code)));
             }
         }
     }
@@ -78,7 +80,7 @@ bool write_flood(int fd) {
     std::string batch;
     for (int i = 0; i < LINE_COUNT; ++i) {
         batch += "line " + std::to_string(i) + "\n";
-        if (batch.size() >= 64 * 1024 || i + 1 == LINE_COUNT) {
+        if (batch.size() >= std::size_t{64} * 1024 || i + 1 == LINE_COUNT) {
             if (!write_all(fd, batch)) {
                 return false;
             }
@@ -88,7 +90,7 @@ bool write_flood(int fd) {
     if (!write_all(fd, NUL_LINE + "\n" + ESCAPE_LINE + "\r\n")) {
         return false;
     }
-    const std::string chunk(64 * 1024, 'x');
+    const std::string chunk(std::size_t{64} * 1024, 'x');
     for (int i = 0; i < 160; ++i) {
         if (!write_all(fd, chunk)) {
             return false;
@@ -109,7 +111,8 @@ TEST(RelayFlood, TheLogKeepsTheNewestLinesWholeAndTheEndpointReturnsThemIntact) 
     test::ServedRouter served;
     hub::testing::FakeCorePlatform platform;
     hub::testing::FakeClock clock;
-    hub::CoreSupervisor supervisor(platform, served.log, clock, [](std::string, std::unique_ptr<hub::CoreOutput>) {});
+    hub::CoreSupervisor supervisor(platform, served.log, clock,
+                                   [](const std::string&, std::unique_ptr<hub::CoreOutput>) {});
     ASSERT_TRUE(std::holds_alternative<hub::Started>(supervisor.start_core(ADDRESS, SESSION)));
     platform.cores.at(0)->exit_code = 0; // it has ended by the time its stream does
 

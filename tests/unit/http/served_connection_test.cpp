@@ -18,7 +18,7 @@ TEST(ProtocolDetection, DecidesAtTheFirstDifferingByte) {
         {"PRI * HTTP/2.0\r\n", WireProtocol::undecided},
         {std::string(HTTP2_PREFACE.substr(0, 23)), WireProtocol::undecided},
         {std::string(HTTP2_PREFACE), WireProtocol::http2},
-        {std::string(HTTP2_PREFACE) + "\x00\x00\x00\x04", WireProtocol::http2},
+        {std::string(HTTP2_PREFACE) + std::string("\x00\x00\x00\x04", 4), WireProtocol::http2},
         {"G", WireProtocol::http1},
         {"GET / HTTP/1.0\r\n\r\n", WireProtocol::http1},
         {"POST / HTTP/1.1\r\n", WireProtocol::http1},

@@ -72,12 +72,12 @@ public:
         return open_loopback_listener(executor);
     }
     Result<void> publish_port(std::uint16_t port) override {
-        events.push_back("publish");
+        events.emplace_back("publish");
         if (publish_error) return fail(Error::message("registry refused"));
         published.set_value(port);
         return {};
     }
-    void unpublish_port() override { events.push_back("unpublish"); }
+    void unpublish_port() override { events.emplace_back("unpublish"); }
     std::vector<bool> owner_connections(std::span<const tcp::socket> connections, std::string_view owner_sid) override {
         peer_checks += static_cast<int>(connections.size());
         ++check_calls;
@@ -86,7 +86,7 @@ public:
         return std::vector<bool>(connections.size(), admit.load());
     }
     std::shared_ptr<http::RequestHandler> make_router() override { return std::make_shared<AnswerEverything>(); }
-    void stop_core_on_shutdown() override { events.push_back("stop core"); }
+    void stop_core_on_shutdown() override { events.emplace_back("stop core"); }
 
     bool bind_error = false;
     bool publish_error = false;
@@ -108,7 +108,7 @@ public:
         if (stop_first) writer_->request_stop();
         host_.emplace(service::StopSignal(flag.reader_state, reporter), reporter);
         asio::co_spawn(io_, run_helper_server("S-1-5-21-1-2-3-1000", *host_, platform),
-                       [this](std::exception_ptr e, Result<void> r) {
+                       [this](const std::exception_ptr& e, Result<void> r) {
                            if (e) result_.set_exception(e);
                            else result_.set_value(std::move(r));
                        });

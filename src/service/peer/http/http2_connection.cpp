@@ -137,7 +137,7 @@ void feed(const std::shared_ptr<Http2Connection>& connection, std::string_view b
 }
 
 boost::asio::awaitable<void> read_loop(std::shared_ptr<Http2Connection> connection) {
-    std::array<char, 16 * 1024> buffer;
+    std::array<char, std::size_t{16} * 1024> buffer;
     while (!connection->stopping && connection->session.want_read()) {
         boost::system::error_code ec;
         const auto n =

@@ -303,7 +303,7 @@ struct Http2Callbacks {
         }
         auto& stream = found->second;
         const auto n = std::min(length, stream.reply_body.size() - stream.reply_sent);
-        std::memcpy(buffer, stream.reply_body.data() + stream.reply_sent, n);
+        std::copy_n(stream.reply_body.data() + stream.reply_sent, n, buffer);
         stream.reply_sent += n;
         if (stream.reply_sent == stream.reply_body.size()) {
             *data_flags |= NGHTTP2_DATA_FLAG_EOF;

@@ -47,7 +47,7 @@ public:
     [[nodiscard]] void* reallocate_block(void* block, std::size_t size);
 
     // Bytes held in free blocks at most: a burst does not stay held after it.
-    static constexpr std::size_t KEPT_BYTES_LIMIT = 64 * 1024;
+    static constexpr std::size_t KEPT_BYTES_LIMIT = std::size_t{64} * 1024;
 
 private:
     struct FreeBlock {
@@ -67,6 +67,7 @@ private:
     std::size_t kept_bytes_ = 0;
 };
 
+// NOLINTNEXTLINE(bugprone-exception-escape): moves cannot throw; small_vector does not say so
 struct StartedRequest {
     std::int32_t stream_id = 0;
     RequestHead head;
@@ -103,9 +104,9 @@ public:
     // answer the stream; it must not feed the session.
     template <class Visit>
     void visit_started_requests(Visit&& visit) {
-        for (std::size_t i = 0; i < started_.size(); ++i) {
-            if (RequestHead* head = started_head(started_[i])) {
-                visit(started_[i], *head);
+        for (const std::int32_t stream_id : started_) {
+            if (RequestHead* head = started_head(stream_id)) {
+                visit(stream_id, *head);
             }
         }
         started_.clear();

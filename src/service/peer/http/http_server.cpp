@@ -48,7 +48,7 @@ struct HttpServer::Registry : std::enable_shared_from_this<Registry> {
     }
 
     // Completes once no connection is left; not a coroutine itself.
-    boost::asio::awaitable<void> wait_until_empty(boost::asio::any_io_executor executor) {
+    boost::asio::awaitable<void> wait_until_empty(const boost::asio::any_io_executor& executor) {
         return boost::asio::async_initiate<const boost::asio::use_awaitable_t<>&, void()>(
             [registry = shared_from_this(), executor](boost::asio::any_completion_handler<void()> handler) {
                 Waiter waiter{executor, std::move(handler)};
@@ -94,7 +94,7 @@ void HttpServer::serve(boost::asio::ip::tcp::socket socket) {
         registry_->connections.emplace(id, watch);
     }
     boost::asio::co_spawn(strand, serve_connection(std::move(socket), handler_, watch),
-                          [registry = registry_, id](std::exception_ptr failure) {
+                          [registry = registry_, id](const std::exception_ptr& failure) {
                               // serve_connection logs what std::exception carries; this is the rest.
                               if (failure) {
                                   append_log("Helper connection failed: unknown exception");

@@ -59,8 +59,8 @@ enum class WireProtocol { undecided, http1, http2 };
 // waits for 24 bytes; `undecided` while every byte so far matches and the preface is incomplete.
 [[nodiscard]] WireProtocol detect_protocol(std::string_view first_bytes);
 
-inline constexpr std::size_t HTTP1_HEADER_LIMIT = 16 * 1024;
-inline constexpr std::size_t HTTP1_READ_BUFFER_LIMIT = 64 * 1024;
+inline constexpr std::size_t HTTP1_HEADER_LIMIT = std::size_t{16} * 1024;
+inline constexpr std::size_t HTTP1_READ_BUFFER_LIMIT = std::size_t{64} * 1024;
 
 // One HTTP/1.1 connection: requests one after another (keep-alive), each head handed to the
 // handler before any body byte is read. Closes after a reply when the handler left body bytes
@@ -84,7 +84,7 @@ boost::asio::awaitable<void> serve_http2(boost::asio::ip::tcp::socket& socket, s
 // the send side is shut first and what the peer still sends is read and dropped, for a bounded
 // time and amount, before the socket closes.
 inline constexpr std::chrono::milliseconds LINGER_TIME{1000};
-inline constexpr std::size_t LINGER_BYTES = 256 * 1024;
+inline constexpr std::size_t LINGER_BYTES = std::size_t{256} * 1024;
 
 // Runs on the connection's strand; never throws.
 boost::asio::awaitable<void> close_gracefully(boost::asio::ip::tcp::socket& socket);
