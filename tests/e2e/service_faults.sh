@@ -145,8 +145,14 @@ next
     done
     curl -s -m 120 -K - <<<"${config%next$'\n'}" >/dev/null
     for ((c = i; c <= batch_end; c++)); do
-      [[ $(cat "$out/start.$c" 2>/dev/null) == "{\"sessionId\":\"$session\",\"pid\":"* ]] &&
-        [ "$(cat "$out/stop.$c" 2>/dev/null)" = "{\"sessionId\":\"$session\",\"stopped\":true}" ] && good=$((good + 1))
+      local started stopped
+      started=$(cat "$out/start.$c" 2>/dev/null) stopped=$(cat "$out/stop.$c" 2>/dev/null)
+      if [[ $started == "{\"sessionId\":\"$session\",\"pid\":"* ]] &&
+        [ "$stopped" = "{\"sessionId\":\"$session\",\"stopped\":true}" ]; then
+        good=$((good + 1))
+      else
+        echo "cycle $c: start replied '${started:-(nothing)}', stop replied '${stopped:-(nothing)}'"
+      fi
       rm -f "$out/start.$c" "$out/stop.$c"
     done
   done
@@ -178,7 +184,8 @@ fault_cycles() {
   local base_probe=$probe base_rss=$rss_anon
   begin=$(millis)
   run_cycles 11 "$total"
-  check "cycles 11 to $total succeed" equals "$cycles_good" $((total - 10))
+  check "cycles 11 to $total succeed" equals "$cycles_good" $((total - 10)) ||
+    { request /logs; printf 'helper log:\n%s\n' "$body" >&2; }
   echo "cycles: 11 to $total took $(( ($(millis) - begin) / 1000 )) s"
   settled_probe
   echo "cycles: after 10: $base_probe rss_anon_kib=$base_rss"
