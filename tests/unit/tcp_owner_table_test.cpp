@@ -252,5 +252,28 @@ TEST(TcpOwnerTable, OnlyTheClientsOwnRowMatches) {
     }
 }
 
+// The scan tests rows a block at a time: the client's row is found wherever it stands, in a
+// block or in the rows after the last whole block, even beside rows that share its local port
+// and differ only in an address.
+TEST(TcpOwnerTable, ClientRowIsFoundAtEveryPositionBesideLookalikes) {
+    const RawRow lookalike{5, {127, 0, 0, 2}, CLIENT_PORT, LOOPBACK, HELPER_PORT, 4300};
+    const RawRow stranger{5, {10, 0, 0, 7}, 443, {10, 0, 0, 8}, 55000, 77};
+    for (std::size_t count = 1; count <= 9; ++count) {
+        for (std::size_t position = 0; position < count; ++position) {
+            std::vector<RawRow> rows(count, stranger);
+            for (std::size_t i = 0; i < count; i += 2) rows[i] = lookalike;
+            ScriptedTable lookalikes_only({table_of(rows)});
+            const auto without_client = owning_process_of_connection(lookalikes_only, CONNECTION);
+            ASSERT_TRUE(without_client);
+            EXPECT_EQ(*without_client, std::nullopt) << count << " rows";
+            rows[position] = CLIENT_ROW;
+            ScriptedTable source({table_of(rows)});
+            const auto found = owning_process_of_connection(source, CONNECTION);
+            ASSERT_TRUE(found);
+            EXPECT_EQ(*found, CLIENT_PID) << "row " << position << " of " << count;
+        }
+    }
+}
+
 } // namespace
 } // namespace quorvex::peer
