@@ -190,7 +190,9 @@ struct Http2Callbacks {
 
     static int on_begin_headers(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
         if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
-            self(user_data).streams_.try_emplace(frame->hd.stream_id);
+            auto& session = self(user_data);
+            session.heading_stream_ = &session.streams_.try_emplace(frame->hd.stream_id).first->second;
+            session.heading_stream_id_ = frame->hd.stream_id;
         }
         return 0;
     }
@@ -199,11 +201,14 @@ struct Http2Callbacks {
                          std::size_t name_length, const std::uint8_t* value, std::size_t value_length, std::uint8_t,
                          void* user_data) {
         auto& session = self(user_data);
-        const auto found = session.streams_.find(frame->hd.stream_id);
-        if (frame->hd.type != NGHTTP2_HEADERS || found == session.streams_.end()) {
+        if (frame->hd.type != NGHTTP2_HEADERS) {
             return 0;
         }
-        auto& stream = found->second;
+        Http2Session::Stream* const found = session.heading_stream(frame->hd.stream_id);
+        if (found == nullptr) {
+            return 0;
+        }
+        auto& stream = *found;
         // The same accounting as SETTINGS_MAX_HEADER_LIST_SIZE; a stream over it is reset.
         stream.header_bytes += name_length + value_length + 32;
         if (stream.header_bytes > HTTP2_MAX_HEADER_LIST_SIZE) {
@@ -303,7 +308,7 @@ struct Http2Callbacks {
         }
         auto& stream = found->second;
         const auto n = std::min(length, stream.reply_body.size() - stream.reply_sent);
-        std::copy_n(stream.reply_body.data() + stream.reply_sent, n, buffer);
+        std::memcpy(buffer, stream.reply_body.data() + stream.reply_sent, n);
         stream.reply_sent += n;
         if (stream.reply_sent == stream.reply_body.size()) {
             *data_flags |= NGHTTP2_DATA_FLAG_EOF;
@@ -336,6 +341,7 @@ Http2Session::Http2Session(nghttp2_mem* memory) {
     nghttp2_option_set_max_continuations(option, 8);
     nghttp2_option_set_max_settings(option, 32);
     nghttp2_option_set_max_outbound_ack(option, 1000);
+    nghttp2_option_set_no_closed_streams(option, 1);
 
     // nghttp2 keeps a copy of the allocator record, not the record itself.
     nghttp2_mem heap{&heap_, nghttp2_heap_malloc, nghttp2_heap_free, nghttp2_heap_calloc, nghttp2_heap_realloc};
@@ -347,7 +353,8 @@ Http2Session::Http2Session(nghttp2_mem* memory) {
         throw std::bad_alloc();
     }
 
-    const std::array<nghttp2_settings_entry, 3> settings = {{
+    const std::array<nghttp2_settings_entry, 4> settings = {{
+        {NGHTTP2_SETTINGS_NO_RFC7540_PRIORITIES, 1},
         {NGHTTP2_SETTINGS_MAX_CONCURRENT_STREAMS, HTTP2_MAX_CONCURRENT_STREAMS},
         {NGHTTP2_SETTINGS_MAX_HEADER_LIST_SIZE, HTTP2_MAX_HEADER_LIST_SIZE},
         {NGHTTP2_SETTINGS_INITIAL_WINDOW_SIZE, HTTP2_STREAM_WINDOW},
@@ -493,7 +500,7 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
     // Bytes that arrive from now on are dropped; the ones already here are released.
     release_to_connection(std::exchange(stream.unconsumed, 0));
     stream.body.clear();
-    if (submit_refused(submitted, "the reply on HTTP/2 stream " + std::to_string(stream_id))) {
+    if (submit_refused(submitted, "the reply", stream_id)) {
         std::string().swap(stream.reply_body);
         reset_stream(stream_id, NGHTTP2_INTERNAL_ERROR);
     }
@@ -535,24 +542,41 @@ void Http2Session::apply_deferred() {
 }
 
 void Http2Session::reset_stream(std::int32_t stream_id, std::uint32_t error_code) {
-    if (submit_refused(nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, error_code),
-                       "RST_STREAM on HTTP/2 stream " + std::to_string(stream_id))) {
+    if (submit_refused(nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, error_code), "RST_STREAM",
+                       stream_id)) {
         broken_ = true;
     }
 }
 
-bool Http2Session::submit_refused(int result, const std::string& what) {
+bool Http2Session::submit_refused(int result, std::string_view what, std::optional<std::int32_t> stream_id) {
     if (result == 0) {
         return false;
     }
-    append_log("Helper could not submit " + what + ": " + nghttp2_strerror(result));
+    std::string line = "Helper could not submit ";
+    line += what;
+    if (stream_id) {
+        line += " on HTTP/2 stream " + std::to_string(*stream_id);
+    }
+    append_log(line + ": " + nghttp2_strerror(result));
     return true;
 }
 
 void Http2Session::release_to_connection(std::size_t bytes) { deferred_connection_consumed_ += bytes; }
 
+Http2Session::Stream* Http2Session::heading_stream(std::int32_t stream_id) {
+    if (stream_id != heading_stream_id_ || heading_stream_ == nullptr) {
+        const auto found = streams_.find(stream_id);
+        heading_stream_ = found == streams_.end() ? nullptr : &found->second;
+        heading_stream_id_ = stream_id;
+    }
+    return heading_stream_;
+}
+
 void Http2Session::forget_if_finished(StreamTable::iterator stream) {
     if (stream->second.closed && stream->second.app_done) {
+        if (stream->first == heading_stream_id_) {
+            heading_stream_ = nullptr;
+        }
         streams_.erase(stream);
     }
 }

@@ -157,8 +157,9 @@ private:
     // Queues RST_STREAM; when even that is refused the stream could never end, so the whole
     // connection is given up.
     void reset_stream(std::int32_t stream_id, std::uint32_t error_code);
-    // Logs a refused submit as one line; true when it was refused.
-    static bool submit_refused(int result, const std::string& what);
+    // Logs a refused submit as one line, naming the stream if given; true when it was refused. The
+    // line is only built then: a reply costs no text.
+    static bool submit_refused(int result, std::string_view what, std::optional<std::int32_t> stream_id = {});
     using StreamTable = std::pmr::unordered_map<std::int32_t, Stream>;
     void forget_if_finished(StreamTable::iterator stream);
 
@@ -166,6 +167,11 @@ private:
     nghttp2_session* session_ = nullptr;
     StreamTable streams_{&heap_};
     [[nodiscard]] RequestHead* started_head(std::int32_t stream_id);
+    // The stream whose header fields are arriving: a request's fields come one callback each, so
+    // the stream is looked up once per block, not once per field. Null when it is gone.
+    [[nodiscard]] Stream* heading_stream(std::int32_t stream_id);
+    Stream* heading_stream_ = nullptr;
+    std::int32_t heading_stream_id_ = 0;
 
     std::vector<std::int32_t> started_; // streams whose head arrived, not yet handed on
     std::string output_;                // what take_output() returned last; keeps its capacity
