@@ -341,6 +341,8 @@ Http2Session::Http2Session(nghttp2_mem* memory) {
     nghttp2_option_set_max_continuations(option, 8);
     nghttp2_option_set_max_settings(option, 32);
     nghttp2_option_set_max_outbound_ack(option, 1000);
+    // Closed streams are kept only to place later PRIORITY frames in the dependency tree; with
+    // no RFC 7540 priorities (announced below) there is no tree, and nothing to keep them for.
     nghttp2_option_set_no_closed_streams(option, 1);
 
     // nghttp2 keeps a copy of the allocator record, not the record itself.
@@ -354,6 +356,8 @@ Http2Session::Http2Session(nghttp2_mem* memory) {
     }
 
     const std::array<nghttp2_settings_entry, 4> settings = {{
+        // Every stream is answered at once, so a dependency tree would order nothing; without it
+        // PRIORITY frames cost nothing and cannot be used to make the server walk a tree.
         {NGHTTP2_SETTINGS_NO_RFC7540_PRIORITIES, 1},
         {NGHTTP2_SETTINGS_MAX_CONCURRENT_STREAMS, HTTP2_MAX_CONCURRENT_STREAMS},
         {NGHTTP2_SETTINGS_MAX_HEADER_LIST_SIZE, HTTP2_MAX_HEADER_LIST_SIZE},
