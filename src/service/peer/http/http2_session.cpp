@@ -356,8 +356,8 @@ Http2Session::Http2Session(nghttp2_mem* memory) {
     }
 
     const std::array<nghttp2_settings_entry, 4> settings = {{
-        // Every stream is answered at once, so a dependency tree would order nothing; without it
-        // PRIORITY frames cost nothing and cannot be used to make the server walk a tree.
+        // Replies are small and sent as soon as they are ready: a dependency tree would order nothing.
+        // Without it PRIORITY frames cost nothing and cannot make the server walk a tree.
         {NGHTTP2_SETTINGS_NO_RFC7540_PRIORITIES, 1},
         {NGHTTP2_SETTINGS_MAX_CONCURRENT_STREAMS, HTTP2_MAX_CONCURRENT_STREAMS},
         {NGHTTP2_SETTINGS_MAX_HEADER_LIST_SIZE, HTTP2_MAX_HEADER_LIST_SIZE},
