@@ -40,7 +40,10 @@ std::optional<std::uint32_t> TcpOwnerTable::owner_pid_of_client_row(const Connec
         return (row[LOCAL_PORT] & 0xFFFFu) == local_port && (row[REMOTE_PORT] & 0xFFFFu) == remote_port &&
                row[LOCAL_ADDR] == endpoints.peer.address && row[REMOTE_ADDR] == endpoints.local.address;
     };
-    const auto local_port_in = [&](const std::uint32_t* row) { return (row[LOCAL_PORT] & 0xFFFFu) == local_port; };
+    // 1 or 0, so that four tests combine without branches.
+    const auto local_port_in = [&](const std::uint32_t* row) -> unsigned {
+        return (row[LOCAL_PORT] & 0xFFFFu) == local_port ? 1u : 0u;
+    };
     const std::uint32_t* row = words_.data() + 1;
     const std::size_t rows = words_[0];
     // Almost every row differs in its local port. Four rows are tested with one branch, so the
@@ -48,9 +51,9 @@ std::optional<std::uint32_t> TcpOwnerTable::owner_pid_of_client_row(const Connec
     // is then looked at row by row.
     const std::uint32_t* const blocks_end = row + rows / 4 * 4 * ROW_WORDS;
     for (; row != blocks_end; row += 4 * ROW_WORDS) {
-        const bool candidate = local_port_in(row) | local_port_in(row + ROW_WORDS) |
-                               local_port_in(row + 2 * ROW_WORDS) | local_port_in(row + 3 * ROW_WORDS);
-        if (!candidate) continue;
+        const unsigned candidate = local_port_in(row) | local_port_in(row + ROW_WORDS) |
+                                   local_port_in(row + 2 * ROW_WORDS) | local_port_in(row + 3 * ROW_WORDS);
+        if (candidate == 0) continue;
         for (const std::uint32_t* in_block = row; in_block != row + 4 * ROW_WORDS; in_block += ROW_WORDS)
             if (is_client_row(in_block)) return in_block[OWNING_PID];
     }

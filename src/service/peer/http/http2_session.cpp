@@ -308,7 +308,8 @@ struct Http2Callbacks {
         }
         auto& stream = found->second;
         const auto n = std::min(length, stream.reply_body.size() - stream.reply_sent);
-        std::memcpy(buffer, stream.reply_body.data() + stream.reply_sent, n);
+        // Byte to byte of one type, so the copy is a memmove.
+        std::copy_n(reinterpret_cast<const std::uint8_t*>(stream.reply_body.data()) + stream.reply_sent, n, buffer);
         stream.reply_sent += n;
         if (stream.reply_sent == stream.reply_body.size()) {
             *data_flags |= NGHTTP2_DATA_FLAG_EOF;
