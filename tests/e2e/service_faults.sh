@@ -159,11 +159,23 @@ next
   cycles_good=$good
 }
 
-# The helper's own figures, read from outside once its relay threads of stopped Cores have ended.
+# The helper's own figures, read from outside once it holds no thread for work that has ended:
+# relay threads end when their Core's output closes, blocking threads 10 s after their last task
+# (the pool's idle timeout). Once the thread count has held for longer than that, none of them is
+# left, so two probes compare the same threads and their stacks.
 settled_probe() {
-  sleep 2
+  local threads held_since previous="" begin; begin=$(millis)
+  while :; do
+    probe=$(probe_helper)
+    threads=$(probe_field "$probe" threads)
+    [ "$threads" = "$previous" ] || { previous=$threads; held_since=$(millis); }
+    [ $(($(millis) - held_since)) -ge 11000 ] && break
+    if [ $(($(millis) - begin)) -ge 60000 ]; then
+      echo "cycles: the helper's thread count did not settle within 60 s: $probe" >&2; break
+    fi
+    sleep 0.5
+  done
   local unix_pid; unix_pid=$(helper_unix_pid)
-  probe=$(probe_helper)
   rss_anon=$(sed -n -E 's/^RssAnon:[[:space:]]+([0-9]+) kB/\1/p' "/proc/$unix_pid/status")
 }
 
