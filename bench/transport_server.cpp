@@ -97,7 +97,6 @@ asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& acceptor, http::HttpS
         boost::system::error_code ec;
         auto socket = co_await acceptor.async_accept(asio::redirect_error(asio::use_awaitable, ec));
         if (ec) continue;
-        socket.set_option(asio::ip::tcp::no_delay(true), ec);
         server.serve(std::move(socket));
     }
 }
@@ -109,7 +108,6 @@ asio::awaitable<void> deal_out(asio::ip::tcp::acceptor& acceptor, std::vector<st
         boost::system::error_code ec;
         auto socket = co_await acceptor.async_accept(*ios[next], asio::redirect_error(asio::use_awaitable, ec));
         if (ec) continue;
-        socket.set_option(asio::ip::tcp::no_delay(true), ec);
         servers[next]->serve(std::move(socket));
     }
 }

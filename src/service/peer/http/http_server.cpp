@@ -74,6 +74,10 @@ HttpServer::HttpServer(boost::asio::any_io_executor executor, std::shared_ptr<Re
 HttpServer::~HttpServer() = default;
 
 void HttpServer::serve(boost::asio::ip::tcp::socket socket) {
+    // Every write is a whole reply or a whole batch of frames: Nagle's algorithm would only hold
+    // a reply back until the peer's delayed ACK for the previous write.
+    boost::system::error_code no_delay_failed;
+    socket.set_option(boost::asio::ip::tcp::no_delay(true), no_delay_failed);
     // A strand over the io_context's own executor type fits inline in every type-erased
     // executor the connection's operations copy; a strand over a type-erased one does not, and
     // each copy would allocate.
