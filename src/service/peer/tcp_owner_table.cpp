@@ -36,25 +36,27 @@ std::optional<std::uint32_t> TcpOwnerTable::owner_pid_of_client_row(const Connec
     // compared as stored, without decoding the rows.
     const std::uint32_t local_port = port_field_key(endpoints.peer.port);
     const std::uint32_t remote_port = port_field_key(endpoints.local.port);
-    const auto is_client_row = [&](const std::uint32_t* row) {
-        return (row[LOCAL_PORT] & 0xFFFFu) == local_port && (row[REMOTE_PORT] & 0xFFFFu) == remote_port &&
-               row[LOCAL_ADDR] == endpoints.peer.address && row[REMOTE_ADDR] == endpoints.local.address;
-    };
-    // 1 or 0, so that four tests combine without branches.
+    // 1 or 0, so that the tests of a block of rows combine without branches.
     const auto local_port_in = [&](const std::uint32_t* row) -> unsigned {
         return (row[LOCAL_PORT] & 0xFFFFu) == local_port ? 1u : 0u;
     };
-    const std::uint32_t* row = words_.data() + 1;
+    const auto is_client_row = [&](const std::uint32_t* row) {
+        return local_port_in(row) != 0 && (row[REMOTE_PORT] & 0xFFFFu) == remote_port &&
+               row[LOCAL_ADDR] == endpoints.peer.address && row[REMOTE_ADDR] == endpoints.local.address;
+    };
+    // Almost every row differs in its local port. A block of rows is tested with one branch, so
+    // the loop runs at the speed of the loads rather than of the branches; a block with a
+    // candidate is then looked at row by row.
+    constexpr std::size_t BLOCK_ROWS = 4;
+    constexpr std::size_t BLOCK_WORDS = BLOCK_ROWS * ROW_WORDS;
     const std::size_t rows = words_[0];
-    // Almost every row differs in its local port. Four rows are tested with one branch, so the
-    // loop runs at the speed of the loads rather than of the branches; a block with a candidate
-    // is then looked at row by row.
-    const std::uint32_t* const blocks_end = row + rows / 4 * 4 * ROW_WORDS;
-    for (; row != blocks_end; row += 4 * ROW_WORDS) {
+    const std::uint32_t* row = words_.data() + 1;
+    const std::uint32_t* const blocks_end = row + rows / BLOCK_ROWS * BLOCK_WORDS;
+    for (; row != blocks_end; row += BLOCK_WORDS) {
         const unsigned candidate = local_port_in(row) | local_port_in(row + ROW_WORDS) |
                                    local_port_in(row + 2 * ROW_WORDS) | local_port_in(row + 3 * ROW_WORDS);
         if (candidate == 0) continue;
-        for (const std::uint32_t* in_block = row; in_block != row + 4 * ROW_WORDS; in_block += ROW_WORDS)
+        for (const std::uint32_t* in_block = row; in_block != row + BLOCK_WORDS; in_block += ROW_WORDS)
             if (is_client_row(in_block)) return in_block[OWNING_PID];
     }
     for (const std::uint32_t* const end = words_.data() + 1 + rows * ROW_WORDS; row != end; row += ROW_WORDS)
