@@ -1,8 +1,11 @@
 #include "loopback_server.hpp"
 
+#include "service/peer/owner_acceptor.hpp"
+
+#include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
-#include <boost/asio/detached.hpp>
-#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/experimental/awaitable_operators.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/use_future.hpp>
 
@@ -12,13 +15,23 @@ namespace quorvex::http::test {
 
 using boost::asio::ip::tcp;
 
+Result<tcp::acceptor> AdmitEveryConnection::open_listener(const boost::asio::any_io_executor&) {
+    return fail(Error::message("the loopback server opens its own listener"));
+}
+
+std::vector<bool> AdmitEveryConnection::owner_connections(std::span<const tcp::socket> connections, std::string_view) {
+    admitted += static_cast<int>(connections.size());
+    return std::vector<bool>(connections.size(), true);
+}
+
 LoopbackServer::LoopbackServer(std::shared_ptr<RequestHandler> handler, int threads, int backlog)
     : server_(io_.get_executor(), std::move(handler)) {
-    acceptor_.open(tcp::v4());
-    acceptor_.bind(tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
-    acceptor_.listen(backlog);
-    port_ = acceptor_.local_endpoint().port();
-    boost::asio::co_spawn(accept_strand_, accept_loop(), boost::asio::detached);
+    tcp::acceptor listener(accept_strand_);
+    listener.open(tcp::v4());
+    listener.bind(tcp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
+    listener.listen(backlog);
+    port_ = listener.local_endpoint().port();
+    served_ = boost::asio::co_spawn(accept_strand_, serve(std::move(listener)), boost::asio::use_future).share();
     for (int i = 0; i < threads; ++i) {
         threads_.emplace_back([this] { io_.run(); });
     }
@@ -34,31 +47,28 @@ LoopbackServer::~LoopbackServer() {
 }
 
 std::shared_future<void> LoopbackServer::drain() {
-    if (drained_) {
-        return *drained_;
-    }
-    drained_ = boost::asio::co_spawn(
-                   accept_strand_,
-                   [this]() -> boost::asio::awaitable<void> {
-                       boost::system::error_code ignored;
-                       acceptor_.close(ignored);
-                       co_await server_.drain();
-                   },
-                   boost::asio::use_future)
-                   .share();
-    return *drained_;
+    boost::asio::post(accept_strand_, [this] {
+        drain_asked_ = true;
+        stopping_ = true;
+        drain_signal_.cancel();
+    });
+    return served_;
 }
 
-boost::asio::awaitable<void> LoopbackServer::accept_loop() {
-    for (;;) {
-        boost::system::error_code ec;
-        auto socket = co_await acceptor_.async_accept(boost::asio::redirect_error(boost::asio::use_awaitable, ec));
-        if (ec) {
-            co_return;
-        }
-        ++accepted_;
-        server_.serve(std::move(socket));
+boost::asio::awaitable<void> LoopbackServer::drain_requested() {
+    if (!drain_asked_) {
+        co_await drain_signal_.async_wait(boost::asio::as_tuple(boost::asio::use_awaitable));
     }
+}
+
+boost::asio::awaitable<void> LoopbackServer::serve(tcp::acceptor listener) {
+    using namespace boost::asio::experimental::awaitable_operators;
+    {
+        peer::OwnerAcceptor acceptor(std::move(listener), "", platform_);
+        co_await (drain_requested() ||
+                  acceptor.run(stopping_, [this](tcp::socket connection) { server_.serve(std::move(connection)); }));
+    } // the listener closes here, before the drain
+    co_await server_.drain();
 }
 
 } // namespace quorvex::http::test

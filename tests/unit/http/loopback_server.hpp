@@ -1,22 +1,39 @@
 #pragma once
-// The real HttpServer on 127.0.0.1 with a system-chosen port, behind a minimal accept loop in
-// place of the run loop's (the owner check is the run loop's business), on threads of its own.
+// The real HttpServer on 127.0.0.1 with a system-chosen port, fed by the run loop's own accept
+// loop (OwnerAcceptor, which takes every connection already queued at once) with an owner check
+// that admits everyone, on threads of its own.
 
+#include "service/peer/helper_server_platform.hpp"
 #include "service/peer/http/http_server.hpp"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 
 #include <atomic>
 #include <future>
 #include <memory>
-#include <optional>
 #include <thread>
 #include <vector>
 
 namespace quorvex::http::test {
+
+// The owner check of a server whose clients are all the test's own: every connection is admitted
+// and counted. Nothing else of the platform is asked for.
+class AdmitEveryConnection final : public peer::HelperServerPlatform {
+public:
+    Result<boost::asio::ip::tcp::acceptor> open_listener(const boost::asio::any_io_executor&) override;
+    Result<void> publish_port(std::uint16_t) override { return {}; }
+    void unpublish_port() override {}
+    std::vector<bool> owner_connections(std::span<const boost::asio::ip::tcp::socket> connections,
+                                        std::string_view) override;
+    std::shared_ptr<RequestHandler> make_router() override { return nullptr; }
+    void stop_core_on_shutdown() override {}
+
+    std::atomic<int> admitted{0};
+};
 
 class LoopbackServer {
 public:
@@ -28,25 +45,28 @@ public:
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     [[nodiscard]] unsigned short port() const { return port_; }
-    [[nodiscard]] int accepted() const { return accepted_; }
+    [[nodiscard]] int accepted() const { return platform_.admitted; }
     [[nodiscard]] std::size_t open_connections() const { return server_.open_connections(); }
-    [[nodiscard]] boost::asio::io_context& io() { return io_; }
 
-    // Stops accepting, as the run loop does, then drains; ready once every connection ended.
-    // Later calls return the same drain.
+    // Stops accepting and closes the listener, as the run loop does, then drains; ready once
+    // every connection ended. Later calls return the same drain.
     std::shared_future<void> drain();
 
 private:
-    boost::asio::awaitable<void> accept_loop();
+    boost::asio::awaitable<void> serve(boost::asio::ip::tcp::acceptor listener);
+    boost::asio::awaitable<void> drain_requested();
 
     boost::asio::io_context io_;
     boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_{io_.get_executor()};
     boost::asio::strand<boost::asio::io_context::executor_type> accept_strand_{io_.get_executor()};
-    boost::asio::ip::tcp::acceptor acceptor_{accept_strand_};
+    AdmitEveryConnection platform_;
     HttpServer server_;
-    std::atomic<int> accepted_{0};
+    std::atomic<bool> stopping_{false};
+    // Waited on until a drain is asked for; touched on the accept strand only.
+    boost::asio::steady_timer drain_signal_{accept_strand_, boost::asio::steady_timer::time_point::max()};
+    bool drain_asked_ = false;
     unsigned short port_ = 0;
-    std::optional<std::shared_future<void>> drained_;
+    std::shared_future<void> served_;
     std::vector<std::thread> threads_;
 };
 
