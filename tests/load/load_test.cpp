@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -35,13 +37,24 @@ void report_figure(const std::string& name, double value, const std::string& uni
     std::cout << "figure: " << name << ": " << static_cast<long long>(value) << " " << unit << std::endl;
 }
 
-// The server threads run meanwhile: std::filesystem is thread-safe where POSIX readdir need not be.
-std::size_t open_descriptors() {
+// The sockets this process holds whose local end is 127.0.0.1:`port`: the server's listener and
+// every connection it accepted (a client's local end is another port). Counting these rather
+// than every descriptor keeps whatever else the process opens and closes meanwhile out of it.
+std::size_t server_sockets(unsigned short port) {
+    std::size_t count = 0;
+    // std::filesystem rather than readdir: the server threads run meanwhile.
     std::error_code error;
     std::filesystem::directory_iterator entry("/proc/self/fd", error);
-    std::size_t count = 0;
     for (; !error && entry != std::filesystem::directory_iterator{}; entry.increment(error)) {
-        ++count;
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        // A descriptor closed since the listing, or one that is no IPv4 socket, fails or differs.
+        if (::getsockname(std::stoi(entry->path().filename().string()), reinterpret_cast<sockaddr*>(&local), &length) ==
+                0 &&
+            local.sin_family == AF_INET && ntohs(local.sin_port) == port &&
+            ntohl(local.sin_addr.s_addr) == INADDR_LOOPBACK) {
+            ++count;
+        }
     }
     return count;
 }
@@ -66,7 +79,7 @@ struct LoadRun {
 // Half the requests ping (the blocking pool and the Core operations), half read the log.
 void run_h2load(const LoadRun& run) {
     test::ServedRouter served(2, peer::LISTEN_BACKLOG);
-    const auto descriptors = open_descriptors();
+    ASSERT_EQ(server_sockets(served.server.port()), 1u) << "the listener alone";
     const auto base = "http://127.0.0.1:" + std::to_string(served.server.port());
     const auto ping = base + "/ping?coreSha256=" + std::string(hub::EXPECTED_CORE_SHA256);
     const auto result = test::run_command(
@@ -89,8 +102,9 @@ void run_h2load(const LoadRun& run) {
     EXPECT_EQ(served.core.pings, pings);
     // Keep-alive: no connection was opened twice.
     EXPECT_EQ(served.server.accepted(), run.connections);
+    // Every connection ended, and each closed its socket: the listener is all that is left.
     EXPECT_TRUE(served.settles_at(0));
-    EXPECT_EQ(open_descriptors(), descriptors);
+    EXPECT_EQ(server_sockets(served.server.port()), 1u);
 
     report_figure(run.name, h2load_number(result.output, R"(finished in [0-9.]+m?s, ([0-9.]+) req/s)"), "requests/s");
 }
