@@ -6,6 +6,8 @@
 #include "common/helper_log.hpp"
 #include "service/peer/http/served_connection.hpp"
 
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -15,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <string>
 #include <stdexcept>
 #include <thread>
@@ -27,7 +30,8 @@ using boost::asio::use_awaitable;
 using test::RawClient;
 using test::run_command;
 
-// Echoes what it got. The path picks the behaviour: "/slow" waits before answering, "/noread"
+// Echoes what it got. The path picks the behaviour: "/slow" waits until the test releases it
+// (at most 10 s, so that a test that fails does not hang), "/noread"
 // leaves the body unread, "/small" reads with a 4-byte limit, "/close" asks to close, "/throw"
 // throws a std::exception and "/throw-int" something else.
 class EchoHandler final : public RequestHandler {
@@ -41,9 +45,7 @@ public:
             throw 42;
         }
         if (path == "/slow") {
-            ++slow_entered;
-            boost::asio::steady_timer wait(co_await boost::asio::this_coro::executor, 300ms);
-            co_await wait.async_wait(use_awaitable);
+            co_await held_until_released();
         }
         Reply reply{.status = 200, .headers = {{"content-type", "text/plain"}}};
         if (path == "/close") {
@@ -58,10 +60,47 @@ public:
             text += read ? "body: " + *read : "body failed: " + read.error().text();
         }
         reply.body = std::move(text);
+        ++answered;
         co_return reply;
     }
 
+    // Lets the slow request, and any that comes later, go on.
+    void release_slow() {
+        const std::scoped_lock lock(mutex_);
+        released_ = true;
+        if (held_ != nullptr) {
+            // Cancelled on the held request's own strand, where its wait runs.
+            boost::asio::post(held_->get_executor(), [this] {
+                const std::scoped_lock inner(mutex_);
+                if (held_ != nullptr) {
+                    held_->cancel();
+                }
+            });
+        }
+    }
+
     std::atomic<int> slow_entered{0};
+    std::atomic<int> answered{0};
+
+private:
+    boost::asio::awaitable<void> held_until_released() {
+        boost::asio::steady_timer wait(co_await boost::asio::this_coro::executor, 10s);
+        {
+            const std::scoped_lock lock(mutex_);
+            if (released_) {
+                co_return;
+            }
+            held_ = &wait;
+        }
+        ++slow_entered;
+        co_await wait.async_wait(boost::asio::as_tuple(use_awaitable));
+        const std::scoped_lock lock(mutex_);
+        held_ = nullptr;
+    }
+
+    std::mutex mutex_;
+    bool released_ = false;
+    boost::asio::steady_timer* held_ = nullptr;
 };
 
 // The server with an echoing handler; the test is the client.
@@ -109,7 +148,16 @@ TEST_F(HttpServerTest, CurlWithHttp2PriorKnowledge) {
 }
 
 TEST_F(HttpServerTest, NghttpRunsStreamsConcurrentlyOnOneConnection) {
-    const auto result = run_command("nghttp " + url("/slow") + " " + url("/echo/fast"));
+    auto nghttp = std::async(std::launch::async,
+                             [this] { return run_command("nghttp " + url("/slow") + " " + url("/echo/fast")); });
+    // The fast stream is answered while the slow one on the same connection is still held.
+    wait_for_slow_request();
+    for (int i = 0; i < 200 && handler_->answered == 0; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(handler_->answered, 1);
+    handler_->release_slow();
+    const auto result = nghttp.get();
     ASSERT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("GET /slow\n"), std::string::npos) << result.output;
     EXPECT_NE(result.output.find("GET /echo/fast\n"), std::string::npos) << result.output;
@@ -225,6 +273,8 @@ TEST_F(HttpServerTest, DrainLetsTheRequestInProgressFinishAndClosesIdleConnectio
     auto drained = drain();
     EXPECT_TRUE(idle.read_until_closed());
     EXPECT_TRUE(silent.read_until_closed());
+    // The drain has reached every connection; only now may the request in progress end.
+    handler_->release_slow();
     const auto reply = busy.read_reply();
     EXPECT_TRUE(reply.starts_with("HTTP/1.1 200")) << reply;
     EXPECT_NE(reply.find("GET /slow\n"), std::string::npos) << reply;
@@ -246,8 +296,17 @@ TEST_F(HttpServerTest, DrainOfHttp2SendsGoawayAndFinishesTheOpenStream) {
     wait_for_slow_request();
 
     auto drained = drain();
+    // The GOAWAY shows that the drain has reached the connection; only then may the stream end.
+    std::size_t fed = 0;
+    for (int i = 0; i < 100 && !h2.goaway_code && client.read_more(50ms); ++i) {
+        h2.receive(std::string_view(client.received()).substr(fed));
+        fed = client.received().size();
+    }
+    ASSERT_TRUE(h2.goaway_code.has_value());
+    EXPECT_FALSE(h2.streams[stream].closed) << "the stream ended before the drain began";
+    handler_->release_slow();
     ASSERT_TRUE(client.read_until_closed());
-    h2.receive(client.received());
+    h2.receive(std::string_view(client.received()).substr(fed));
     EXPECT_EQ(h2.goaway_code, NGHTTP2_NO_ERROR);
     EXPECT_EQ(h2.goaway_last_stream, stream);
     EXPECT_EQ(h2.streams[stream].header(":status"), "200");
@@ -290,6 +349,7 @@ TEST_F(HttpServerTest, Http2HandlerExceptionResetsOnlyItsStreamAndIsLogged) {
     wait_for_slow_request();
 
     auto drained = drain();
+    handler_->release_slow();
     ASSERT_TRUE(client.read_until_closed());
     h2.receive(client.received());
     EXPECT_EQ(h2.streams[broken].reset_code, NGHTTP2_INTERNAL_ERROR);
