@@ -103,9 +103,13 @@ fault_stop_during_start() {
   done
   [ "$length" -gt 0 ] && read -r -t 30 -N "$length" line <&3
   check "the connection is served before the start" contains "$first_status" "HTTP/1.1 200"
-  printf 'POST /start HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: %d\r\n\r\n' \
+  # The helper asks for the body with "100 Continue" once the start route waits for it: from then
+  # on the start is in progress, however long the head took to get there.
+  printf 'POST /start HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: %d\r\nExpect: 100-continue\r\n\r\n' \
     "${#data}" >&3
-  sleep 1 # the head crosses the relay; the start route then waits for the body
+  local interim=
+  IFS= read -r -t 30 interim <&3 && read -r -t 30 line <&3
+  check "the start route asks for the body" contains "$interim" "HTTP/1.1 100 Continue"
   wine_quiet sc stop "$service"
   check "the stop control is taken while the start is open" wait_for_state STOP_PENDING 10
   printf '%s' "$data" >&3
