@@ -39,11 +39,12 @@ std::string digest_of(const std::wstring& path, ULONGLONG& size) {
     size = 0;
     DWORD got = 0;
     while (digest && ::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
-        digest->update({buffer.data(), got});
+        if (!digest->update({buffer.data(), got})) digest = std::unexpected(quorvex::Error::message("hash failed"));
         size += got;
     }
     ::CloseHandle(file);
-    return digest ? digest->hex_digest() : std::string();
+    if (!digest) return {};
+    return digest->hex_digest().value_or(std::string());
 }
 
 } // namespace

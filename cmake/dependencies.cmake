@@ -21,11 +21,13 @@ if(WIN32)
   # (src/platform/win32/system_dlls.cpp): quorvex_delay_<name> links in place of <name>.
   find_program(QUORVEX_DLLTOOL x86_64-w64-mingw32-dlltool REQUIRED)
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/delay)
+  set(delay_loaded_names "")
   foreach(name iphlpapi mswsock bcrypt)
     set(def ${CMAKE_CURRENT_LIST_DIR}/delay/${name}.def)
     set(lib ${CMAKE_BINARY_DIR}/delay/lib${name}_delay.a)
     file(STRINGS ${def} dll_line REGEX "^LIBRARY ")
     string(REGEX REPLACE "^LIBRARY +" "" dll ${dll_line})
+    string(APPEND delay_loaded_names "L\"${dll}\", ")
     # dlltool names the library's symbols after the output path it is given: a bare file name
     # keeps the build folder out of the executable, so builds from any folder are identical.
     add_custom_command(OUTPUT ${lib}
@@ -39,6 +41,13 @@ if(WIN32)
     add_dependencies(quorvex_delay_${name} quorvex_delay_${name}_lib)
     target_link_libraries(quorvex_delay_${name} INTERFACE ${lib})
   endforeach()
+  # The same names for the helper's start, which loads each of them from the system directory.
+  set(QUORVEX_GENERATED_INCLUDE ${CMAKE_BINARY_DIR}/generated)
+  file(CONFIGURE OUTPUT ${QUORVEX_GENERATED_INCLUDE}/delay_loaded_dlls.hpp CONTENT
+"#pragma once
+// Generated from cmake/delay/*.def: the system DLLs the helper delay-loads.
+inline constexpr const wchar_t* DELAY_LOADED_DLLS[] = {${delay_loaded_names}};
+")
   target_link_libraries(quorvex_boost INTERFACE ws2_32 quorvex_delay_mswsock)
 endif()
 

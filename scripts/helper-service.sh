@@ -136,6 +136,17 @@ probe_helper() { wine "$probe_exe" "$service" 2>&1 </dev/null | tr -d '\r'; }
 # One field (handles, threads, private_usage, private_committed) of a probe line.
 probe_field() { sed -n -E "s/(^|.* )$2=([0-9]+).*/\2/p" <<<"$1"; }
 
+# Windows 10's KnownDLLs, and the DLLs that its loader maps from the KnownDLLs section with them:
+# always taken from the system directory, never from the helper's folder.
+known_dll() {
+  case ${1,,} in
+    advapi32|bcryptprimitives|cfgmgr32|clbcatq|combase|comdlg32|coml2|difxapi|gdi32|gdiplus|imagehlp|imm32|\
+    kernel32|kernelbase|msctf|msvcrt|normaliz|nsi|ntdll|ole32|oleaut32|psapi|rpcrt4|sechost|setupapi|shcore|\
+    shell32|shlwapi|ucrtbase|user32|win32u|wldap32|wow64|ws2_32) return 0 ;;
+  esac
+  return 1
+}
+
 # Assertions of the scripted tests: check counts and reports.
 passed=0; failed=0
 check() { # check <description> <command...>

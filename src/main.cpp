@@ -38,10 +38,12 @@ Result<void> run(const command::HelperCommand& command) {
 } // namespace
 
 int main() {
-    // Before anything else: no DLL may come from the helper's own folder.
-    win32::load_dlls_from_system_directory_only();
     // The failure report's line breaks are LF alone, as the report is written.
     (void)::_setmode(::_fileno(stderr), _O_BINARY);
+    // Before the command runs: no DLL may come from the helper's own folder, and one that cannot
+    // load fails the command here rather than a worker thread at its first use.
+    if (Result<void> loaded = win32::load_dlls_from_system_directory_only(); !loaded)
+        return command::finish_command(loaded, std::cerr);
     const auto args = command::helper_arguments(win32::as_u16(::GetCommandLineW()));
     const auto command = command::choose_helper_command(args);
     const Result<void> outcome = command ? run(*command) : Result<void>(fail(command.error()));

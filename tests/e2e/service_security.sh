@@ -7,8 +7,8 @@
 #   service_security.sh config-files   C:\etc\gcrypt\* and C:\proc\sys\crypto\fips_enabled
 #                                      present: a whole ping/start/stop never touches them, and
 #                                      verification passes and fails as before
-#   service_security.sh planted-dlls   a DLL planted beside the helper for every system DLL it
-#                                      names that is no KnownDLL, loaded native-first: none of
+#   service_security.sh planted-dlls   a DLL planted beside the helper for every DLL a whole run
+#                                      loads that is no KnownDLL, loaded native-first: none of
 #                                      them is loaded, and the service works
 #
 # QUORVEX_TEST_HELPER names another QuorvexHelper.exe (with its QuorvexCore.exe beside it) to
@@ -118,45 +118,32 @@ security_config_files() {
   check "none of the files is touched" test -z "$touched"
 }
 
-# Windows' KnownDLLs: always taken from the system directory, never from the helper's folder.
-known_dll() {
-  case ${1,,} in
-    advapi32|bcryptprimitives|cfgmgr32|clbcatq|combase|comdlg32|coml2|difxapi|gdi32|gdiplus|imagehlp|imm32|\
-    kernel32|kernelbase|msctf|msvcrt|normaliz|nsi|ntdll|ole32|oleaut32|psapi|rpcrt4|sechost|setupapi|shcore|\
-    shell32|shlwapi|user32|win32u|wldap32|wow64|ws2_32) return 0 ;;
-  esac
-  return 1
-}
-
-# The DLLs in the executable's import table that are no KnownDLLs: the loader would look for
-# them beside it before the helper's first instruction.
+# The DLLs the loader would look for beside the helper before its first instruction: those of
+# its import table that are no KnownDLLs.
 direct_plantable_dlls() {
   x86_64-w64-mingw32-objdump -p "$1" | sed -n -E 's/^[[:space:]]*DLL Name: ([^ ]+)\.[dD][lL][lL][[:space:]]*$/\1/p' |
     tr 'A-Z' 'a-z' | sort -u | while read -r name; do known_dll "$name" || echo "$name"; done
 }
 
-# Those, and the system DLLs the build delay-loads (cmake/delay/), which MinGW's delay-load
-# libraries do not list in the executable's headers.
-plantable_dlls() {
-  { direct_plantable_dlls "$1"; sed -n -E 's/^LIBRARY +([^ ]+)\.[dD][lL][lL].*/\1/p' "$root"/cmake/delay/*.def; } |
-    tr 'A-Z' 'a-z' | sort -u
-}
+# Every DLL that the helper's processes load in a whole run (install, start, ping, start of the
+# Core, logs, stop, uninstall) and that is no KnownDLL on Windows 10, as Wine's loader trace
+# showed them. Regenerate with: tests/e2e/loader_trace.sh (it takes Wine down: wine_up after).
+PLANTED_DLLS=(bcrypt dnsapi iphlpapi mswsock)
 
 security_planted_dlls() {
   local direct; direct=$(direct_plantable_dlls "$helper_exe")
   [ -n "$direct" ] && echo "imported directly: $(echo $direct)" >&2
   check "the helper imports only KnownDLLs directly" test -z "$direct"
-  local names; names=$(plantable_dlls "$helper_exe")
-  echo "planted beside the helper: $(echo $names)"
+  echo "planted beside the helper: ${PLANTED_DLLS[*]}"
   local name
-  for name in $names; do
+  for name in "${PLANTED_DLLS[@]}"; do
     cp "$planted_dll" "$home/$name.dll"
     wine_quiet reg add "$overrides" /v "$name" /d native,builtin /f
   done
   install_for_relay || { failed=$((failed + 1)); echo "FAILED: the service does not start" >&2; }
   ping_start_stop "with planted DLLs"
   # The marker is named as the loader named the DLL, in any case.
-  for name in $names; do
+  for name in "${PLANTED_DLLS[@]}"; do
     check "the planted $name.dll was not loaded" test -z "$(find "$home" -iname "$name.dll.loaded")"
   done
 }

@@ -1,6 +1,7 @@
 // A DLL an attacker would plant beside the helper under the name of a system DLL. Loaded, it
 // leaves "<its own path>.loaded" behind. Its exports carry the names the helper imports from
-// the system DLLs it stands in for, so that the loader takes it; none of them works.
+// the system DLLs it stands in for (and the one Wine's own iphlpapi imports from dnsapi), so that
+// the loader takes it; none of them works.
 
 #include <windows.h>
 

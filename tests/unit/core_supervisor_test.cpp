@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <stdexcept>
+#include <thread>
 
 namespace quorvex::hub {
 namespace {
@@ -330,13 +332,26 @@ TEST_F(CoreSupervisorTest, WatchGivesUpOnACoreThatRunsOnWithoutHoldingTheLockAsl
     EXPECT_FALSE(core(0).terminated);
 }
 
-TEST_F(CoreSupervisorTest, WatchDropsAFailedQuerySilently) {
+TEST_F(CoreSupervisorTest, WatchLogsAFailedQueryAndKeepsTheRecord) {
     start(S1);
     core(0).query_error = ACCESS_DENIED;
     supervisor.watch_core_exit(S1);
     EXPECT_EQ(core(0).queries, 1);
     EXPECT_EQ(supervisor.managed_session_id(), S1);
-    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(log.lines(),
+              std::vector<std::string>{"Helper could not learn whether the Core exited: " + ACCESS_DENIED.text()});
+}
+
+TEST_F(CoreSupervisorTest, RelayThatFailsUnexpectedlyIsLogged) {
+    CoreSupervisor detached(platform, log, clock);
+    platform.next_output.throws = "relay buffer lost";
+    ASSERT_TRUE(std::holds_alternative<Started>(detached.start_core(A1, S1)));
+    // The relay runs on a detached thread: its line is the only sign that it ended.
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (log.lines().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"Helper Core output relay failed: relay buffer lost"});
+    EXPECT_EQ(detached.managed_session_id(), S1);
+    EXPECT_TRUE(std::holds_alternative<Stopped>(detached.stop_core(S1)));
 }
 
 TEST_F(CoreSupervisorTest, CoreThatEndedUnnoticedIsStopped) {

@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,7 @@ private:
 // What one fake Core writes to its error stream, and how its relay read it; outlives the pipe.
 struct FakeOutputScript {
     std::deque<Result<std::string>> reads;
+    std::optional<std::string> throws; // every read throws std::runtime_error with this text
     int read_calls = 0;
     std::size_t largest_buffer = 0;
 };
@@ -129,6 +131,7 @@ public:
 
     [[nodiscard]] Result<std::size_t> read(std::span<char> buffer) override {
         ++script_->read_calls;
+        if (script_->throws) throw std::runtime_error(*script_->throws);
         script_->largest_buffer = std::max(script_->largest_buffer, buffer.size());
         auto& reads = script_->reads;
         if (reads.empty()) return 0;
@@ -197,6 +200,8 @@ public:
     std::vector<std::shared_ptr<FakeCoreState>> cores;
     // The error streams of the launched Cores, in launch order.
     std::vector<std::shared_ptr<FakeOutputScript>> outputs;
+    // The error stream of the next launched Core, as its relay will find it.
+    FakeOutputScript next_output;
 };
 
 inline FakeVerifiedCoreFile::FakeVerifiedCoreFile(FakeCorePlatform& platform) : platform_(platform) {}
@@ -209,7 +214,7 @@ inline Result<LaunchedCore> FakeVerifiedCoreFile::launch(const std::string& addr
     auto state = std::make_shared<FakeCoreState>(platform_.next_core);
     state->pid = 1001 + static_cast<std::uint32_t>(platform_.cores.size());
     platform_.cores.push_back(state);
-    platform_.outputs.push_back(std::make_shared<FakeOutputScript>());
+    platform_.outputs.push_back(std::make_shared<FakeOutputScript>(platform_.next_output));
     return LaunchedCore{std::make_unique<FakeCoreProcess>(state, platform_.confine_error, platform_.events),
                         std::make_unique<FakeCoreOutput>(state->pid, platform_.outputs.back(), platform_.events)};
 }

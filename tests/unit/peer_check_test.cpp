@@ -9,24 +9,6 @@ namespace {
 
 constexpr std::string_view OWNER = "S-1-5-21-7-8-9-500";
 
-TEST(SidMatchesOwner, FoldsAsciiCaseOnlyAndComparesLength) {
-    const struct {
-        std::string_view account;
-        std::string_view owner;
-        bool matches;
-    } cases[] = {
-        {"S-1-5-21-7-8-9-500", OWNER, true},
-        {"s-1-5-21-7-8-9-500", OWNER, true},
-        {"S-1-5-21-7-8-9-50", OWNER, false},   // a prefix
-        {"S-1-5-21-7-8-9-5000", OWNER, false}, // longer
-        {"S-1-5-18", OWNER, false},
-        {"S-1-5-21-\xC3\x84", "S-1-5-21-\xC3\xA4", false}, // Ä and ä: no folding beyond ASCII
-        {"S-1-5-21-K", "S-1-5-21-\xE2\x84\xAA", false},    // K and the Kelvin sign
-        {"", OWNER, false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(sid_matches_owner(c.account, c.owner), c.matches) << c.account;
-}
-
 // A table source holding one connection's client row.
 class OneRowTable final : public TcpTableSource {
 public:
@@ -52,43 +34,60 @@ private:
 const ConnectionEndpoints CONNECTION{{ipv4_address_from_octets({127, 0, 0, 1}), 61000},
                                      {ipv4_address_from_octets({127, 0, 0, 1}), 50123}};
 
-TEST(IsOwnerConnection, AcceptsOnlyAFoundProcessOfTheOwner) {
+// A process of `sid`, unsandboxed at `integrity_rid`.
+Result<PeerProcess> owner_process(std::string sid = std::string(OWNER),
+                                  std::uint32_t integrity_rid = MEDIUM_INTEGRITY_RID) {
+    return PeerProcess{std::move(sid), TokenStanding{integrity_rid, false, false}};
+}
+
+TEST(VerdictOfConnection, AdmitsOnlyAFoundProcessOfTheOwner) {
     std::vector<std::uint32_t> looked_up;
-    const auto account_of = [&](const std::string& sid, std::optional<std::int32_t> error = std::nullopt) {
-        return AccountOfProcess([&looked_up, sid, error](std::uint32_t pid) -> Result<std::string> {
+    const auto process_of = [&](const Result<PeerProcess>& process) {
+        return PeerProcessOf([&looked_up, process](std::uint32_t pid) -> Result<PeerProcess> {
             looked_up.push_back(pid);
-            if (error) return fail(Error::os(*error, "denied"));
-            return sid;
+            return process;
         });
     };
     const struct {
         const char* name;
         std::uint32_t pid;
         std::uint32_t table_status;
-        AccountOfProcess lookup;
-        bool accepted;
+        PeerProcessOf lookup;
+        PeerVerdict verdict;
         std::vector<std::uint32_t> looked_up;
     } cases[] = {
-        {"owner", 4100, 0, account_of(std::string(OWNER)), true, {4100}},
-        {"owner in small letters", 4100, 0, account_of("s-1-5-21-7-8-9-500"), true, {4100}},
-        {"other account", 4100, 0, account_of("S-1-5-18"), false, {4100}},
-        {"lookup fails", 4100, 0, account_of(std::string(OWNER), 5), false, {4100}},
-        {"pid 0", 0, 0, account_of(std::string(OWNER)), false, {}},
-        {"table fails", 4100, 5, account_of(std::string(OWNER)), false, {}},
+        {"owner", 4100, 0, process_of(owner_process()), PeerVerdict::admitted, {4100}},
+        {"owner in small letters",
+         4100,
+         0,
+         process_of(owner_process("s-1-5-21-7-8-9-500")),
+         PeerVerdict::admitted,
+         {4100}},
+        {"other account", 4100, 0, process_of(owner_process("S-1-5-18")), PeerVerdict::foreign_account, {4100}},
+        {"owner at low integrity",
+         4100,
+         0,
+         process_of(owner_process(std::string(OWNER), 0x1000)),
+         PeerVerdict::below_medium_integrity,
+         {4100}},
+        {"lookup fails", 4100, 0, process_of(fail(Error::os(5, "denied"))), PeerVerdict::foreign_account, {4100}},
+        {"pid 0", 0, 0, process_of(owner_process()), PeerVerdict::foreign_account, {}},
+        {"table fails", 4100, 5, process_of(owner_process()), PeerVerdict::foreign_account, {}},
     };
     for (const auto& c : cases) {
         looked_up.clear();
         OneRowTable table(c.pid);
         table.status = c.table_status;
         TcpTableReader reader;
-        EXPECT_EQ(is_owner_connection(CONNECTION, OWNER, reader, table, c.lookup), c.accepted) << c.name;
+        EXPECT_EQ(verdict_of_connection(CONNECTION, OWNER, reader, table, c.lookup), c.verdict) << c.name;
         EXPECT_EQ(looked_up, c.looked_up) << c.name;
     }
 
     OneRowTable table(4100);
     TcpTableReader reader;
     const ConnectionEndpoints other_port{CONNECTION.peer, {CONNECTION.local.address, 50124}};
-    EXPECT_FALSE(is_owner_connection(other_port, OWNER, reader, table, account_of(std::string(OWNER))));
+    EXPECT_EQ(verdict_of_connection(other_port, OWNER, reader, table, process_of(owner_process())),
+              PeerVerdict::foreign_account);
 }
 
 // Counts the table reads: a batch of connections must cost one successful read, not one each.
@@ -110,7 +109,7 @@ public:
     int reads = 0;
 };
 
-TEST(AreOwnerConnections, AnswersEachConnectionInOrderFromOneTableRead) {
+TEST(VerdictsOfConnections, AnswersEachConnectionInOrderFromOneTableRead) {
     const auto at_port = [](std::uint16_t port) {
         return ConnectionEndpoints{{CONNECTION.peer.address, port}, CONNECTION.local};
     };
@@ -118,16 +117,19 @@ TEST(AreOwnerConnections, AnswersEachConnectionInOrderFromOneTableRead) {
     CountingTable table;
     TcpTableReader reader;
     int lookups = 0;
-    const AccountOfProcess owner = [&lookups](std::uint32_t) -> Result<std::string> {
+    const PeerProcessOf owner = [&lookups](std::uint32_t) -> Result<PeerProcess> {
         ++lookups;
-        return std::string(OWNER);
+        return owner_process();
     };
     // pid 0, the owner's process, no row, the owner's process again.
-    EXPECT_EQ(are_owner_connections(batch, OWNER, reader, table, owner), (std::vector<bool>{false, true, false, true}));
+    constexpr auto ADMITTED = PeerVerdict::admitted;
+    constexpr auto REFUSED = PeerVerdict::foreign_account;
+    EXPECT_EQ(verdicts_of_connections(batch, OWNER, reader, table, owner),
+              (std::vector<PeerVerdict>{REFUSED, ADMITTED, REFUSED, ADMITTED}));
     EXPECT_EQ(table.reads, 1);
     EXPECT_EQ(lookups, 2);
 
-    EXPECT_TRUE(are_owner_connections({}, OWNER, reader, table, owner).empty());
+    EXPECT_TRUE(verdicts_of_connections({}, OWNER, reader, table, owner).empty());
     EXPECT_EQ(table.reads, 1) << "nothing to check, nothing read";
 }
 

@@ -3,6 +3,7 @@
 
 #include "service/hub/core_platform_win32.hpp"
 
+#include "platform/win32/system_error.hpp"
 #include "platform/win32/unique_handle.hpp"
 #include "platform/win32/wide.hpp"
 #include "service/hub/core_output_relay.hpp"
@@ -48,9 +49,8 @@ void write_file(const fs::path& path, std::string_view bytes) {
 
 std::string sha256_of(std::string_view bytes) {
     Result<Sha256> digest = Sha256::create();
-    if (!digest) return {};
-    digest->update(bytes);
-    return digest->hex_digest();
+    if (!digest || !digest->update(bytes)) return {};
+    return digest->hex_digest().value_or(std::string());
 }
 
 fs::path stub_core_path() {
@@ -149,15 +149,40 @@ TEST(Sha256, CngMatchesTheStandardVectorsHoweverFed) {
     for (const Case& c : cases) {
         Result<Sha256> whole = Sha256::create();
         ASSERT_TRUE(whole.has_value());
-        whole->update(c.input);
+        ASSERT_TRUE(whole->update(c.input));
         EXPECT_EQ(whole->hex_digest(), c.digest);
 
         Result<Sha256> chunked = Sha256::create();
         ASSERT_TRUE(chunked.has_value());
         for (std::size_t at = 0; at < c.input.size(); at += 4096)
-            chunked->update(std::string_view(c.input).substr(at, 4096));
+            ASSERT_TRUE(chunked->update(std::string_view(c.input).substr(at, 4096)));
         EXPECT_EQ(chunked->hex_digest(), c.digest);
     }
+}
+
+// CNG's failures are its own, with the status and its text: never an empty digest that a
+// caller would report as a mismatch.
+TEST(Sha256, AStepCngRefusesFailsWithItsStatus) {
+    Result<Sha256> digest = Sha256::create();
+    ASSERT_TRUE(digest.has_value());
+    // The handle of a digest moved away is one CNG refuses (the only refusal Wine's CNG makes
+    // through this interface).
+    const Sha256 kept = std::move(*digest);
+    const std::string refused = " (NTSTATUS 0xc0000008)"; // STATUS_INVALID_HANDLE
+    const Result<void> hashed = digest->update("bytes");  // NOLINT(bugprone-use-after-move)
+    ASSERT_FALSE(hashed);
+    EXPECT_TRUE(hashed.error().text().starts_with("hash SHA-256: ")) << hashed.error().text();
+    EXPECT_TRUE(hashed.error().text().ends_with(refused)) << hashed.error().text();
+    const Result<std::string> finished = digest->hex_digest(); // NOLINT(bugprone-use-after-move)
+    ASSERT_FALSE(finished);
+    EXPECT_TRUE(finished.error().text().starts_with("finish SHA-256: ")) << finished.error().text();
+    EXPECT_TRUE(finished.error().text().ends_with(refused)) << finished.error().text();
+}
+
+TEST(NtStatusError, NamesTheStatusWithTheSystemsText) {
+    const std::string text = win32::nt_status_error(static_cast<LONG>(0xC0000008)).text();
+    EXPECT_TRUE(text.ends_with(" (NTSTATUS 0xc0000008)")) << text;
+    EXPECT_GT(text.size(), std::string_view(" (NTSTATUS 0xc0000008)").size()) << text;
 }
 
 TEST_F(Win32CorePlatformTest, FindsTheCoreBesideItsOwnExecutable) {

@@ -29,6 +29,12 @@ expect zero_pid 1 'Error: --owner-pid is not a process ID' -- install --owner-pi
 expect install_shape 1 'Error: install takes exactly --owner-pid <pid>' -- install --pid 42
 # The quoted argument reaches the helper as one argument, spaces and all.
 expect quoted_command 1 'Error: unknown helper command: un install' -- "un install"
+# A system DLL the helper needs cannot load (Wine told to load none by that name): every command
+# fails at once with the failure report, before its command line is even read.
+for dll in iphlpapi mswsock bcrypt; do
+  WINEDLLOVERRIDES="mscoree,mshtml,$dll=" expect "${dll}_missing" 1 \
+    "Error: load (?i:$dll\\.dll) from the system directory\n\nCaused by:\n    [^\n]+ \\(os error 126\\)" -- install --pid 42
+done
 # From a console the dispatcher cannot connect to the SCM (1063); Wine takes about 10 s to say so.
 expect dispatcher 1 'Error: IO error in winapi call\n\nCaused by:\n    [^\n]+ \(os error 1063\)' -- --owner-sid S-1-5-18
 

@@ -1,5 +1,6 @@
 // The peer check against Wine's real TCP table and tokens. Every Wine process runs as
-// S-1-5-21-0-0-0-1000.
+// S-1-5-21-0-0-0-1000, and reads back as high integrity, no AppContainer, not restricted: Wine
+// can show the admitting side of the token check only.
 
 #include "platform/win32/unique_handle.hpp"
 #include "service/peer/peer_check.hpp"
@@ -72,6 +73,23 @@ TEST(AccountSidOfProcess, MissingProcessIsTheOsError) {
     EXPECT_TRUE(sid.error().os_code()) << sid.error().text();
 }
 
+TEST(PeerProcessOf, ReadsTheAccountAndStandingOfThisProcess) {
+    const auto process = peer_process_of(::GetCurrentProcessId());
+    ASSERT_TRUE(process) << process.error().text();
+    EXPECT_EQ(process->account_sid, WINE_USER);
+    ASSERT_TRUE(process->standing) << process->standing.error().text();
+    EXPECT_EQ(process->standing->integrity_rid, std::uint32_t{SECURITY_MANDATORY_HIGH_RID});
+    EXPECT_FALSE(process->standing->app_container);
+    EXPECT_FALSE(process->standing->restricted);
+    EXPECT_EQ(verdict_for(*process, WINE_USER), PeerVerdict::admitted);
+}
+
+TEST(PeerProcessOf, MissingProcessIsTheOsError) {
+    const auto process = peer_process_of(0xFFFFFFF0u);
+    ASSERT_FALSE(process);
+    EXPECT_TRUE(process.error().os_code()) << process.error().text();
+}
+
 TEST_F(Winsock, TcpTableNamesThisProcessAsTheClient) {
     LoopbackConnection connection;
     ASSERT_NO_FATAL_FAILURE(connect_loopback(connection));
@@ -86,18 +104,18 @@ TEST_F(Winsock, TcpTableNamesThisProcessAsTheClient) {
     EXPECT_EQ(*again, ::GetCurrentProcessId());
 }
 
-TEST_F(Winsock, PeerCheckPassesOnlyForTheAccountOfTheClient) {
+TEST_F(Winsock, PeerCheckAdmitsOnlyTheAccountOfTheClient) {
     LoopbackConnection connection;
     ASSERT_NO_FATAL_FAILURE(connect_loopback(connection));
-    EXPECT_TRUE(is_owner_connection(connection.endpoints, WINE_USER));
-    EXPECT_TRUE(is_owner_connection(connection.endpoints, "s-1-5-21-0-0-0-1000"));
-    EXPECT_FALSE(is_owner_connection(connection.endpoints, "S-1-5-18"));
-    EXPECT_FALSE(is_owner_connection(connection.endpoints, "S-1-5-21-0-0-0-100"));
+    EXPECT_EQ(verdict_of_connection(connection.endpoints, WINE_USER), PeerVerdict::admitted);
+    EXPECT_EQ(verdict_of_connection(connection.endpoints, "s-1-5-21-0-0-0-1000"), PeerVerdict::admitted);
+    EXPECT_EQ(verdict_of_connection(connection.endpoints, "S-1-5-18"), PeerVerdict::foreign_account);
+    EXPECT_EQ(verdict_of_connection(connection.endpoints, "S-1-5-21-0-0-0-100"), PeerVerdict::foreign_account);
 
     // No row has this client port once the connection is gone.
     ConnectionEndpoints closed = connection.endpoints;
     connection = {};
-    EXPECT_FALSE(is_owner_connection(closed, WINE_USER));
+    EXPECT_EQ(verdict_of_connection(closed, WINE_USER), PeerVerdict::foreign_account);
 }
 
 } // namespace

@@ -1,16 +1,21 @@
 #include "platform/win32/system_dlls.hpp"
 
+#include "platform/win32/system_error.hpp"
+#include "platform/win32/wide.hpp"
+
 #include <windows.h>
 
 #include <delayimp.h>
+
+#include "delay_loaded_dlls.hpp"
 
 #include <string>
 
 namespace {
 
-// Loads a delay-loaded DLL from the system directory, never from the executable's folder or the
-// current directory. Returning nothing leaves the helper's own LoadLibraryA, which the default
-// directories set below confine to the system directory as well.
+// The delay-load helper asks here before it loads a DLL. They are all loaded already
+// (load_dlls_from_system_directory_only), so this finds the loaded module; should one ever not
+// be, it still comes from the system directory and never from the helper's folder.
 FARPROC WINAPI load_from_system_directory(unsigned notification, PDelayLoadInfo info) {
     if (notification != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) return nullptr;
     const std::string name(info->szDll);
@@ -25,12 +30,15 @@ PfnDliHook __pfnDliNotifyHook2 = load_from_system_directory;
 
 namespace quorvex::win32 {
 
-void load_dlls_from_system_directory_only() {
-    // Fails only for invalid flags; the delay-load hook above holds either way.
-    (void)::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    // Bound now, as plain imports were at start: the first connection or start pays for no
-    // DLL load. A DLL this executable does not delay-load is refused here, harmlessly.
-    for (const char* dll : {"IPHLPAPI.DLL", "MSWSOCK.dll", "BCRYPT.dll"}) (void)::__HrLoadAllImportsForDll(dll);
+Result<void> load_dlls_from_system_directory_only() {
+    if (!::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return fail(last_os_error().context("limit DLL loading to the system directory"));
+    // Loaded for the life of the process: the delay-load helper binds its imports to these.
+    for (const wchar_t* dll : DELAY_LOADED_DLLS) {
+        if (::LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr)
+            return fail(last_os_error().context("load " + to_utf8_lossy(dll) + " from the system directory"));
+    }
+    return {};
 }
 
 } // namespace quorvex::win32

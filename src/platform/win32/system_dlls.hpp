@@ -1,14 +1,16 @@
 #pragma once
 // DLLs come from the system directory only. The system DLLs that are no KnownDLLs (iphlpapi,
-// mswsock, bcrypt) are delay-loaded (cmake/delay/), and the delay-load helper is told to load
-// each with LOAD_LIBRARY_SEARCH_SYSTEM32: the loader never looks in the helper's own folder,
-// where a planted DLL would run as LocalSystem.
+// mswsock, bcrypt) are delay-loaded (cmake/delay/), so the loader never looks for them in the
+// helper's own folder, where a planted DLL would run as LocalSystem.
+
+#include "common/error.hpp"
 
 namespace quorvex::win32 {
 
-// Limits every later LoadLibrary of this process to the system directory, then binds the
-// delay-loaded system DLLs (the names of cmake/delay/*.def). Call it first in main, before
-// anything could load a DLL.
-void load_dlls_from_system_directory_only();
+// Limits every later LoadLibrary of this process to the system directory, then loads each
+// delay-loaded system DLL (the names of cmake/delay/*.def) from there. Call it first in main,
+// on the main thread: a DLL that cannot load is then a failed command, not an exception on a
+// worker thread at first use. Fails with the step that failed.
+[[nodiscard]] Result<void> load_dlls_from_system_directory_only();
 
 } // namespace quorvex::win32

@@ -14,5 +14,8 @@ namespace quorvex::win32 {
 [[nodiscard]] Error os_error(DWORD code);
 // Captures GetLastError(); call it right after the failing call.
 [[nodiscard]] Error last_os_error();
+// An NTSTATUS, as CNG returns them: "<system text> (NTSTATUS 0x...)". The text is ntdll's for the
+// status, else the system's for the Win32 error it maps to.
+[[nodiscard]] Error nt_status_error(LONG status);
 
 } // namespace quorvex::win32

@@ -226,7 +226,7 @@ Result<std::string> sha256_of(HANDLE file) {
         if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
             return fail(win32::last_os_error());
         if (got == 0) return digest->hex_digest();
-        digest->update({buffer.data(), got});
+        if (Result<void> hashed = digest->update({buffer.data(), got}); !hashed) return fail(hashed.error());
     }
 }
 

@@ -153,7 +153,11 @@ void CoreSupervisor::watch_core_exit(const std::string& session_id) {
             // A relay of an earlier Core must not touch its successor.
             if (!slot_ || slot_->session_id != session_id) return;
             const Result<std::optional<std::uint32_t>> ended = slot_->process->exit_code_if_ended();
-            if (!ended) return;
+            if (!ended) {
+                // The record stays: a stop or the next start still ends this Core.
+                log_.append("Helper could not learn whether the Core exited: " + ended.error().text());
+                return;
+            }
             if (ended->has_value()) {
                 log_.append("Core exited on its own: " + core_exit_code_text(**ended));
                 slot_.reset();
@@ -200,9 +204,12 @@ void CoreSupervisor::start_detached_relay(std::string session_id, std::unique_pt
     std::thread([this, session = std::move(session_id), pipe = std::move(output)]() mutable {
         try {
             relay_core_output(session, std::move(pipe), log_, *this);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             // Out of memory or a broken lock: the relay ends and its pipe closes with it; the
-            // service goes on.
+            // service goes on. The line may fail for the same reason: then nothing is said.
+            try {
+                log_.append(std::string("Helper Core output relay failed: ") + e.what());
+            } catch (const std::exception&) {}
         }
     }).detach();
 }

@@ -20,17 +20,16 @@ public:
     Sha256& operator=(const Sha256&) = delete;
     ~Sha256();
 
-    void update(std::string_view bytes);
+    // A step CNG refuses fails with its status and the system's text for it.
+    [[nodiscard]] Result<void> update(std::string_view bytes);
     // The digest of everything fed so far, lowercase hex, most significant digit first. Once
-    // only: the hash object is finished by it. Empty when CNG refused a step, so that it never
-    // equals an expected digest.
-    [[nodiscard]] std::string hex_digest();
+    // only: the hash object is finished by it.
+    [[nodiscard]] Result<std::string> hex_digest();
 
 private:
     explicit Sha256(void* handle) : handle_(handle) {}
 
     void* handle_; // BCRYPT_HASH_HANDLE, kept opaque so callers need no CNG headers
-    bool failed_ = false;
 };
 
 } // namespace quorvex::hub

@@ -1,5 +1,7 @@
 #include "service/hub/sha256_digest.hpp"
 
+#include "platform/win32/system_error.hpp"
+
 #include <windows.h>
 
 #include <bcrypt.h>
@@ -16,11 +18,7 @@ namespace {
 
 BCRYPT_HASH_HANDLE hash(void* handle) { return static_cast<BCRYPT_HASH_HANDLE>(handle); }
 
-std::string status_text(NTSTATUS status) {
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "0x%08lx", static_cast<unsigned long>(status));
-    return text.data();
-}
+Error cng_error(const std::string& step, NTSTATUS status) { return win32::nt_status_error(status).folded_into(step); }
 
 // One provider for the process, opened once and never closed: hash objects on it are
 // independent, and opening a provider is the expensive part.
@@ -42,38 +40,40 @@ const Provider& sha256_provider() {
 
 Result<Sha256> Sha256::create() {
     const Provider& provider = sha256_provider();
-    if (!BCRYPT_SUCCESS(provider.status)) return fail(Error::message("open SHA-256: " + status_text(provider.status)));
+    if (!BCRYPT_SUCCESS(provider.status)) return fail(cng_error("open SHA-256", provider.status));
     BCRYPT_HASH_HANDLE handle = nullptr;
     // No object buffer: CNG keeps the hash state itself.
     if (const NTSTATUS status = ::BCryptCreateHash(provider.handle, &handle, nullptr, 0, nullptr, 0, 0);
         !BCRYPT_SUCCESS(status))
-        return fail(Error::message("open SHA-256: " + status_text(status)));
+        return fail(cng_error("open SHA-256", status));
     return Sha256(handle);
 }
 
-Sha256::Sha256(Sha256&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)), failed_(other.failed_) {}
+Sha256::Sha256(Sha256&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
 
 Sha256::~Sha256() {
     if (handle_ != nullptr) ::BCryptDestroyHash(hash(handle_));
 }
 
-void Sha256::update(std::string_view bytes) {
+Result<void> Sha256::update(std::string_view bytes) {
     // BCryptHashData takes a ULONG count; the product feeds 4096 bytes at a time.
     while (!bytes.empty()) {
         const auto piece = static_cast<ULONG>(std::min<std::size_t>(bytes.size(), std::numeric_limits<ULONG>::max()));
-        if (!BCRYPT_SUCCESS(
-                ::BCryptHashData(hash(handle_), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())), piece, 0)))
-            failed_ = true;
+        if (const NTSTATUS status =
+                ::BCryptHashData(hash(handle_), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())), piece, 0);
+            !BCRYPT_SUCCESS(status))
+            return fail(cng_error("hash SHA-256", status));
         bytes.remove_prefix(piece);
     }
+    return {};
 }
 
-std::string Sha256::hex_digest() {
+Result<std::string> Sha256::hex_digest() {
     static constexpr char DIGITS[] = "0123456789abcdef";
     std::array<unsigned char, 32> digest{};
-    if (failed_ ||
-        !BCRYPT_SUCCESS(::BCryptFinishHash(hash(handle_), digest.data(), static_cast<ULONG>(digest.size()), 0)))
-        return {};
+    if (const NTSTATUS status = ::BCryptFinishHash(hash(handle_), digest.data(), static_cast<ULONG>(digest.size()), 0);
+        !BCRYPT_SUCCESS(status))
+        return fail(cng_error("finish SHA-256", status));
     std::string hex;
     hex.reserve(64);
     for (const unsigned char byte : digest) {

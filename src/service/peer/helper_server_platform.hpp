@@ -4,6 +4,7 @@
 
 #include "common/error.hpp"
 #include "service/hub/request_handler.hpp"
+#include "service/peer/peer_verdict.hpp"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -25,10 +26,10 @@ public:
     // The volatile "Port" value under the service's Runtime key.
     virtual Result<void> publish_port(std::uint16_t port) = 0;
     virtual void unpublish_port() = 0;
-    // For each connection, in order: does the process at the other end run under the owner's
-    // account? One answer for all at once, since the check is slow (blocking system calls).
-    virtual std::vector<bool> owner_connections(std::span<const boost::asio::ip::tcp::socket> connections,
-                                                std::string_view owner_sid) = 0;
+    // For each connection, in order: may the process at the other end drive the service? One
+    // answer for all at once, since the check is slow (blocking system calls).
+    virtual std::vector<PeerVerdict> peer_verdicts(std::span<const boost::asio::ip::tcp::socket> connections,
+                                                   std::string_view owner_sid) = 0;
     // Built once when serving begins; every connection serves its requests through it.
     virtual std::shared_ptr<http::RequestHandler> make_router() = 0;
     // Ends the managed Core, if any; logs its own failure.

@@ -25,8 +25,8 @@ public:
     Result<void> publish_port(std::uint16_t port) override { return peer::publish_port(port); }
     void unpublish_port() override { peer::unpublish_port(); }
 
-    std::vector<bool> owner_connections(std::span<const boost::asio::ip::tcp::socket> connections,
-                                        std::string_view owner_sid) override {
+    std::vector<PeerVerdict> peer_verdicts(std::span<const boost::asio::ip::tcp::socket> connections,
+                                           std::string_view owner_sid) override {
         // Only IPv4 connections whose endpoints can be read are looked up; the rest are refused.
         std::vector<ConnectionEndpoints> endpoints;
         std::vector<std::size_t> looked_up;
@@ -38,10 +38,10 @@ public:
             endpoints.push_back({*peer, *local});
             looked_up.push_back(i);
         }
-        std::vector<bool> owners(connections.size(), false);
-        const std::vector<bool> answers = peer::are_owner_connections(endpoints, owner_sid, table_reader_);
-        for (std::size_t j = 0; j < looked_up.size(); ++j) owners[looked_up[j]] = answers[j];
-        return owners;
+        std::vector<PeerVerdict> verdicts(connections.size(), PeerVerdict::foreign_account);
+        const std::vector<PeerVerdict> answers = verdicts_of_connections(endpoints, owner_sid, table_reader_);
+        for (std::size_t j = 0; j < looked_up.size(); ++j) verdicts[looked_up[j]] = answers[j];
+        return verdicts;
     }
 
     std::shared_ptr<http::RequestHandler> make_router() override {

@@ -8,6 +8,7 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -50,14 +51,18 @@ boost::asio::awaitable<void> OwnerAcceptor::run(const std::atomic<bool>& stoppin
         std::vector<boost::asio::ip::tcp::socket> batch;
         batch.push_back(std::move(connection));
         take_waiting_connections(batch);
-        const std::vector<bool> owners = platform_.owner_connections(batch, owner_sid_);
+        const std::vector<PeerVerdict> verdicts = platform_.peer_verdicts(batch, owner_sid_);
         for (std::size_t i = 0; i < batch.size(); ++i) {
-            if (i < owners.size() && owners[i]) {
+            const PeerVerdict verdict = i < verdicts.size() ? verdicts[i] : PeerVerdict::foreign_account;
+            if (verdict == PeerVerdict::admitted) {
                 handoff(std::move(batch[i]));
                 continue;
             }
-            if (!std::exchange(refusal_logged_, true))
-                append_log("Helper refused a connection from an account other than its owner");
+            const auto kind = static_cast<std::size_t>(verdict);
+            if (!refusals_logged_.test(kind)) {
+                refusals_logged_.set(kind);
+                append_log(std::string(refusal_line(verdict)));
+            }
             boost::system::error_code ignored;
             batch[i].close(ignored);
         }

@@ -1,8 +1,9 @@
 #pragma once
 // The accept loop: accepts on the listener, backs off one second after a failed accept, and
-// hands on only connections whose peer runs under the owner's account. A refused connection is
-// closed without a byte read or written; only the first refusal of an acceptor is logged, and the
-// service makes one acceptor per process.
+// hands on only connections whose peer runs unsandboxed under the owner's account. A refused
+// connection is closed without a byte read or written; only the first refusal of each kind is
+// logged, so a flood of them cannot push other lines out of the log, and the service makes one
+// acceptor per process.
 // Connections that queued up while a check ran are taken together and checked at once, so a
 // slow check does not make every waiting client pay for it in turn.
 
@@ -12,6 +13,7 @@
 #include <boost/asio/ip/tcp.hpp>
 
 #include <atomic>
+#include <bitset>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -40,7 +42,7 @@ private:
     boost::asio::ip::tcp::acceptor listener_;
     std::string owner_sid_;
     HelperServerPlatform& platform_;
-    bool refusal_logged_ = false; // touched by run() only
+    std::bitset<PEER_VERDICT_COUNT> refusals_logged_; // touched by run() only
 };
 
 } // namespace quorvex::peer

@@ -1,10 +1,11 @@
 #pragma once
-// Whether an accepted loopback connection comes from a process of the owner's account: the
-// client's row in the TCP table names its process, whose token names its account. The check is
-// portable over a TcpTableSource and an AccountOfProcess; the product's sources of both, which
-// read the real system, are declared at the end and exist on Windows only.
+// Whether an accepted loopback connection comes from an unsandboxed process of the owner's
+// account: the client's row in the TCP table names its process, whose token names its account
+// and standing. The check is portable over a TcpTableSource and a PeerProcessOf; the product's
+// sources of both, which read the real system, are declared at the end and exist on Windows only.
 
 #include "common/error.hpp"
+#include "service/peer/peer_verdict.hpp"
 #include "service/peer/tcp_owner_table.hpp"
 
 #include <cstdint>
@@ -16,23 +17,21 @@
 
 namespace quorvex::peer {
 
-// The account SID (S-1-... text) of a process: account_sid_of_process in the product.
-using AccountOfProcess = std::function<Result<std::string>(std::uint32_t pid)>;
+// The account and standing of a process's token: peer_process_of in the product.
+using PeerProcessOf = std::function<Result<PeerProcess>(std::uint32_t pid)>;
 
-// Same length and equal bytes once ASCII A-Z are folded to a-z; no other folding.
-[[nodiscard]] bool sid_matches_owner(std::string_view account_sid, std::string_view owner_sid);
+// Admitted only when the client's row is found, names a process other than 0, and that process
+// runs under `owner_sid` unsandboxed (verdict_for). Every failure before the account is known
+// reads as another account.
+[[nodiscard]] PeerVerdict verdict_of_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid,
+                                                TcpTableReader& reader, TcpTableSource& table,
+                                                const PeerProcessOf& process_of);
 
-// Yes only when the client's row is found, names a process other than 0, and that process runs
-// under `owner_sid`. Every failure on the way is a no.
-[[nodiscard]] bool is_owner_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid,
-                                       TcpTableReader& reader, TcpTableSource& table,
-                                       const AccountOfProcess& account_of);
-
-// is_owner_connection for each of `connections`, in order, from one read of the table: reading
+// verdict_of_connection for each of `connections`, in order, from one read of the table: reading
 // the table is the slow part, so the accept loop checks every waiting connection at once.
-[[nodiscard]] std::vector<bool> are_owner_connections(std::span<const ConnectionEndpoints> connections,
-                                                      std::string_view owner_sid, TcpTableReader& reader,
-                                                      TcpTableSource& table, const AccountOfProcess& account_of);
+[[nodiscard]] std::vector<PeerVerdict> verdicts_of_connections(std::span<const ConnectionEndpoints> connections,
+                                                               std::string_view owner_sid, TcpTableReader& reader,
+                                                               TcpTableSource& table, const PeerProcessOf& process_of);
 
 // GetExtendedTcpTable for AF_INET with TCP_TABLE_OWNER_PID_ALL, unsorted.
 class SystemTcpTable final : public TcpTableSource {
@@ -42,16 +41,19 @@ public:
 };
 
 // The user SID of process `pid` in its S-1-... form, read from its primary token, or the
-// operating-system error of the first call that failed. Used by the peer check and by the
-// installer for --owner-pid.
+// operating-system error of the first call that failed. Used by the installer for --owner-pid.
 [[nodiscard]] Result<std::string> account_sid_of_process(std::uint32_t pid);
+
+// The user SID and the standing of process `pid`'s primary token, from one open of it. Fails as
+// account_sid_of_process does; a failed standing query fails the standing alone.
+[[nodiscard]] Result<PeerProcess> peer_process_of(std::uint32_t pid);
 
 // The peer check against the real system, as the accept loop calls it. `endpoints` are what
 // getpeername and getsockname gave for the accepted socket; the caller refuses anything that is
-// not IPv4 itself. Blocks on system calls; never fails, a failure is no.
-[[nodiscard]] bool is_owner_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid);
+// not IPv4 itself. Blocks on system calls; never fails, a failure is a refusal.
+[[nodiscard]] PeerVerdict verdict_of_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid);
 // The same for several connections, from one read of the table into `reader`'s buffer.
-[[nodiscard]] std::vector<bool> are_owner_connections(std::span<const ConnectionEndpoints> connections,
-                                                      std::string_view owner_sid, TcpTableReader& reader);
+[[nodiscard]] std::vector<PeerVerdict> verdicts_of_connections(std::span<const ConnectionEndpoints> connections,
+                                                               std::string_view owner_sid, TcpTableReader& reader);
 
 } // namespace quorvex::peer

@@ -6,6 +6,7 @@
 #include "http2_floods.hpp"
 #include "http2_test_client.hpp"
 #include "loopback_client.hpp"
+#include "common/helper_log.hpp"
 #include "served_router.hpp"
 #include "service/peer/http/served_connection.hpp"
 #include "service/peer/http/http2_session.hpp"
@@ -17,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <optional>
@@ -199,12 +201,20 @@ TEST_F(HostileInputTest, Http2FloodsEndTheSessionWithGoawayWhileOthersAreServed)
     ASSERT_TRUE(served.settles_at(2));
     for (const auto& c : cases) {
         test::HeapPeak peak;
+        const std::string marker = std::string("flood begins: ") + c.name;
+        append_log(marker);
         RawClient attacker(port);
         EXPECT_TRUE(attacker.flood(c.bytes)) << c.name;
         EXPECT_EQ(goaway_code_in(attacker.received()), c.goaway) << c.name;
         EXPECT_LT(peak.stop(), 8 * MiB) << c.name;
         EXPECT_TRUE(served.settles_at(2)) << c.name;
         expect_served(bystanders, c.name);
+        // One line for the connection that was ended, none for the bystanders.
+        const auto lines = helper_log().lines();
+        const auto since_marker = std::find(lines.rbegin(), lines.rend(), marker).base();
+        ASSERT_NE(since_marker, lines.begin()) << c.name;
+        ASSERT_EQ(lines.end() - since_marker, 1) << c.name;
+        EXPECT_TRUE(since_marker->starts_with("Helper ended an HTTP/2 connection: ")) << *since_marker;
     }
 }
 

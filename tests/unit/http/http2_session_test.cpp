@@ -200,13 +200,21 @@ TEST(Http2Session, MalformedInputGetsGoawayWithTheProtocolsErrorCode) {
         const char* name;
         std::string after_preface;
         std::uint32_t code;
+        const char* cause; // what the connection's log line names
     };
+    const std::string priority_payload("\x00\x00\x00\x03\x10", 5);
     const Case cases[] = {
-        {"DATA on stream 0", settings + frame(0x0, 0, 0, "abc"), NGHTTP2_PROTOCOL_ERROR},
-        {"SETTINGS of a bad length", settings + frame(0x4, 0, 0, "12345"), NGHTTP2_FRAME_SIZE_ERROR},
-        {"HEADERS with garbage HPACK", settings + frame(0x1, 0x5, 1, "\xff\xff\xff\xff\xff"),
-         NGHTTP2_COMPRESSION_ERROR},
-        {"no SETTINGS after the preface", frame(0x8, 0, 0, std::string("\x00\x00\x00\x01", 4)), NGHTTP2_PROTOCOL_ERROR},
+        {"DATA on stream 0", settings + frame(0x0, 0, 0, "abc"), NGHTTP2_PROTOCOL_ERROR,
+         "sent GOAWAY PROTOCOL_ERROR: DATA: stream_id == 0"},
+        {"SETTINGS of a bad length", settings + frame(0x4, 0, 0, "12345"), NGHTTP2_FRAME_SIZE_ERROR,
+         "sent GOAWAY FRAME_SIZE_ERROR"},
+        {"HEADERS with garbage HPACK", settings + frame(0x1, 0x5, 1, "\xff\xff\xff\xff\xff"), NGHTTP2_COMPRESSION_ERROR,
+         "sent GOAWAY COMPRESSION_ERROR"},
+        {"no SETTINGS after the preface", frame(0x8, 0, 0, std::string("\x00\x00\x00\x01", 4)), NGHTTP2_PROTOCOL_ERROR,
+         "sent GOAWAY PROTOCOL_ERROR: SETTINGS expected"},
+        // RFC 9113 section 6.3: a connection error even while priorities are off.
+        {"PRIORITY on stream 0", settings + frame(0x2, 0, 0, priority_payload), NGHTTP2_PROTOCOL_ERROR,
+         "HTTP/2 input rejected: PRIORITY frame on stream 0"},
     };
     for (const auto& c : cases) {
         Http2Session server;
@@ -216,7 +224,25 @@ TEST(Http2Session, MalformedInputGetsGoawayWithTheProtocolsErrorCode) {
         EXPECT_EQ(goaway_code_in(output), c.code) << c.name;
         EXPECT_FALSE(server.want_read()) << c.name;
         EXPECT_FALSE(server.want_write()) << c.name;
+        EXPECT_EQ(server.connection_error(), std::optional<std::string>(c.cause)) << c.name;
     }
+}
+
+TEST(Http2Session, PriorityOnAStreamIsSkippedAndAGracefulEndIsNoError) {
+    Http2TestClient client;
+    Http2Session server;
+    const std::string priority_payload("\x00\x00\x00\x00\x10", 5);
+    (void)server.receive(client.take_output() + frame(0x2, 0, 3, priority_payload));
+    const auto stream = client.request("GET", "/after");
+    exchange(client, server);
+    const auto started = server.take_started_requests();
+    ASSERT_EQ(started.size(), 1U);
+    EXPECT_EQ(started[0].stream_id, stream);
+    server.begin_shutdown();
+    server.submit_reply(stream, Reply{.status = 200});
+    exchange(client, server);
+    EXPECT_EQ(client.goaway_code, NGHTTP2_NO_ERROR);
+    EXPECT_FALSE(server.connection_error());
 }
 
 // The flood limits are set on the session explicitly, and nghttp2 must carry the fixes behind
@@ -226,22 +252,28 @@ TEST(Http2Session, FloodsEndTheSessionWithGoaway) {
         const char* name;
         std::string bytes;
         std::uint32_t code;
+        const char* cause;
     };
     const Case cases[] = {
         // 1000 resets at once, then 33 a second.
-        {"rapid reset", test::rapid_reset(1100), NGHTTP2_INTERNAL_ERROR},
+        {"rapid reset", test::rapid_reset(1100), NGHTTP2_INTERNAL_ERROR,
+         "sent GOAWAY INTERNAL_ERROR: the peer reset streams faster than the limit allows"},
         // At most 8 CONTINUATION frames per header block.
-        {"endless CONTINUATION", test::endless_continuation(100), NGHTTP2_PROTOCOL_ERROR},
+        {"endless CONTINUATION", test::endless_continuation(100), NGHTTP2_PROTOCOL_ERROR,
+         "HTTP/2 input rejected: Too many CONTINUATION frames following a HEADER frame"},
         // At most 32 entries in one SETTINGS frame.
-        {"SETTINGS with thousands of entries", test::settings_with_entries(2500), NGHTTP2_ENHANCE_YOUR_CALM},
+        {"SETTINGS with thousands of entries", test::settings_with_entries(2500), NGHTTP2_ENHANCE_YOUR_CALM,
+         "sent GOAWAY ENHANCE_YOUR_CALM: SETTINGS: too many setting entries"},
         // At most 1000 acknowledgements queued: a peer that sends PINGs faster than it reads.
-        {"PING flood", test::pings(1100), NGHTTP2_ENHANCE_YOUR_CALM},
+        {"PING flood", test::pings(1100), NGHTTP2_ENHANCE_YOUR_CALM,
+         "HTTP/2 input rejected: Flooding was detected in this HTTP/2 session, and it must be closed"},
     };
     for (const auto& c : cases) {
         Http2Session server;
         (void)server.receive(c.bytes); // nothing is taken out in between: acknowledgements queue up
         const auto output = server.take_output();
         EXPECT_EQ(goaway_code_in(output), c.code) << c.name;
+        EXPECT_EQ(server.connection_error(), std::optional<std::string>(c.cause)) << c.name;
         // Streams cut off by the GOAWAY may still finish; nothing more is read after they do.
         for (auto& started : server.take_started_requests()) {
             server.submit_reply(started.stream_id, Reply{.status = 404});

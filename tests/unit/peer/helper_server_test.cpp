@@ -78,19 +78,20 @@ public:
         return {};
     }
     void unpublish_port() override { events.emplace_back("unpublish"); }
-    std::vector<bool> owner_connections(std::span<const tcp::socket> connections, std::string_view owner_sid) override {
+    std::vector<PeerVerdict> peer_verdicts(std::span<const tcp::socket> connections,
+                                           std::string_view owner_sid) override {
         peer_checks += static_cast<int>(connections.size());
         ++check_calls;
         EXPECT_EQ(owner_sid, "S-1-5-21-1-2-3-1000");
         if (during_first_check) std::exchange(during_first_check, nullptr)();
-        return std::vector<bool>(connections.size(), admit.load());
+        return std::vector<PeerVerdict>(connections.size(), verdict.load());
     }
     std::shared_ptr<http::RequestHandler> make_router() override { return std::make_shared<AnswerEverything>(); }
     void stop_core_on_shutdown() override { events.emplace_back("stop core"); }
 
     bool bind_error = false;
     bool publish_error = false;
-    std::atomic<bool> admit{true};
+    std::atomic<PeerVerdict> verdict{PeerVerdict::admitted};
     std::atomic<int> peer_checks{0}; // connections checked
     std::atomic<int> check_calls{0};
     std::function<void()> during_first_check; // runs inside the first check, on the server's thread
@@ -170,23 +171,26 @@ TEST(HelperServer, StopRequestedBeforeServingAcceptsNothing) {
     EXPECT_EQ(platform.events, (std::vector<std::string>{"publish", "unpublish", "stop core"}));
 }
 
-TEST(HelperServer, RefusedConnectionsAreClosedSilentlyAndLoggedOnce) {
+TEST(HelperServer, RefusedConnectionsAreClosedSilentlyAndEachReasonLoggedOnce) {
     FakePlatform platform;
-    platform.admit = false;
     ServerRun run(platform);
     const std::uint16_t port = platform.published.get_future().get();
     // Only the lines of this run count: the log is shared by every test of the process.
     const std::string marker = "refusal test begins";
     append_log(marker);
-    EXPECT_EQ(exchange(port, "GET /x HTTP/1.1\r\n\r\n"), "");
-    EXPECT_EQ(exchange(port, "GET /y HTTP/1.1\r\n\r\n"), "");
-    EXPECT_EQ(platform.peer_checks, 2);
+    for (const auto verdict : {PeerVerdict::foreign_account, PeerVerdict::below_medium_integrity}) {
+        platform.verdict = verdict;
+        EXPECT_EQ(exchange(port, "GET /x HTTP/1.1\r\n\r\n"), "");
+        EXPECT_EQ(exchange(port, "GET /y HTTP/1.1\r\n\r\n"), "");
+    }
+    EXPECT_EQ(platform.peer_checks, 4);
     const auto lines = helper_log().lines();
     const auto since_marker = std::find(lines.rbegin(), lines.rend(), marker).base();
     ASSERT_NE(since_marker, lines.begin());
-    const auto refusals =
-        std::count(since_marker, lines.end(), "Helper refused a connection from an account other than its owner");
-    EXPECT_EQ(refusals, 1);
+    EXPECT_EQ(std::vector<std::string>(since_marker, lines.end()),
+              (std::vector<std::string>{"Helper refused a connection from an account other than its owner",
+                                        "Helper refused a connection from a process of its owner below medium "
+                                        "integrity"}));
 }
 
 TEST(HelperServer, ConnectionsThatQueueDuringACheckAreCheckedTogether) {

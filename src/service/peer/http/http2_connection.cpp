@@ -129,7 +129,8 @@ void start_streams(const std::shared_ptr<Http2Connection>& connection) {
 }
 
 void feed(const std::shared_ptr<Http2Connection>& connection, std::string_view bytes) {
-    // A rejected input has queued GOAWAY; the writer sends it and the session stops reading.
+    // A rejected input has queued GOAWAY; the writer sends it and the session stops reading. The
+    // session keeps the cause, which is logged once the connection ends.
     (void)connection->session.receive(bytes);
     start_streams(connection);
     connection->body_ready.notify();
@@ -201,6 +202,9 @@ boost::asio::awaitable<void> serve_http2(tcp::socket& socket, std::string_view f
     socket.cancel(ignored);
     while (connection->reading || connection->running_handlers != 0) {
         co_await connection->task_ended.wait();
+    }
+    if (const auto& cause = connection->session.connection_error()) {
+        append_log("Helper ended an HTTP/2 connection: " + *cause);
     }
     co_await close_gracefully(socket);
 }

@@ -188,6 +188,17 @@ void RecyclingHeap::do_deallocate(void* block, std::size_t, std::size_t) { free_
 struct Http2Callbacks {
     static Http2Session& self(void* user_data) { return *static_cast<Http2Session*>(user_data); }
 
+    // nghttp2 skips PRIORITY frames unseen while RFC 7540 priorities are off, including one on
+    // stream 0, which RFC 9113 makes a connection error: the frame's header is the only place to
+    // catch it.
+    static int on_begin_frame(nghttp2_session*, const nghttp2_frame_hd* header, void* user_data) {
+        if (header->type == NGHTTP2_PRIORITY && header->stream_id == 0) {
+            self(user_data).priority_on_stream_zero_ = true;
+            return NGHTTP2_ERR_CALLBACK_FAILURE;
+        }
+        return 0;
+    }
+
     static int on_begin_headers(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
         if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
             auto& session = self(user_data);
@@ -231,6 +242,9 @@ struct Http2Callbacks {
 
     static int on_frame_recv(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
         auto& session = self(user_data);
+        if (frame->hd.type == NGHTTP2_RST_STREAM) {
+            session.resets_received_ = true;
+        }
         if (frame->hd.type != NGHTTP2_HEADERS && frame->hd.type != NGHTTP2_DATA) {
             return 0;
         }
@@ -268,6 +282,10 @@ struct Http2Callbacks {
 
     static int on_frame_send(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
         auto& session = self(user_data);
+        if (frame->hd.type == NGHTTP2_GOAWAY && frame->goaway.error_code != NGHTTP2_NO_ERROR) {
+            session.note_connection_error(goaway_cause(session, frame->goaway));
+            return 0;
+        }
         const bool ends_reply = (frame->hd.type == NGHTTP2_HEADERS || frame->hd.type == NGHTTP2_DATA) &&
                                 (frame->hd.flags & NGHTTP2_FLAG_END_STREAM) != 0;
         if (!ends_reply) {
@@ -299,6 +317,20 @@ struct Http2Callbacks {
         return 0;
     }
 
+    // nghttp2 names most causes in the GOAWAY's debug data. The reset rate limit (Rapid Reset)
+    // gives none: it is the one INTERNAL_ERROR that follows the peer's own resets.
+    static std::string goaway_cause(const Http2Session& session, const nghttp2_goaway& goaway) {
+        std::string cause = "sent GOAWAY ";
+        cause += nghttp2_http2_strerror(goaway.error_code);
+        if (goaway.opaque_data_len != 0) {
+            cause += ": ";
+            cause += view_of(goaway.opaque_data, goaway.opaque_data_len);
+        } else if (goaway.error_code == NGHTTP2_INTERNAL_ERROR && session.resets_received_) {
+            cause += ": the peer reset streams faster than the limit allows";
+        }
+        return cause;
+    }
+
     static ssize_t read_reply_body(nghttp2_session*, std::int32_t stream_id, std::uint8_t* buffer, std::size_t length,
                                    std::uint32_t* data_flags, nghttp2_data_source*, void* user_data) {
         auto& session = self(user_data);
@@ -327,6 +359,7 @@ Http2Session::Http2Session(nghttp2_mem* memory) {
         nghttp2_session_callbacks_del(callbacks);
         throw std::bad_alloc();
     }
+    nghttp2_session_callbacks_set_on_begin_frame_callback(callbacks, Http2Callbacks::on_begin_frame);
     nghttp2_session_callbacks_set_on_begin_headers_callback(callbacks, Http2Callbacks::on_begin_headers);
     nghttp2_session_callbacks_set_on_header_callback(callbacks, Http2Callbacks::on_header);
     nghttp2_session_callbacks_set_on_frame_recv_callback(callbacks, Http2Callbacks::on_frame_recv);
@@ -382,13 +415,19 @@ Result<void> Http2Session::receive(std::string_view bytes) {
     apply_deferred();
     if (consumed < 0) {
         const auto code = static_cast<int>(consumed);
+        if (priority_on_stream_zero_) {
+            nghttp2_session_terminate_session(session_, NGHTTP2_PROTOCOL_ERROR);
+            note_connection_error("HTTP/2 input rejected: PRIORITY frame on stream 0");
+            return fail(Error::message(*connection_error_));
+        }
         const auto reason = code == NGHTTP2_ERR_FLOODED ? NGHTTP2_ENHANCE_YOUR_CALM
                             : code == NGHTTP2_ERR_CALLBACK_FAILURE || code == NGHTTP2_ERR_NOMEM
                                 ? NGHTTP2_INTERNAL_ERROR
                                 : NGHTTP2_PROTOCOL_ERROR;
         // Fails harmlessly when nghttp2 has already queued its own GOAWAY.
         nghttp2_session_terminate_session(session_, reason);
-        return fail(Error::message(std::string("HTTP/2 input rejected: ") + nghttp2_strerror(code)));
+        note_connection_error(std::string("HTTP/2 input rejected: ") + nghttp2_strerror(code));
+        return fail(Error::message(*connection_error_));
     }
     return {};
 }
@@ -404,6 +443,7 @@ std::string_view Http2Session::take_output() {
         const auto n = nghttp2_session_mem_send(session_, &data);
         if (n < 0) {
             broken_ = true;
+            note_connection_error(std::string("HTTP/2 output failed: ") + nghttp2_strerror(static_cast<int>(n)));
             break;
         }
         if (n == 0 && deferred_resets_.empty() && deferred_connection_consumed_ == 0) {
@@ -564,6 +604,12 @@ bool Http2Session::submit_refused(int result, std::string_view what, std::option
     }
     append_log(line + ": " + nghttp2_strerror(result));
     return true;
+}
+
+void Http2Session::note_connection_error(std::string cause) {
+    if (!connection_error_) {
+        connection_error_ = std::move(cause);
+    }
 }
 
 void Http2Session::release_to_connection(std::size_t bytes) { deferred_connection_consumed_ += bytes; }

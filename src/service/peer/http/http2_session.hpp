@@ -129,6 +129,10 @@ public:
     // finish; afterwards want_read() and want_write() turn false.
     void begin_shutdown();
 
+    // Why this server ended the connection on an error (a flood limit, a protocol error, a
+    // failure of nghttp2), once it has: the first cause only. Nothing for a graceful end.
+    [[nodiscard]] const std::optional<std::string>& connection_error() const { return connection_error_; }
+
 private:
     struct Stream {
         RequestHead head;
@@ -160,6 +164,7 @@ private:
     // Logs a refused submit as one line, naming the stream if given; true when it was refused. The
     // line is only built then: a reply costs no text.
     static bool submit_refused(int result, std::string_view what, std::optional<std::int32_t> stream_id = {});
+    void note_connection_error(std::string cause);
     using StreamTable = std::pmr::unordered_map<std::int32_t, Stream>;
     void forget_if_finished(StreamTable::iterator stream);
 
@@ -179,6 +184,9 @@ private:
     std::size_t deferred_connection_consumed_ = 0;
     bool input_ended_ = false;
     bool broken_ = false; // nghttp2 reported a fatal error: nothing more can be done
+    bool resets_received_ = false;
+    bool priority_on_stream_zero_ = false;
+    std::optional<std::string> connection_error_;
 };
 
 } // namespace quorvex::http
