@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# QuorvexHelperCtl.exe against the installed helper under Wine: every command, each failure kind
-# a user meets (no service, a stopped service, no port) with its own error and exit code, and the
-# impostor: the service's process killed, its Port left behind, another process listening there.
-# The tool must refuse before it sends a byte. Expects the Wine prefix to be up.
+# QuorvexHelperCtl.exe and the C interface against the installed helper under Wine: every
+# command, the C test program, each failure kind a user meets (no service, a stopped service, no
+# port) with its own error and exit code, and the impostor: the service's process killed, its
+# Port left behind, another process listening there. The tool and the library must refuse
+# before they send a byte. Expects the Wine prefix to be up.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/wine-prefix"
 source "$root/scripts/helper-service.sh"
 ctl_exe=$build/src/QuorvexHelperCtl.exe
+c_test_exe=$build/src/quorvex_c_api_test.exe
 
 stop_follow() { [ -n "${follow_job:-}" ] && kill "$follow_job" 2>/dev/null; follow_job=; }
 stop_impostor() { [ -n "${impostor_job:-}" ] && kill "$impostor_job" 2>/dev/null && wait "$impostor_job"; impostor_job=; }
@@ -17,6 +19,11 @@ trap 'stop_follow; stop_impostor; remove_service_and_relay' EXIT
 ctl() {
   wine "$ctl_exe" "$@" >"$scratch/ctl.out" 2>"$scratch/ctl.err" </dev/null; code=$?
   out=$(tr -d '\r' <"$scratch/ctl.out"); err=$(tr -d '\r' <"$scratch/ctl.err")
+}
+# Runs the C test program with its arguments; its report goes to standard error on failure.
+c_test() {
+  wine "$c_test_exe" "$@" >"$scratch/c_test.out" 2>&1 </dev/null \
+    || { tr -d '\r' <"$scratch/c_test.out" >&2; return 1; }
 }
 # A member of the JSON object on standard output, as Python prints it.
 member() { python3 -c 'import json, sys; v = json.loads(sys.argv[1]); [v := v[k] for k in sys.argv[2:]]; print(v)' "$out" "$@"; }
@@ -81,6 +88,9 @@ ctl doctor
 check "doctor: every check passes" equals "$code" 0
 check "doctor: the helper is ready" contains "$out" "The helper is ready."
 
+check "the C interface: connect, ping, start, logs, stop, strings freed" \
+  c_test "$(sha256sum "$build/src/QuorvexCore.exe" | cut -d' ' -f1)"
+
 # No port: the Runtime key removed under the running service.
 wine_quiet reg delete "$runtime_key" /f
 ctl status
@@ -117,6 +127,8 @@ for command in status ping doctor start; do
   check "impostor: $command exits 4" equals "$code" 4
   check "impostor: $command names the dead process" matches "$err" "Error: the helper service's process [0-9]+ is not running"
 done
+check "impostor: the library's connect refuses" c_test --refused QVX_ERROR_SERVICE_PROCESS_GONE
+tr -d '\r' <"$scratch/c_test.out" | head -n 1
 stop_impostor
 check "impostor: not one connection, not one byte" equals "$(cat "$scratch/impostor.report")" "connections=0 bytes=0"
 # The same listener counts what does reach it: the check above can fail.
@@ -132,5 +144,5 @@ wait_for_state RUNNING
 ctl status
 check "restarted: status exits 0 with a new process" equals "$code" 0
 
-echo "ctl_e2e: $passed passed, $failed failed"
+echo "client_e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
