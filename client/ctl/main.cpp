@@ -43,10 +43,10 @@ public:
         fields_[key] = std::move(value);
         lines_.emplace_back(std::move(label), std::move(text));
     }
-    // The failure that ends the command; the exit code follows from its kind unless given.
-    int fail(const ClientError& failure, std::optional<int> exit_code = std::nullopt) {
+    // The failure that ends the command; the exit code follows from its kind.
+    int fail(const ClientError& failure) {
         failure_ = failure;
-        return exit_code.value_or(exit_code_of(failure.kind));
+        return exit_code_of(failure.kind);
     }
     // Text shown as it is, after the fields (the log lines).
     void add_text(std::string key, json::value value, std::string text) {
@@ -142,11 +142,11 @@ int run_stop(Report& report, HelperClient& client, const std::string& session_id
     report.add("sessionId", "session", json::string(session_id), session_id);
     report.add("stopped", "stopped", *stopped == StopResult::Stopped, *stopped == StopResult::Stopped ? "yes" : "no");
     if (*stopped == StopResult::NotRunning) report.add("reason", "reason", "notRunning", "no Core runs");
+    // Not an error reply: this session's Core is gone, replaced by a later start.
     if (*stopped == StopResult::SessionMismatch) {
-        report.add("reason", "reason", "sessionMismatch", "another session's Core runs");
-        return report.fail({ClientErrorKind::InvalidArgument, Error::message("the Core of session " + session_id +
-                                                                             " is gone: a later start replaced it")},
-                           EXIT_REQUEST_REFUSED);
+        report.add("reason", "reason", "sessionMismatch",
+                   "another session's Core runs: a later start replaced this session's Core");
+        return EXIT_REQUEST_REFUSED;
     }
     return EXIT_SUCCESS_CODE;
 }

@@ -10,11 +10,22 @@ Writes "ready" to the report file once it listens; on SIGTERM it writes
 import signal
 import socket
 import sys
+import time
 
 port, report = int(sys.argv[1]), sys.argv[2]
 listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
 listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-listener.bind(("127.0.0.1", port))
+# The dead helper's socket is closed by wineserver once it notices the death: until then the
+# port is still taken.
+deadline = time.monotonic() + 10
+while True:
+    try:
+        listener.bind(("127.0.0.1", port))
+        break
+    except OSError:
+        if time.monotonic() > deadline:
+            raise
+        time.sleep(0.05)
 listener.listen(16)
 listener.settimeout(0.1)
 connections, received, peers = 0, 0, []
