@@ -1,6 +1,7 @@
 // The stub Core: a stand-in for QuorvexCore.exe whose behaviour is chosen by its one argument,
 // the pipe address "\\.\pipe\QuorvexCore_" followed by 32 hexadecimal digits. One binary, so one
-// digest, serves every scenario. The first two digits pick the scenario:
+// digest, serves every scenario. A scenario's address ends in 16 zeros; its first two digits
+// pick the scenario:
 //
 //   00  write nothing; run until killed
 //   01  write "one" CR LF, "two" LF, "three" with no line feed; exit 0
@@ -17,7 +18,10 @@
 //   08  at once start a second stub Core in scenario 00 (no handle inherited), then write
 //       "child: " and its process ID, LF; run until killed
 //
-// Any other argument: a line naming the problem on standard error, exit code 2.
+// Any other address, such as a client's random one, is served as the real Core would: the stub
+// creates that pipe, writes "listening on " and the address, LF, and runs until killed.
+//
+// Any other scenario or argument: a line naming the problem on standard error, exit code 2.
 
 #include "platform/win32/unique_handle.hpp"
 
@@ -60,6 +64,19 @@ int main(int argc, char** argv) {
     }
     const std::string_view digits = address.substr(PREFIX.size());
     const std::string_view scenario = digits.substr(0, 2);
+
+    if (!digits.ends_with(std::string_view("0000000000000000"))) {
+        const std::wstring pipe_name(address.begin(), address.end()); // the address is ASCII
+        const quorvex::win32::UniqueFileHandle pipe(
+            ::CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                               PIPE_TYPE_BYTE | PIPE_REJECT_REMOTE_CLIENTS, 1, 4096, 4096, 0, nullptr));
+        if (!pipe) {
+            write_error("stub Core: could not create its pipe\n");
+            exit_with(3);
+        }
+        write_error("listening on " + std::string(address) + "\n");
+        run_until_killed();
+    }
 
     if (scenario == "00") run_until_killed();
     if (scenario == "01") {

@@ -8,7 +8,7 @@
 // helper's published port from the registry and opens its own connection to it, holding the
 // socket's Wine descriptor across the connect so that the helper sees this process as its owner.
 
-#include "wine_socket_owner.hpp"
+#include "platform/win32/wine_socket_owner.hpp"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -52,7 +52,7 @@ void relay(SOCKET client) {
         ::closesocket(client);
         return;
     }
-    keep_wine_descriptor_of(helper);
+    quorvex::win32::keep_wine_descriptor_of(helper);
     if (::connect(helper, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::closesocket(client);
         ::closesocket(helper);

@@ -275,5 +275,20 @@ TEST(TcpOwnerTable, ClientRowIsFoundAtEveryPositionBesideLookalikes) {
     }
 }
 
+// A client's view of the helper's port: the listener and the server ends of connections, with
+// the ports decoded to host order and the high bytes of the port fields ignored.
+TEST(TcpOwnerTable, RowsWithLocalPortDecodesTheServerSide) {
+    const RawRow byte_swapped_port{2, LOOPBACK, 0xCBC3, ANY, 0, 66};
+    ScriptedTable source({table_of(rows_with_padding(5, {CLIENT_ROW, LISTENING_ROW, byte_swapped_port, HELPER_ROW}))});
+    TcpTableReader reader;
+    const auto table = reader.read(source);
+    ASSERT_TRUE(table) << table.error().text();
+    const Ipv4Endpoint helper{ipv4_address_from_octets(LOOPBACK), HELPER_PORT};
+    EXPECT_EQ(table->rows_with_local_port(HELPER_PORT),
+              (std::vector<TcpOwnerRow>{{TCP_STATE_LISTEN, helper, {ipv4_address_from_octets(ANY), 0}, 200},
+                                        {5, helper, {ipv4_address_from_octets(LOOPBACK), CLIENT_PORT}, 200}}));
+    EXPECT_TRUE(table->rows_with_local_port(1).empty());
+}
+
 } // namespace
 } // namespace quorvex::peer

@@ -64,6 +64,23 @@ std::optional<std::uint32_t> TcpOwnerTable::owner_pid_of_client_row(const Connec
     return std::nullopt;
 }
 
+std::vector<TcpOwnerRow> TcpOwnerTable::rows_with_local_port(std::uint16_t port) const {
+    const std::uint32_t key = port_field_key(port);
+    const auto host_port = [](std::uint32_t field) {
+        return static_cast<std::uint16_t>(port_field_key(static_cast<std::uint16_t>(field)));
+    };
+    std::vector<TcpOwnerRow> rows;
+    const std::uint32_t* const end = words_.data() + 1 + std::size_t{words_[0]} * ROW_WORDS;
+    for (const std::uint32_t* row = words_.data() + 1; row != end; row += ROW_WORDS) {
+        if ((row[LOCAL_PORT] & 0xFFFFu) != key) continue;
+        rows.push_back({.state = row[STATE],
+                        .local = {.address = row[LOCAL_ADDR], .port = host_port(row[LOCAL_PORT])},
+                        .remote = {.address = row[REMOTE_ADDR], .port = host_port(row[REMOTE_PORT])},
+                        .pid = row[OWNING_PID]});
+    }
+    return rows;
+}
+
 void TcpTableReader::grow_to(std::uint32_t bytes) {
     if (bytes <= capacity_bytes_) return;
     // Left uninitialised: the system writes what it reports, and the entry count is checked.

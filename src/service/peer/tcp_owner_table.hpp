@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace quorvex::peer {
 
@@ -48,6 +49,18 @@ public:
     [[nodiscard]] virtual Error error_of(std::uint32_t status) const = 0;
 };
 
+// MIB_TCP_STATE_LISTEN: the state of a listening socket's row.
+inline constexpr std::uint32_t TCP_STATE_LISTEN = 2;
+
+// One row of the table, decoded: its state, both ends and the owning process.
+struct TcpOwnerRow {
+    std::uint32_t state = 0;
+    Ipv4Endpoint local;
+    Ipv4Endpoint remote;
+    std::uint32_t pid = 0;
+    friend bool operator==(const TcpOwnerRow&, const TcpOwnerRow&) = default;
+};
+
 // One read of the table, as the system wrote it; valid until the reader reads again.
 class TcpOwnerTable {
 public:
@@ -57,6 +70,10 @@ public:
     // whose remote side is the helper's local endpoint. Nothing when no row matches. The row's
     // state plays no part.
     [[nodiscard]] std::optional<std::uint32_t> owner_pid_of_client_row(const ConnectionEndpoints& endpoints) const;
+
+    // Every row whose local port is `port`, decoded, in table order: a client's view of one
+    // server port (its listeners and the server ends of its connections).
+    [[nodiscard]] std::vector<TcpOwnerRow> rows_with_local_port(std::uint16_t port) const;
 
 private:
     friend class TcpTableReader;

@@ -1,0 +1,268 @@
+// The C interface over HelperClient: statuses for kinds, strings the caller frees with the
+// library's own free, and every exception stopped here.
+
+#include "client/c_api/quorvex_helper_client.h"
+
+#include "client/helper_client.hpp"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <string>
+
+struct qvx_client {
+    std::mutex mutex;
+    quorvex::client::HelperClient client;
+};
+
+namespace {
+
+using quorvex::client::ClientError;
+using quorvex::client::ClientErrorKind;
+
+thread_local std::optional<std::string> last_error;
+
+qvx_status status_of(ClientErrorKind kind) {
+    switch (kind) {
+    case ClientErrorKind::InvalidArgument:
+        return QVX_ERROR_INVALID_ARGUMENT;
+    case ClientErrorKind::ServiceNotInstalled:
+        return QVX_ERROR_SERVICE_NOT_INSTALLED;
+    case ClientErrorKind::ServiceNotRunning:
+        return QVX_ERROR_SERVICE_NOT_RUNNING;
+    case ClientErrorKind::ServiceProcessGone:
+        return QVX_ERROR_SERVICE_PROCESS_GONE;
+    case ClientErrorKind::NoPortPublished:
+        return QVX_ERROR_NO_PORT_PUBLISHED;
+    case ClientErrorKind::StalePort:
+        return QVX_ERROR_STALE_PORT;
+    case ClientErrorKind::NoListener:
+        return QVX_ERROR_NO_LISTENER;
+    case ClientErrorKind::ListenerNotHelper:
+        return QVX_ERROR_LISTENER_NOT_HELPER;
+    case ClientErrorKind::ConnectionNotHelper:
+        return QVX_ERROR_CONNECTION_NOT_HELPER;
+    case ClientErrorKind::ConnectFailed:
+        return QVX_ERROR_CONNECT_FAILED;
+    case ClientErrorKind::ConnectionRefused:
+        return QVX_ERROR_CONNECTION_REFUSED;
+    case ClientErrorKind::ProtocolMismatch:
+        return QVX_ERROR_PROTOCOL_MISMATCH;
+    case ClientErrorKind::CoreSha256Mismatch:
+        return QVX_ERROR_CORE_SHA256_MISMATCH;
+    case ClientErrorKind::CoreFileUnavailable:
+        return QVX_ERROR_CORE_FILE_UNAVAILABLE;
+    case ClientErrorKind::CoreVerificationFailed:
+        return QVX_ERROR_CORE_VERIFICATION_FAILED;
+    case ClientErrorKind::ProcessLaunchFailed:
+        return QVX_ERROR_PROCESS_LAUNCH_FAILED;
+    case ClientErrorKind::CoreStopFailed:
+        return QVX_ERROR_CORE_STOP_FAILED;
+    case ClientErrorKind::InvalidRequest:
+        return QVX_ERROR_INVALID_REQUEST;
+    case ClientErrorKind::InternalError:
+        return QVX_ERROR_INTERNAL;
+    case ClientErrorKind::UnexpectedReply:
+        return QVX_ERROR_UNEXPECTED_REPLY;
+    case ClientErrorKind::SystemError:
+        return QVX_ERROR_SYSTEM;
+    }
+    return QVX_ERROR_SYSTEM;
+}
+
+qvx_status failed(qvx_status status, std::string text) {
+    last_error = std::move(text);
+    return status;
+}
+
+qvx_status failed(const ClientError& error) {
+    std::string text;
+    for (const std::string& link : error.error.links()) text += (text.empty() ? "" : ": ") + link;
+    return failed(status_of(error.kind), std::move(text));
+}
+
+// A copy the caller frees with qvx_string_free; bad_alloc when there is no memory.
+char* handed_out(const std::string& text) {
+    char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if (copy == nullptr) throw std::bad_alloc();
+    std::memcpy(copy, text.c_str(), text.size() + 1);
+    return copy;
+}
+
+// Runs `body` under the client's lock; turns any exception into a status.
+template <class Body>
+qvx_status guarded(qvx_client* client, Body&& body) noexcept {
+    if (client == nullptr) return failed(QVX_ERROR_INVALID_ARGUMENT, "the client is NULL");
+    try {
+        const std::lock_guard lock(client->mutex);
+        return body(client->client);
+    } catch (const std::bad_alloc&) {
+        return failed(QVX_ERROR_OUT_OF_MEMORY, "out of memory");
+    } catch (const std::exception& error) {
+        return failed(QVX_ERROR_SYSTEM, error.what());
+    } catch (...) {
+        return failed(QVX_ERROR_SYSTEM, "unknown failure");
+    }
+}
+
+// Out-parameters are cleared first, so that nothing stale is left on failure.
+void clear(char** out) {
+    if (out != nullptr) *out = nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+qvx_status qvx_client_create(qvx_client** client) {
+    if (client == nullptr) return failed(QVX_ERROR_INVALID_ARGUMENT, "no place for the client");
+    *client = new (std::nothrow) qvx_client();
+    return *client != nullptr ? QVX_OK : failed(QVX_ERROR_OUT_OF_MEMORY, "out of memory");
+}
+
+void qvx_client_destroy(qvx_client* client) { delete client; }
+
+qvx_status qvx_client_connect(qvx_client* client) {
+    return guarded(client, [](quorvex::client::HelperClient& helper) {
+        const auto connected = helper.connect();
+        return connected ? QVX_OK : failed(connected.error());
+    });
+}
+
+qvx_status qvx_client_ping(qvx_client* client, const char* core_sha256, char** helper_path, char** protocol) {
+    clear(helper_path);
+    clear(protocol);
+    if (core_sha256 == nullptr) return failed(QVX_ERROR_INVALID_ARGUMENT, "the Core digest is NULL");
+    return guarded(client, [&](quorvex::client::HelperClient& helper) {
+        const auto ping = helper.ping(core_sha256);
+        if (!ping) return failed(ping.error());
+        // Both or neither: a second allocation that fails takes the first back.
+        char* path = helper_path != nullptr ? handed_out(ping->helper_path) : nullptr;
+        try {
+            if (protocol != nullptr) *protocol = handed_out(ping->protocol);
+        } catch (...) {
+            std::free(path);
+            throw;
+        }
+        if (helper_path != nullptr) *helper_path = path;
+        return QVX_OK;
+    });
+}
+
+qvx_status qvx_client_start(qvx_client* client, char** session_id, char** address, uint32_t* pid) {
+    clear(session_id);
+    clear(address);
+    if (pid != nullptr) *pid = 0;
+    return guarded(client, [&](quorvex::client::HelperClient& helper) {
+        const auto started = helper.start();
+        if (!started) return failed(started.error());
+        char* session = session_id != nullptr ? handed_out(started->session_id) : nullptr;
+        try {
+            if (address != nullptr) *address = handed_out(started->address);
+        } catch (...) {
+            std::free(session);
+            throw;
+        }
+        if (session_id != nullptr) *session_id = session;
+        if (pid != nullptr) *pid = started->pid;
+        return QVX_OK;
+    });
+}
+
+qvx_status qvx_client_stop(qvx_client* client, const char* session_id, qvx_stop_result* result) {
+    if (session_id == nullptr || result == nullptr)
+        return failed(QVX_ERROR_INVALID_ARGUMENT, "the session ID or the result is NULL");
+    return guarded(client, [&](quorvex::client::HelperClient& helper) {
+        const auto stopped = helper.stop(session_id);
+        if (!stopped) return failed(stopped.error());
+        switch (*stopped) {
+        case quorvex::client::StopResult::Stopped:
+            *result = QVX_STOPPED;
+            break;
+        case quorvex::client::StopResult::NotRunning:
+            *result = QVX_NOT_RUNNING;
+            break;
+        case quorvex::client::StopResult::SessionMismatch:
+            *result = QVX_SESSION_MISMATCH;
+            break;
+        }
+        return QVX_OK;
+    });
+}
+
+qvx_status qvx_client_logs(qvx_client* client, char** text) {
+    clear(text);
+    if (text == nullptr) return failed(QVX_ERROR_INVALID_ARGUMENT, "no place for the logs");
+    return guarded(client, [&](quorvex::client::HelperClient& helper) {
+        const auto logs = helper.logs();
+        if (!logs) return failed(logs.error());
+        *text = handed_out(*logs);
+        return QVX_OK;
+    });
+}
+
+char* qvx_last_error(void) {
+    try {
+        return last_error ? handed_out(*last_error) : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+const char* qvx_status_name(qvx_status status) {
+    switch (status) {
+    case QVX_OK:
+        return "QVX_OK";
+    case QVX_ERROR_INVALID_ARGUMENT:
+        return "QVX_ERROR_INVALID_ARGUMENT";
+    case QVX_ERROR_SERVICE_NOT_INSTALLED:
+        return "QVX_ERROR_SERVICE_NOT_INSTALLED";
+    case QVX_ERROR_SERVICE_NOT_RUNNING:
+        return "QVX_ERROR_SERVICE_NOT_RUNNING";
+    case QVX_ERROR_SERVICE_PROCESS_GONE:
+        return "QVX_ERROR_SERVICE_PROCESS_GONE";
+    case QVX_ERROR_NO_PORT_PUBLISHED:
+        return "QVX_ERROR_NO_PORT_PUBLISHED";
+    case QVX_ERROR_STALE_PORT:
+        return "QVX_ERROR_STALE_PORT";
+    case QVX_ERROR_NO_LISTENER:
+        return "QVX_ERROR_NO_LISTENER";
+    case QVX_ERROR_LISTENER_NOT_HELPER:
+        return "QVX_ERROR_LISTENER_NOT_HELPER";
+    case QVX_ERROR_CONNECTION_NOT_HELPER:
+        return "QVX_ERROR_CONNECTION_NOT_HELPER";
+    case QVX_ERROR_CONNECT_FAILED:
+        return "QVX_ERROR_CONNECT_FAILED";
+    case QVX_ERROR_CONNECTION_REFUSED:
+        return "QVX_ERROR_CONNECTION_REFUSED";
+    case QVX_ERROR_PROTOCOL_MISMATCH:
+        return "QVX_ERROR_PROTOCOL_MISMATCH";
+    case QVX_ERROR_CORE_SHA256_MISMATCH:
+        return "QVX_ERROR_CORE_SHA256_MISMATCH";
+    case QVX_ERROR_CORE_FILE_UNAVAILABLE:
+        return "QVX_ERROR_CORE_FILE_UNAVAILABLE";
+    case QVX_ERROR_CORE_VERIFICATION_FAILED:
+        return "QVX_ERROR_CORE_VERIFICATION_FAILED";
+    case QVX_ERROR_PROCESS_LAUNCH_FAILED:
+        return "QVX_ERROR_PROCESS_LAUNCH_FAILED";
+    case QVX_ERROR_CORE_STOP_FAILED:
+        return "QVX_ERROR_CORE_STOP_FAILED";
+    case QVX_ERROR_INVALID_REQUEST:
+        return "QVX_ERROR_INVALID_REQUEST";
+    case QVX_ERROR_INTERNAL:
+        return "QVX_ERROR_INTERNAL";
+    case QVX_ERROR_UNEXPECTED_REPLY:
+        return "QVX_ERROR_UNEXPECTED_REPLY";
+    case QVX_ERROR_SYSTEM:
+        return "QVX_ERROR_SYSTEM";
+    case QVX_ERROR_OUT_OF_MEMORY:
+        return "QVX_ERROR_OUT_OF_MEMORY";
+    }
+    return "QVX_UNKNOWN_STATUS";
+}
+
+void qvx_string_free(char* text) { std::free(text); }
+
+} // extern "C"

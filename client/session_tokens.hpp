@@ -1,0 +1,36 @@
+#pragma once
+// The two secrets of a start: the session ID, which is what stops the Core, and the pipe suffix,
+// which names the Core's pipe. Whoever guesses either can stop the Core or reach its pipe first,
+// so both come from the system's cryptographic generator, never from a clock or a counter.
+
+#include "client/client_error.hpp"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace quorvex::client {
+
+inline constexpr std::string_view CORE_PIPE_PREFIX = "\\\\.\\pipe\\QuorvexCore_";
+inline constexpr std::size_t TOKEN_BYTES = 16;
+inline constexpr std::size_t SESSION_ID_LENGTH = 2 * TOKEN_BYTES;
+inline constexpr std::size_t CORE_SHA256_LENGTH = 64;
+
+struct SessionTokens {
+    std::string session_id; // 32 lowercase hex digits
+    std::string address;    // CORE_PIPE_PREFIX and 32 lowercase hex digits
+};
+
+[[nodiscard]] std::string lowercase_hex(std::span<const std::uint8_t> bytes);
+// Exactly `length` characters, each 0-9 or a-f: the form of session IDs and digests.
+[[nodiscard]] bool is_lowercase_hex(std::string_view text, std::size_t length);
+
+// Checks a caller's session ID or Core digest before it is sent: InvalidArgument otherwise.
+[[nodiscard]] ClientResult<void> check_session_id(std::string_view session_id);
+[[nodiscard]] ClientResult<void> check_core_sha256(std::string_view digest);
+
+// Sixteen bytes each from BCryptGenRandom (Windows only).
+[[nodiscard]] ClientResult<SessionTokens> draw_session_tokens();
+
+} // namespace quorvex::client

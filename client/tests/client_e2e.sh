@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# QuorvexHelperCtl.exe and the C interface against the installed helper under Wine: every
+# command, the C test program, each failure kind a user meets (no service, a stopped service, no
+# port) with its own error and exit code, and the impostor: the service's process killed, its
+# Port left behind, another process listening there. The tool and the library must refuse
+# before they send a byte. Expects the Wine prefix to be up.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/scripts/wine-prefix"
+source "$root/scripts/helper-service.sh"
+ctl_exe=$build/src/QuorvexHelperCtl.exe
+c_test_exe=$build/src/quorvex_c_api_test.exe
+
+stop_follow() { [ -n "${follow_job:-}" ] && kill "$follow_job" 2>/dev/null; follow_job=; }
+stop_impostor() { [ -n "${impostor_job:-}" ] && kill "$impostor_job" 2>/dev/null && wait "$impostor_job"; impostor_job=; }
+trap 'stop_follow; stop_impostor; remove_service_and_relay' EXIT
+
+# Runs the tool; sets out (standard output), err (standard error) and code (exit status).
+ctl() {
+  wine "$ctl_exe" "$@" >"$scratch/ctl.out" 2>"$scratch/ctl.err" </dev/null; code=$?
+  out=$(tr -d '\r' <"$scratch/ctl.out"); err=$(tr -d '\r' <"$scratch/ctl.err")
+}
+# Runs the C test program with its arguments; its report goes to standard error on failure.
+c_test() {
+  wine "$c_test_exe" "$@" >"$scratch/c_test.out" 2>&1 </dev/null \
+    || { tr -d '\r' <"$scratch/c_test.out" >&2; return 1; }
+}
+# A member of the JSON object on standard output, as Python prints it.
+member() { python3 -c 'import json, sys; v = json.loads(sys.argv[1]); [v := v[k] for k in sys.argv[2:]]; print(v)' "$out" "$@"; }
+
+wine_quiet "$helper_exe" uninstall
+ctl status
+check "no service: status exits 3" equals "$code" 3
+check "no service: the report names it" contains "$err" "Error: the helper service QuorvexHelperService is not installed"
+ctl status --json
+check "no service: --json names the kind" equals "$(member error kind)" serviceNotInstalled
+check "no service: --json says not installed" equals "$(member installed)" False
+
+start_relay || exit 1
+install_for_relay || exit 1
+port=$(published_port)
+ctl status
+check "status exits 0" equals "$code" 0
+check "status: running, with its port" contains "$out" $'state: running\nprocess: '
+check "status: the published port" contains "$out" "port: $port"
+check "status: listener verified" contains "$out" "listener: verified"
+check "status: the helper's path and protocol" matches "$out" $'helper: .*QuorvexHelper\\.exe\nprotocol: 8$'
+ctl ping --json
+check "ping --json: the protocol" equals "$(member protocol)" 8
+ctl ping --core-sha256 "$(printf '%064d' 0)"
+check "ping with another Core's digest exits 7" equals "$code" 7
+check "ping with another Core's digest: the mismatch" contains "$err" $'Error: the helper refused to ping (409 coreSha256Mismatch)\n\nCaused by:\n    Core SHA256 mismatch'
+
+# Two starts: the second replaces the first, whose session then stops nothing.
+ctl start --json
+first_session=$(member sessionId) first_address=$(member address)
+check "start: a random session ID" matches "$first_session" '^[0-9a-f]{32}$'
+check "start: a random pipe address" matches "$first_address" '^\\\\\.\\pipe\\QuorvexCore_[0-9a-f]{32}$'
+check "start: the Core's process ID" matches "$(member pid)" '^[1-9][0-9]*$'
+ctl logs
+check "logs: the Core listens on the drawn address" contains "$out" "listening on $first_address"
+wine "$ctl_exe" logs --follow >"$scratch/follow.out" 2>&1 </dev/null &
+follow_job=$!
+ctl start
+second_session=$(sed -n 's/^session: //p' <<<"$out") second_address=$(sed -n 's/^address: //p' <<<"$out")
+check "the two starts drew different sessions" test "$first_session" != "$second_session"
+followed() { # polls the followed output for up to 10 s
+  local deadline=$((SECONDS + 10))
+  until grep -qF "listening on $second_address" "$scratch/follow.out"; do
+    [ $SECONDS -ge $deadline ] && { cat "$scratch/follow.out" >&2; return 1; }
+    sleep 0.2
+  done
+}
+check "logs --follow prints the line of the second Core" followed
+check "logs --follow printed the first Core's line once" equals "$(grep -cF "listening on $first_address" "$scratch/follow.out")" 1
+stop_follow
+ctl stop --session "$first_session"
+check "stop of the replaced session exits 7" equals "$code" 7
+check "stop of the replaced session: another session's Core runs" contains "$out" "reason: another session's Core runs"
+ctl stop --session "$second_session" --json
+check "stop --json: stopped" equals "$(member stopped)" True
+ctl stop --session "$second_session"
+check "stop again: no Core runs, exit 0" equals "$code:$out" "0:session: $second_session"$'\nstopped: no\nreason: no Core runs'
+ctl stop --session 0123
+check "a malformed session is a usage error" equals "$code" 2
+
+ctl doctor
+check "doctor: every check passes" equals "$code" 0
+check "doctor: the helper is ready" contains "$out" "The helper is ready."
+
+check "the C interface: connect, ping, start, logs, stop, strings freed" \
+  c_test "$(sha256sum "$build/src/QuorvexCore.exe" | cut -d' ' -f1)"
+
+# No port: the Runtime key removed under the running service.
+wine_quiet reg delete "$runtime_key" /f
+ctl status
+check "no port: status exits 4" equals "$code" 4
+check "no port: the report names it" contains "$err" "Error: the helper service has published no port"
+
+# A stopped service.
+wine_quiet sc stop "$service"
+wait_for_state STOPPED
+ctl ping
+check "stopped: ping exits 4" equals "$code" 4
+check "stopped: the report names the state" contains "$err" "Error: the helper service is stopped, not running"
+ctl doctor
+check "stopped: doctor names the first failed check" contains "$out" $'ok      the helper service is installed\nFAILED  the service is running'
+
+# The impostor: the killed service's port taken by another listener, which must get no byte.
+wine_quiet sc start "$service"
+wait_for_state RUNNING
+port=$(published_port)
+kill_helper SIGKILL
+python3 "$root/client/tests/impostor_listener.py" "$port" "$scratch/impostor.report" &
+impostor_job=$!
+listening() {
+  local deadline=$((SECONDS + 10))
+  until grep -q ready "$scratch/impostor.report" 2>/dev/null; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.1
+  done
+}
+check "the impostor listens on the dead helper's port $port" listening
+check "the service manager still reports the killed service running" equals "$(service_state)" RUNNING
+for command in status ping doctor start; do
+  ctl "$command"
+  check "impostor: $command exits 4" equals "$code" 4
+  check "impostor: $command names the dead process" matches "$err" "Error: the helper service's process [0-9]+ is not running"
+done
+check "impostor: the library's connect refuses" c_test --refused QVX_ERROR_SERVICE_PROCESS_GONE
+tr -d '\r' <"$scratch/c_test.out" | head -n 1
+stop_impostor
+check "impostor: not one connection, not one byte" equals "$(cat "$scratch/impostor.report")" "connections=0 bytes=0"
+# The same listener counts what does reach it: the check above can fail.
+python3 "$root/client/tests/impostor_listener.py" "$port" "$scratch/impostor.report" &
+impostor_job=$!
+listening
+curl -s -m 5 -o /dev/null "http://127.0.0.1:$port/ping"
+stop_impostor
+check "the impostor counts a client that does reach it" matches "$(cat "$scratch/impostor.report")" '^connections=1 bytes=[1-9]'
+# Wine's service manager starts the killed service again: a new process, a new port, verified.
+wine_quiet sc start "$service"
+wait_for_state RUNNING
+ctl status
+check "restarted: status exits 0 with a new process" equals "$code" 0
+
+echo "client_e2e: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
