@@ -288,11 +288,15 @@ int run(const CtlCommand& command) {
 } // namespace
 
 int main() {
-    // Before anything else: no DLL may come from the tool's own folder.
-    win32::load_dlls_from_system_directory_only();
     // Output is byte-exact for scripts: line feeds, UTF-8.
     (void)::_setmode(::_fileno(stdout), _O_BINARY);
     (void)::_setmode(::_fileno(stderr), _O_BINARY);
+    // Before the command runs: no DLL may come from the tool's own folder, and one that cannot
+    // load fails here rather than at its first use.
+    if (Result<void> loaded = win32::load_dlls_from_system_directory_only(); !loaded) {
+        command::report_failure(loaded.error(), std::cerr);
+        return EXIT_FAILED;
+    }
     const auto args = command::helper_arguments(win32::as_u16(::GetCommandLineW()));
     const auto command = parse_ctl_command(args);
     if (!command) {

@@ -19,9 +19,10 @@ Result<tcp::acceptor> AdmitEveryConnection::open_listener(const boost::asio::any
     return fail(Error::message("the loopback server opens its own listener"));
 }
 
-std::vector<bool> AdmitEveryConnection::owner_connections(std::span<const tcp::socket> connections, std::string_view) {
+std::vector<peer::PeerVerdict> AdmitEveryConnection::peer_verdicts(std::span<const tcp::socket> connections,
+                                                                   std::string_view) {
     admitted += static_cast<int>(connections.size());
-    return std::vector<bool>(connections.size(), true);
+    return std::vector<peer::PeerVerdict>(connections.size(), peer::PeerVerdict::admitted);
 }
 
 LoopbackServer::LoopbackServer(std::shared_ptr<RequestHandler> handler, int threads, int backlog)

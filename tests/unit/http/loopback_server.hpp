@@ -27,8 +27,8 @@ public:
     Result<boost::asio::ip::tcp::acceptor> open_listener(const boost::asio::any_io_executor&) override;
     Result<void> publish_port(std::uint16_t) override { return {}; }
     void unpublish_port() override {}
-    std::vector<bool> owner_connections(std::span<const boost::asio::ip::tcp::socket> connections,
-                                        std::string_view) override;
+    std::vector<peer::PeerVerdict> peer_verdicts(std::span<const boost::asio::ip::tcp::socket> connections,
+                                                 std::string_view) override;
     std::shared_ptr<RequestHandler> make_router() override { return nullptr; }
     void stop_core_on_shutdown() override {}
 
