@@ -142,11 +142,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     asio::io_context io;
     hub::HelperRouter router(core, log, io.get_executor());
     std::optional<http::Reply> reply;
-    asio::co_spawn(io, router.handle(std::move(head), body), [&](std::exception_ptr e, http::Reply r) {
-        FUZZ_CHECK(!e); // the router never throws
-        reply = std::move(r);
-    });
-    io.run();
+    http::HeadDecision decision = router.answer_at_once(head);
+    if (auto* at_once = std::get_if<http::Reply>(&decision)) {
+        reply = std::move(*at_once);
+    } else {
+        asio::co_spawn(io, router.handle(std::move(head), std::get<http::ParsedRoute>(std::move(decision)), body),
+                       [&](std::exception_ptr e, http::Reply r) {
+                           FUZZ_CHECK(!e); // the router never throws
+                           reply = std::move(r);
+                       });
+        io.run();
+    }
     FUZZ_CHECK(reply);
 
     const bool gate_passed = std::holds_alternative<hub::GatePass>(hub::check_request_gate(headers));

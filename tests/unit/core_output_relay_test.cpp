@@ -20,7 +20,9 @@ protected:
         ASSERT_TRUE(std::holds_alternative<Started>(supervisor.start_core(ADDRESS, SESSION)));
         output = platform.outputs.at(0);
     }
-    void relay() { relay_core_output(SESSION, std::move(relays.at(0)), log, supervisor); }
+    void relay() {
+        relay_core_output(std::move(relays.at(0)), log, [this] { supervisor.watch_core_exit(SESSION); });
+    }
 
     testing::FakeCorePlatform platform;
     HelperLog log;

@@ -88,12 +88,13 @@ struct FakeService {
 
     // A server that serves until the StopSignal completes, as the real one does.
     HelperServer serving_until_stopped() {
-        return [this](std::string owner, peer::ServerHost& host) -> boost::asio::awaitable<Result<void>> {
-            served_owner = owner;
-            if (auto sent = host.report_running(); !sent) co_return fail(sent.error());
-            co_await host.stop_requested();
-            co_return Result<void>{};
-        };
+        return
+            [this](std::string owner, peer::ServerHost& host, HelperRuntime&) -> boost::asio::awaitable<Result<void>> {
+                served_owner = owner;
+                if (auto sent = host.report_running(); !sent) co_return fail(sent.error());
+                co_await host.stop_requested();
+                co_return Result<void>{};
+            };
     }
 };
 
@@ -144,10 +145,10 @@ TEST_F(ServiceHostTest, ControlsOtherThanStopDoNotStopTheService) {
 }
 
 TEST_F(ServiceHostTest, ServerFailingBeforeRunningGivesStartingThenStoppedWithOne) {
-    const auto outcome =
-        run_helper_service(OWNER, parts([](std::string, peer::ServerHost&) -> boost::asio::awaitable<Result<void>> {
-                               co_return fail(Error::message("bind helper server: address in use"));
-                           }));
+    const auto outcome = run_helper_service(
+        OWNER, parts([](std::string, peer::ServerHost&, HelperRuntime&) -> boost::asio::awaitable<Result<void>> {
+            co_return fail(Error::message("bind helper server: address in use"));
+        }));
     ASSERT_FALSE(outcome.has_value());
     EXPECT_EQ(outcome.error().links(),
               (std::vector<std::string>{"run helper service", "bind helper server: address in use"}));
@@ -158,7 +159,7 @@ TEST_F(ServiceHostTest, ServerFailingBeforeRunningGivesStartingThenStoppedWithOn
 
 TEST_F(ServiceHostTest, ServerThatThrowsIsAFailedRun) {
     const auto outcome = run_helper_service(
-        OWNER, parts([](std::string, peer::ServerHost&) -> boost::asio::awaitable<Result<void>> {
+        OWNER, parts([](std::string, peer::ServerHost&, HelperRuntime&) -> boost::asio::awaitable<Result<void>> {
             co_await boost::asio::post(co_await boost::asio::this_coro::executor, boost::asio::use_awaitable);
             throw std::runtime_error("boom");
         }));
@@ -168,20 +169,19 @@ TEST_F(ServiceHostTest, ServerThatThrowsIsAFailedRun) {
     EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, stopped_report(true)}));
 }
 
-TEST_F(ServiceHostTest, ServerRunsWhereTheBlockingPoolIsReachable) {
-    bool pool_found = false;
-    const auto outcome =
-        run_helper_service(OWNER, parts([&](std::string, peer::ServerHost&) -> boost::asio::awaitable<Result<void>> {
-                               auto* pool = blocking_pool_of(co_await boost::asio::this_coro::executor);
-                               if (pool != nullptr) {
-                                   // Hop to the pool and back, as a blocking operation would.
-                                   co_await boost::asio::post(pool->get_executor(), boost::asio::use_awaitable);
-                                   pool_found = true;
-                               }
-                               co_return Result<void>{};
-                           }));
+TEST_F(ServiceHostTest, ServerRunsOnTheRuntimeItIsGiven) {
+    bool on_runtime = false;
+    const auto outcome = run_helper_service(
+        OWNER,
+        parts([&](std::string, peer::ServerHost&, HelperRuntime& runtime) -> boost::asio::awaitable<Result<void>> {
+            const boost::asio::any_io_executor executor = co_await boost::asio::this_coro::executor;
+            on_runtime = executor == boost::asio::any_io_executor(runtime.io().get_executor());
+            // Hop to the runtime's blocking pool and back, as a blocking operation would.
+            co_await boost::asio::post(runtime.blocking().get_executor(), boost::asio::use_awaitable);
+            co_return Result<void>{};
+        }));
     EXPECT_TRUE(outcome.has_value());
-    EXPECT_TRUE(pool_found);
+    EXPECT_TRUE(on_runtime);
 }
 
 struct EarlyFailureCase {
@@ -242,7 +242,8 @@ TEST_F(ServiceHostTest, EachStepFailsWithItsContextAndReports) {
         if (c.refuse_runtime) fresh.refuse_runtime = Error::os(11, "Resource temporarily unavailable");
         fresh.scm.refuse(c.refused_state);
         const auto outcome = run_helper_service(
-            c.owner, fresh.parts([](std::string, peer::ServerHost&) -> boost::asio::awaitable<Result<void>> {
+            c.owner,
+            fresh.parts([](std::string, peer::ServerHost&, HelperRuntime&) -> boost::asio::awaitable<Result<void>> {
                 co_return Result<void>{};
             }));
         ASSERT_FALSE(outcome.has_value()) << c.name;
@@ -251,14 +252,10 @@ TEST_F(ServiceHostTest, EachStepFailsWithItsContextAndReports) {
     }
 }
 
-TEST(HelperRuntime, StartsWorkersAndLinksItsBlockingPool) {
+TEST(HelperRuntime, StartsWorkers) {
     auto runtime = HelperRuntime::create(0);
     ASSERT_TRUE(runtime.has_value());
     EXPECT_EQ((*runtime)->worker_count(), 1u);
-    EXPECT_EQ(blocking_pool_of((*runtime)->io().get_executor()), &(*runtime)->blocking());
-
-    boost::asio::io_context foreign;
-    EXPECT_EQ(blocking_pool_of(foreign.get_executor()), nullptr);
 
     std::promise<std::thread::id> ran;
     boost::asio::post((*runtime)->io(), [&] { ran.set_value(std::this_thread::get_id()); });

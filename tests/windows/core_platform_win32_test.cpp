@@ -366,12 +366,12 @@ protected:
     HelperLog log;
     SteadyClock clock;
     std::vector<std::thread> relays;
-    CoreSupervisor supervisor{platform, log, clock, [this](std::string session, std::unique_ptr<CoreOutput> output) {
-                                  relays.emplace_back(
-                                      [this, session = std::move(session), pipe = std::move(output)]() mutable {
-                                          relay_core_output(std::move(session), std::move(pipe), log, supervisor);
-                                      });
-                              }};
+    CoreSupervisor supervisor{
+        platform, log, clock, [this](std::string session, std::unique_ptr<CoreOutput> output) {
+            relays.emplace_back([this, session = std::move(session), pipe = std::move(output)]() mutable {
+                relay_core_output(std::move(pipe), log, [&] { supervisor.watch_core_exit(session); });
+            });
+        }};
 };
 
 TEST_F(Win32CoreSupervisorTest, RelaysTheLinesOfACoreThatExitsThenLogsItsExit) {

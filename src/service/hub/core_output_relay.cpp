@@ -1,7 +1,6 @@
 #include "service/hub/core_output_relay.hpp"
 
 #include "common/utf.hpp"
-#include "service/hub/core_supervisor.hpp"
 
 #include <vector>
 
@@ -61,8 +60,7 @@ void CoreLineSplitter::emit(const LineSink& sink) {
     line_.clear();
 }
 
-void relay_core_output(const std::string& session_id, std::unique_ptr<CoreOutput> output, HelperLog& log,
-                       CoreSupervisor& supervisor) {
+void relay_core_output(std::unique_ptr<CoreOutput> output, HelperLog& log, const std::function<void()>& ended) {
     {
         std::vector<char> buffer(RELAY_READ_BYTES);
         CoreLineSplitter splitter;
@@ -76,10 +74,10 @@ void relay_core_output(const std::string& session_id, std::unique_ptr<CoreOutput
             }
             if (!splitter.feed({buffer.data(), *got}, append)) break;
         }
-        // Closed before the watch: a Core that goes on writing now gets a broken pipe.
+        // Closed before `ended`: a Core that goes on writing now gets a broken pipe.
         output.reset();
     }
-    supervisor.watch_core_exit(session_id);
+    ended();
 }
 
 } // namespace quorvex::hub

@@ -1,6 +1,6 @@
 #pragma once
-// The relay of one Core: copies its standard error into the log line by line, then asks the
-// supervisor whether that Core has exited.
+// The relay of one Core: copies its standard error into the log line by line, then says that the
+// stream has ended (the supervisor then looks whether that Core has exited).
 
 #include "common/helper_log.hpp"
 #include "service/hub/core_platform.hpp"
@@ -47,13 +47,10 @@ private:
     bool invalid_ = false;
 };
 
-class CoreSupervisor;
-
 inline constexpr std::size_t RELAY_READ_BYTES = 8192;
 
 // Runs until the stream ends, a read fails or a line is not UTF-8; then closes the pipe and
-// calls watch_core_exit with the session ID. Runs on a thread of its own.
-void relay_core_output(const std::string& session_id, std::unique_ptr<CoreOutput> output, HelperLog& log,
-                       CoreSupervisor& supervisor);
+// calls `ended`. Runs on a thread of its own.
+void relay_core_output(std::unique_ptr<CoreOutput> output, HelperLog& log, const std::function<void()>& ended);
 
 } // namespace quorvex::hub

@@ -3,7 +3,6 @@
 #include "platform/win32/system_error.hpp"
 #include "platform/win32/unique_handle.hpp"
 #include "platform/win32/wide.hpp"
-#include "service/hub/core_supervisor.hpp"
 #include "service/hub/sha256_digest.hpp"
 
 #include <windows.h>
@@ -266,16 +265,6 @@ Result<std::unique_ptr<VerifiedCoreFile>> Win32CorePlatform::verify_core_file(co
     if (!digest) return fail(digest.error());
     if (*digest != expected_sha256_) return fail(Error::message("Core executable SHA256 mismatch"));
     return std::make_unique<Win32VerifiedCoreFile>(std::move(path), std::move(directory), std::move(*file));
-}
-
-CoreSupervisor& core_supervisor() {
-    // Leaked on purpose: detached relay threads may call into it until the process ends.
-    static CoreSupervisor* const supervisor = [] {
-        auto* platform = new Win32CorePlatform(std::string(EXPECTED_CORE_SHA256));
-        auto* clock = new SteadyClock;
-        return new CoreSupervisor(*platform, helper_log(), *clock);
-    }();
-    return *supervisor;
 }
 
 } // namespace quorvex::hub

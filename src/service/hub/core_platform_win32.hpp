@@ -1,7 +1,7 @@
 #pragma once
 // The Core platform on Win32: GetModuleFileNameW, CreateFileW/ReadFile for the digest,
 // CreateProcessW with a stderr pipe, a kill-on-close Job object, TerminateProcess and a
-// non-waiting WaitForSingleObject. The process-wide core_supervisor() runs on it.
+// non-waiting WaitForSingleObject. The service's Core supervisor runs on it.
 
 #include "service/hub/core_platform.hpp"
 

@@ -203,7 +203,7 @@ void CoreSupervisor::discard_core(CoreProcess& process) {
 void CoreSupervisor::start_detached_relay(std::string session_id, std::unique_ptr<CoreOutput> output) {
     std::thread([this, session = std::move(session_id), pipe = std::move(output)]() mutable {
         try {
-            relay_core_output(session, std::move(pipe), log_, *this);
+            relay_core_output(std::move(pipe), log_, [this, &session] { watch_core_exit(session); });
         } catch (const std::exception& e) {
             // Out of memory or a broken lock: the relay ends and its pipe closes with it; the
             // service goes on. The line may fail for the same reason: then nothing is said.

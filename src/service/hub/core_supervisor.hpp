@@ -109,8 +109,4 @@ private:
     std::unique_ptr<ManagedCore> slot_;
 };
 
-// The process-wide supervisor over the Win32 Core platform and the process-wide HelperLog,
-// created on first use and never destroyed (relay threads may outlive every caller).
-[[nodiscard]] CoreSupervisor& core_supervisor();
-
 } // namespace quorvex::hub

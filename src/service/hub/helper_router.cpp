@@ -23,8 +23,13 @@ namespace asio = boost::asio;
 
 // The route whose path the target names: one segment after the leading "/", compared exactly,
 // with one trailing "/" tolerated; at most one route can match. The named route's own refusal
-// is the reply, and "not found" when no route is named.
-enum class Route { none, ping, start, stop, logs };
+// is the reply, and "not found" when no route is named. `none` is 0, what a ParsedRoute holds
+// unless the router filled it.
+enum class Route : unsigned { none, ping, start, stop, logs };
+
+http::ParsedRoute parsed(Route route, std::string argument = {}) {
+    return {static_cast<unsigned>(route), std::move(argument)};
+}
 
 Route named_route(std::string_view target) {
     auto path = target.substr(0, target.find('?'));
@@ -48,11 +53,11 @@ std::optional<Refusal> json_head_refusal(const http::RequestHead& head) {
     return std::nullopt;
 }
 
-// The logs reply, built where the caller's optional lives: it is the common request.
-std::optional<http::Reply> logs_at_once(const HelperLog& log) {
-    std::optional<http::Reply> reply(std::in_place);
-    build_logs_reply(*reply, log.text());
-    return reply;
+// The logs reply, built where the caller's decision lives: it is the common request.
+http::HeadDecision logs_at_once(const HelperLog& log) {
+    http::HeadDecision decision(std::in_place_type<http::Reply>);
+    build_logs_reply(std::get<http::Reply>(decision), log.text());
+    return decision;
 }
 
 template <class Outcome>
@@ -124,51 +129,52 @@ HelperRouter::HelperRouter(CoreOperations& core, HelperLog& log, boost::asio::an
                            boost::asio::any_io_executor ping_blocking)
     : core_(core), log_(log), blocking_(std::move(blocking)), ping_blocking_(std::move(ping_blocking)) {}
 
-std::optional<http::Reply> HelperRouter::answer_at_once(const http::RequestHead& head) {
+http::HeadDecision HelperRouter::answer_at_once(const http::RequestHead& head) {
     const auto gate = check_request_gate(head.headers);
     if (std::holds_alternative<InvalidGateHeader>(gate)) return refusal_reply(Refusal::invalid_header);
     if (std::holds_alternative<GateRefusal>(gate)) return refusal_reply(Refusal::gate_refusal);
 
-    switch (named_route(head.target)) {
+    const Route route = named_route(head.target);
+    switch (route) {
     case Route::none:
         return refusal_reply(Refusal::no_such_route);
     case Route::logs:
         if (head.method != "GET") return refusal_reply(Refusal::wrong_method);
         return logs_at_once(log_);
-    case Route::ping:
+    case Route::ping: {
         if (head.method != "GET") return refusal_reply(Refusal::wrong_method);
-        if (!read_ping_query(head.target)) return refusal_reply(Refusal::invalid_ping_query);
-        return std::nullopt;
+        auto query = read_ping_query(head.target);
+        if (!query) return refusal_reply(Refusal::invalid_ping_query);
+        return parsed(route, std::move(query->core_sha256));
+    }
     case Route::start:
     case Route::stop:
         if (const auto refusal = json_head_refusal(head)) return refusal_reply(*refusal);
-        return std::nullopt;
+        return parsed(route);
     }
-    return std::nullopt;
+    return refusal_reply(Refusal::no_such_route);
 }
 
-asio::awaitable<http::Reply> HelperRouter::handle(http::RequestHead head, http::BodyReader& body) {
-    if (auto reply = answer_at_once(head)) co_return std::move(*reply);
+asio::awaitable<http::Reply> HelperRouter::handle(http::RequestHead, http::ParsedRoute route, http::BodyReader& body) {
     // Named awaitables: g++ 12 can destroy temporaries of a co_await expression twice.
-    switch (named_route(head.target)) {
+    switch (static_cast<Route>(route.route)) {
     case Route::ping: {
-        auto query = read_ping_query(head.target);
-        auto route = ping_route(std::move(query->core_sha256), core_, ping_blocking_);
-        co_return co_await std::move(route);
+        auto answer = ping_route(std::move(route.argument), core_, ping_blocking_);
+        co_return co_await std::move(answer);
     }
     case Route::start: {
-        auto route = start_route(body, core_, blocking_);
-        co_return co_await std::move(route);
+        auto answer = start_route(body, core_, blocking_);
+        co_return co_await std::move(answer);
     }
     case Route::stop: {
-        auto route = stop_route(body, core_, blocking_);
-        co_return co_await std::move(route);
+        auto answer = stop_route(body, core_, blocking_);
+        co_return co_await std::move(answer);
     }
     case Route::none:
     case Route::logs:
         break;
     }
-    co_return refusal_reply(Refusal::no_such_route); // answered at once above
+    co_return refusal_reply(Refusal::no_such_route); // answer_at_once gives no other route
 }
 
 } // namespace quorvex::hub

@@ -22,10 +22,12 @@ public:
     HelperRouter(CoreOperations& core, HelperLog& log, boost::asio::any_io_executor blocking,
                  boost::asio::any_io_executor ping_blocking);
 
-    // Gate refusals, the logs, unknown paths and every refusal the head decides.
-    std::optional<http::Reply> answer_at_once(const http::RequestHead& head) override;
-    // Never fails: every refusal and every failed operation is a reply.
-    boost::asio::awaitable<http::Reply> handle(http::RequestHead head, http::BodyReader& body) override;
+    // Gate refusals, the logs, unknown paths and every refusal the head decides; otherwise the
+    // route with the ping query's digest.
+    http::HeadDecision answer_at_once(const http::RequestHead& head) override;
+    // Runs the parsed route. Never fails: every refusal and every failed operation is a reply.
+    boost::asio::awaitable<http::Reply> handle(http::RequestHead head, http::ParsedRoute route,
+                                               http::BodyReader& body) override;
 
 private:
     CoreOperations& core_;

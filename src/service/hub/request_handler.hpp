@@ -11,8 +11,8 @@
 
 #include <cstddef>
 #include <memory>
-#include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace quorvex::http {
@@ -46,15 +46,27 @@ public:
     virtual boost::asio::awaitable<Result<std::string>> read_body(std::size_t limit) = 0;
 };
 
+// What the handler made of a head it could not answer at once: which of its routes, and the one
+// value that route takes from the head. The transport hands it back to handle() untouched, so a
+// head is read once.
+struct ParsedRoute {
+    unsigned route = 0;
+    std::string argument;
+};
+
+// The reply the head alone decides, or the route handle() goes on with.
+using HeadDecision = std::variant<Reply, ParsedRoute>;
+
 class RequestHandler {
 public:
     virtual ~RequestHandler() = default;
     // The reply when the head alone decides it, with no body to read and nothing to wait for
-    // (a refusal, a reply from memory); nothing when handle() has to run. The transport asks
-    // this first for every request, so a request answered at once costs no coroutine.
-    virtual std::optional<Reply> answer_at_once(const RequestHead&) { return std::nullopt; }
-    // Never fails: every refusal is a reply.
-    virtual boost::asio::awaitable<Reply> handle(RequestHead head, BodyReader& body) = 0;
+    // (a refusal, a reply from memory); otherwise the parsed route for handle(). The transport
+    // asks this first for every request, so a request answered at once costs no coroutine.
+    virtual HeadDecision answer_at_once(const RequestHead&) { return ParsedRoute{}; }
+    // Called with the route answer_at_once gave for this head. Never fails: every refusal is a
+    // reply.
+    virtual boost::asio::awaitable<Reply> handle(RequestHead head, ParsedRoute route, BodyReader& body) = 0;
 };
 
 } // namespace quorvex::http

@@ -26,7 +26,9 @@ private:
 } // namespace
 
 boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, ServerHost& host,
-                                                       HelperServerPlatform& platform) {
+                                                       HelperServerPlatform& platform,
+                                                       std::shared_ptr<http::RequestHandler> router,
+                                                       std::function<void()> stop_core) {
     using namespace boost::asio::experimental::awaitable_operators;
     const auto executor = co_await boost::asio::this_coro::executor;
 
@@ -45,7 +47,7 @@ boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, Se
         if (auto reported = host.report_running(); !reported)
             co_return fail(std::move(reported.error()).context("report helper service running"));
 
-        http::HttpServer server(executor, platform.make_router());
+        http::HttpServer server(executor, std::move(router));
         {
             std::atomic<bool> stopping{false};
             OwnerAcceptor acceptor(std::move(*listener), owner_sid, platform);
@@ -62,7 +64,7 @@ boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, Se
         co_await server.drain();
     } // the port is unpublished here, before the Core is stopped
 
-    platform.stop_core_on_shutdown();
+    stop_core();
     co_return Result<void>{};
 }
 

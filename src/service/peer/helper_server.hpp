@@ -3,11 +3,13 @@
 // the helper API to the owner's account until the stop request, then drain and clean up.
 
 #include "common/error.hpp"
-#include "service/peer/blocking_pool.hpp"
+#include "service/hub/request_handler.hpp"
 #include "service/peer/helper_server_platform.hpp"
 
 #include <boost/asio/awaitable.hpp>
 
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace quorvex::peer {
@@ -24,13 +26,12 @@ public:
     virtual boost::asio::awaitable<void> stop_requested() = 0;
 };
 
-// Portable: everything system-specific comes through `platform`.
+// Portable: everything system-specific comes through `platform`. Every connection serves its
+// requests through `router`; `stop_core` ends the managed Core once serving has ended and the
+// port is unpublished.
 [[nodiscard]] boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, ServerHost& host,
-                                                                     HelperServerPlatform& platform);
-
-// The product: the Win32 platform (listener, registry, peer check, router, Core supervisor),
-// with blocking work on `blocking`.
-[[nodiscard]] boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, ServerHost& host,
-                                                                     BlockingPool& blocking);
+                                                                     HelperServerPlatform& platform,
+                                                                     std::shared_ptr<http::RequestHandler> router,
+                                                                     std::function<void()> stop_core);
 
 } // namespace quorvex::peer

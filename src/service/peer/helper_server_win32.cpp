@@ -1,8 +1,5 @@
-#include "service/peer/helper_server.hpp"
+#include "service/peer/helper_server_platform.hpp"
 
-#include "common/helper_log.hpp"
-#include "service/hub/core_supervisor.hpp"
-#include "service/hub/helper_router.hpp"
 #include "service/peer/helper_port.hpp"
 #include "service/peer/peer_check.hpp"
 
@@ -17,8 +14,6 @@ std::optional<Ipv4Endpoint> ipv4_endpoint(const boost::asio::ip::tcp::endpoint& 
 
 class Win32HelperServerPlatform final : public HelperServerPlatform {
 public:
-    explicit Win32HelperServerPlatform(BlockingPool& blocking) : blocking_(blocking) {}
-
     Result<boost::asio::ip::tcp::acceptor> open_listener(const boost::asio::any_io_executor& executor) override {
         return open_loopback_listener(executor);
     }
@@ -44,25 +39,15 @@ public:
         return verdicts;
     }
 
-    std::shared_ptr<http::RequestHandler> make_router() override {
-        return std::make_shared<hub::HelperRouter>(hub::core_supervisor(), helper_log(), blocking_.get_executor(),
-                                                   blocking_.urgent_executor());
-    }
-
-    void stop_core_on_shutdown() override { hub::core_supervisor().stop_core_on_shutdown(); }
-
 private:
-    BlockingPool& blocking_;
     // Only the accept loop checks connections, one batch at a time: one buffer serves them all.
     TcpTableReader table_reader_;
 };
 
 } // namespace
 
-boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, ServerHost& host,
-                                                       BlockingPool& blocking) {
-    Win32HelperServerPlatform platform(blocking);
-    co_return co_await run_helper_server(std::move(owner_sid), host, platform);
+std::unique_ptr<HelperServerPlatform> win32_helper_server_platform() {
+    return std::make_unique<Win32HelperServerPlatform>();
 }
 
 } // namespace quorvex::peer

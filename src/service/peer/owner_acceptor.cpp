@@ -27,8 +27,8 @@ void OwnerAcceptor::take_waiting_connections(std::vector<boost::asio::ip::tcp::s
 }
 
 OwnerAcceptor::OwnerAcceptor(boost::asio::ip::tcp::acceptor listener, std::string owner_sid,
-                             HelperServerPlatform& platform)
-    : listener_(std::move(listener)), owner_sid_(std::move(owner_sid)), platform_(platform) {}
+                             ConnectionOwnerCheck& owner_check)
+    : listener_(std::move(listener)), owner_sid_(std::move(owner_sid)), owner_check_(owner_check) {}
 
 boost::asio::awaitable<void> OwnerAcceptor::run(const std::atomic<bool>& stopping, Handoff handoff) {
     using boost::asio::as_tuple;
@@ -51,7 +51,7 @@ boost::asio::awaitable<void> OwnerAcceptor::run(const std::atomic<bool>& stoppin
         std::vector<boost::asio::ip::tcp::socket> batch;
         batch.push_back(std::move(connection));
         take_waiting_connections(batch);
-        const std::vector<PeerVerdict> verdicts = platform_.peer_verdicts(batch, owner_sid_);
+        const std::vector<PeerVerdict> verdicts = owner_check_.peer_verdicts(batch, owner_sid_);
         for (std::size_t i = 0; i < batch.size(); ++i) {
             const PeerVerdict verdict = i < verdicts.size() ? verdicts[i] : PeerVerdict::foreign_account;
             if (verdict == PeerVerdict::admitted) {

@@ -26,7 +26,7 @@ class OwnerAcceptor {
 public:
     using Handoff = std::function<void(boost::asio::ip::tcp::socket)>;
 
-    OwnerAcceptor(boost::asio::ip::tcp::acceptor listener, std::string owner_sid, HelperServerPlatform& platform);
+    OwnerAcceptor(boost::asio::ip::tcp::acceptor listener, std::string owner_sid, ConnectionOwnerCheck& owner_check);
 
     // Runs until cancelled or `stopping` is set; each admitted connection goes to `handoff`.
     boost::asio::awaitable<void> run(const std::atomic<bool>& stopping, Handoff handoff);
@@ -41,7 +41,7 @@ private:
 
     boost::asio::ip::tcp::acceptor listener_;
     std::string owner_sid_;
-    HelperServerPlatform& platform_;
+    ConnectionOwnerCheck& owner_check_;
     std::bitset<PEER_VERDICT_COUNT> refusals_logged_; // touched by run() only
 };
 

@@ -2,33 +2,12 @@
 
 #include "common/helper_log.hpp"
 
-#include <boost/asio/execution/context.hpp>
-#include <boost/asio/query.hpp>
-
 #include <exception>
 #include <system_error>
 
 namespace quorvex::service {
-namespace {
 
-// Ties a blocking pool to an io_context, so code that only holds an executor can find it.
-class BlockingPoolLink : public boost::asio::execution_context::service {
-public:
-    using key_type = BlockingPoolLink;
-    static inline boost::asio::execution_context::id id;
-
-    explicit BlockingPoolLink(boost::asio::execution_context& owner) : service(owner) {}
-    peer::BlockingPool* pool = nullptr;
-
-private:
-    void shutdown() override {}
-};
-
-} // namespace
-
-HelperRuntime::HelperRuntime() : keep_running_(boost::asio::make_work_guard(io_)) {
-    boost::asio::use_service<BlockingPoolLink>(io_).pool = &blocking_;
-}
+HelperRuntime::HelperRuntime() : keep_running_(boost::asio::make_work_guard(io_)) {}
 
 Result<std::unique_ptr<HelperRuntime>> HelperRuntime::create(unsigned worker_threads) {
     std::unique_ptr<HelperRuntime> runtime;
@@ -76,12 +55,6 @@ void HelperRuntime::shutdown() {
 unsigned logical_processor_count() {
     const unsigned count = std::thread::hardware_concurrency();
     return count == 0 ? 1 : count;
-}
-
-peer::BlockingPool* blocking_pool_of(const boost::asio::any_io_executor& executor) {
-    auto& context = boost::asio::query(executor, boost::asio::execution::context);
-    if (!boost::asio::has_service<BlockingPoolLink>(context)) return nullptr;
-    return boost::asio::use_service<BlockingPoolLink>(context).pool;
 }
 
 } // namespace quorvex::service

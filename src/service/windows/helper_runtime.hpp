@@ -7,7 +7,6 @@
 #include "common/error.hpp"
 #include "service/peer/blocking_pool.hpp"
 
-#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
@@ -55,9 +54,5 @@ private:
 
 // Logical processors of this machine, at least 1.
 [[nodiscard]] unsigned logical_processor_count();
-
-// The blocking pool of the helper runtime whose io_context runs `executor`, or nullptr when the
-// executor belongs to no helper runtime. Lets the server reach the pool from a coroutine.
-[[nodiscard]] peer::BlockingPool* blocking_pool_of(const boost::asio::any_io_executor& executor);
 
 } // namespace quorvex::service

@@ -29,7 +29,7 @@ Result<void> serve_on(HelperRuntime& runtime, const HelperServer& server, std::s
         // The StopSignal goes with this frame, once the server is done.
         ScmServerHost host(std::move(stop), status);
         std::future<Result<void>> done =
-            boost::asio::co_spawn(runtime.io(), server(std::move(owner_sid), host), boost::asio::use_future);
+            boost::asio::co_spawn(runtime.io(), server(std::move(owner_sid), host, runtime), boost::asio::use_future);
         return done.get();
     } catch (const std::exception& e) {
         return fail(Error::message(std::string("the helper server task failed: ") + e.what()));

@@ -54,8 +54,10 @@ private:
     ServiceStatusReporter* status_;
 };
 
-// run_helper_server's shape: the owner SID and the service as the server sees it.
-using HelperServer = std::function<boost::asio::awaitable<Result<void>>(std::string, peer::ServerHost&)>;
+// The server the service runs: given the owner SID, the service as the server sees it, and the
+// runtime it runs on (HelperWiring::serve in the product).
+using HelperServer =
+    std::function<boost::asio::awaitable<Result<void>>(std::string, peer::ServerHost&, HelperRuntime&)>;
 
 struct ServiceHostParts {
     // Registers the control handler with `writer` as its context, kept for the life of the

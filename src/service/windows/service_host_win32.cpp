@@ -3,8 +3,8 @@
 #include "common/helper_service_name.hpp"
 #include "platform/win32/system_error.hpp"
 #include "platform/win32/wide.hpp"
-
-#include <boost/asio/this_coro.hpp>
+#include "service/hub/core_platform_win32.hpp"
+#include "service/windows/helper_wiring.hpp"
 
 #include <windows.h>
 
@@ -70,19 +70,23 @@ Result<std::unique_ptr<ServiceStatusReporter>> register_control_handler(StopFlag
     return std::make_unique<ScmStatusReporter>(handle);
 }
 
-boost::asio::awaitable<Result<void>> run_product_server(std::string owner_sid, peer::ServerHost& host) {
-    auto* blocking = blocking_pool_of(co_await boost::asio::this_coro::executor);
-    if (blocking == nullptr) co_return fail(Error::message("the helper server runs outside the helper runtime"));
-    co_return co_await peer::run_helper_server(std::move(owner_sid), host, *blocking);
-}
-
 // The service main callback that the dispatcher table names. Start arguments are ignored: the
 // owner comes from the process command line alone. Returns once the stopped report was sent.
 void WINAPI helper_service_main(DWORD, LPWSTR*) {
+    // The product's parts, over the process-wide log. Never destroyed: a Core's relay thread is
+    // detached and may still write to the log and ask the supervisor after the service stopped.
+    auto* const wiring = new HelperWiring(
+        HelperPlatforms{
+            .core = std::make_unique<hub::Win32CorePlatform>(std::string(hub::EXPECTED_CORE_SHA256)),
+            .server = peer::win32_helper_server_platform(),
+            .clock = std::make_unique<SteadyClock>(),
+        },
+        helper_log());
     const ServiceHostParts parts{
         .register_control_handler = register_control_handler,
         .build_runtime = build_helper_runtime,
-        .run_server = run_product_server,
+        .run_server = [wiring](std::string owner_sid, peer::ServerHost& host,
+                               HelperRuntime& runtime) { return wiring->serve(std::move(owner_sid), host, runtime); },
     };
     // The SCM learns of a failure only through the stopped report's exit code.
     (void)run_helper_service(SERVICE_OWNER.load(), parts);

@@ -36,7 +36,7 @@ using test::run_command;
 // throws a std::exception and "/throw-int" something else.
 class EchoHandler final : public RequestHandler {
 public:
-    boost::asio::awaitable<Reply> handle(RequestHead head, BodyReader& body) override {
+    boost::asio::awaitable<Reply> handle(RequestHead head, ParsedRoute, BodyReader& body) override {
         const auto path = head.target.substr(0, head.target.find('?'));
         if (path == "/throw") {
             throw std::runtime_error("the handler broke");

@@ -15,10 +15,6 @@ namespace quorvex::http::test {
 
 using boost::asio::ip::tcp;
 
-Result<tcp::acceptor> AdmitEveryConnection::open_listener(const boost::asio::any_io_executor&) {
-    return fail(Error::message("the loopback server opens its own listener"));
-}
-
 std::vector<peer::PeerVerdict> AdmitEveryConnection::peer_verdicts(std::span<const tcp::socket> connections,
                                                                    std::string_view) {
     admitted += static_cast<int>(connections.size());

@@ -21,16 +21,11 @@
 namespace quorvex::http::test {
 
 // The owner check of a server whose clients are all the test's own: every connection is admitted
-// and counted. Nothing else of the platform is asked for.
-class AdmitEveryConnection final : public peer::HelperServerPlatform {
+// and counted.
+class AdmitEveryConnection final : public peer::ConnectionOwnerCheck {
 public:
-    Result<boost::asio::ip::tcp::acceptor> open_listener(const boost::asio::any_io_executor&) override;
-    Result<void> publish_port(std::uint16_t) override { return {}; }
-    void unpublish_port() override {}
     std::vector<peer::PeerVerdict> peer_verdicts(std::span<const boost::asio::ip::tcp::socket> connections,
                                                  std::string_view) override;
-    std::shared_ptr<RequestHandler> make_router() override { return nullptr; }
-    void stop_core_on_shutdown() override {}
 
     std::atomic<int> admitted{0};
 };

@@ -120,7 +120,8 @@ TEST(RelayFlood, TheLogKeepsTheNewestLinesWholeAndTheEndpointReturnsThemIntact) 
     ASSERT_EQ(::pipe(ends), 0);
     test::HeapPeak peak;
     auto relay = std::async(std::launch::async, [&, read_end = ends[0]] {
-        hub::relay_core_output(SESSION, std::make_unique<PipeCoreOutput>(read_end), served.log, supervisor);
+        hub::relay_core_output(std::make_unique<PipeCoreOutput>(read_end), served.log,
+                               [&] { supervisor.watch_core_exit(SESSION); });
     });
     auto writer = std::async(std::launch::async, [write_end = ends[1]] {
         const bool written = write_flood(write_end);

@@ -40,14 +40,14 @@ private:
 
 } // namespace
 
-std::optional<Reply> WatchedRouter::answer_at_once(const RequestHead& head) {
+HeadDecision WatchedRouter::answer_at_once(const RequestHead& head) {
     ++heads;
     return router_->answer_at_once(head);
 }
 
-boost::asio::awaitable<Reply> WatchedRouter::handle(RequestHead head, BodyReader& body) {
+boost::asio::awaitable<Reply> WatchedRouter::handle(RequestHead head, ParsedRoute route, BodyReader& body) {
     CountingBody counting(body, body_reads);
-    auto handling = router_->handle(std::move(head), counting);
+    auto handling = router_->handle(std::move(head), std::move(route), counting);
     co_return co_await std::move(handling);
 }
 

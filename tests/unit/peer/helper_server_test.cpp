@@ -1,8 +1,10 @@
 #include "service/peer/helper_server.hpp"
 
+#include "../fake_core_platform.hpp"
 #include "common/helper_log.hpp"
 #include "service/peer/helper_port.hpp"
 #include "service/peer/owner_acceptor.hpp"
+#include "service/windows/helper_wiring.hpp"
 #include "service/windows/service_host.hpp"
 
 #include <boost/asio/co_spawn.hpp>
@@ -24,6 +26,8 @@ namespace {
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
+
+const std::string OWNER = "S-1-5-21-1-2-3-1000";
 
 class RecordingReporter final : public service::ServiceStatusReporter {
 public:
@@ -59,7 +63,7 @@ private:
 
 class AnswerEverything final : public http::RequestHandler {
 public:
-    asio::awaitable<http::Reply> handle(http::RequestHead head, http::BodyReader&) override {
+    asio::awaitable<http::Reply> handle(http::RequestHead head, http::ParsedRoute, http::BodyReader&) override {
         co_return http::Reply{200, {{"Content-Type", "text/plain"}}, "served " + head.target};
     }
 };
@@ -82,12 +86,10 @@ public:
                                            std::string_view owner_sid) override {
         peer_checks += static_cast<int>(connections.size());
         ++check_calls;
-        EXPECT_EQ(owner_sid, "S-1-5-21-1-2-3-1000");
+        EXPECT_EQ(owner_sid, OWNER);
         if (during_first_check) std::exchange(during_first_check, nullptr)();
         return std::vector<PeerVerdict>(connections.size(), verdict.load());
     }
-    std::shared_ptr<http::RequestHandler> make_router() override { return std::make_shared<AnswerEverything>(); }
-    void stop_core_on_shutdown() override { events.emplace_back("stop core"); }
 
     bool bind_error = false;
     bool publish_error = false;
@@ -99,20 +101,30 @@ public:
     std::promise<std::uint16_t> published;
 };
 
-// Runs the server on its own io_context thread; stop() requests the stop like the control handler.
+// Runs a server on its own io_context thread; stop() requests the stop like the control handler.
 class ServerRun {
 public:
-    explicit ServerRun(FakePlatform& platform, bool stop_first = false, bool fail_running = false) {
+    using Server = std::function<asio::awaitable<Result<void>>(ServerHost&)>;
+
+    // run_helper_server over `platform`, with a router that answers every request.
+    explicit ServerRun(FakePlatform& platform, bool stop_first = false, bool fail_running = false)
+        : ServerRun(
+              [&platform](ServerHost& host) {
+                  return run_helper_server(OWNER, host, platform, std::make_shared<AnswerEverything>(),
+                                           [&platform] { platform.events.emplace_back("stop core"); });
+              },
+              stop_first, fail_running) {}
+
+    explicit ServerRun(const Server& server, bool stop_first = false, bool fail_running = false) {
         reporter.fail_running_ = fail_running;
         auto flag = service::make_stop_flag();
         writer_.emplace(std::move(flag.writer));
         if (stop_first) writer_->request_stop();
         host_.emplace(service::StopSignal(flag.reader_state, reporter), reporter);
-        asio::co_spawn(io_, run_helper_server("S-1-5-21-1-2-3-1000", *host_, platform),
-                       [this](const std::exception_ptr& e, Result<void> r) {
-                           if (e) result_.set_exception(e);
-                           else result_.set_value(std::move(r));
-                       });
+        asio::co_spawn(io_, server(*host_), [this](const std::exception_ptr& e, Result<void> r) {
+            if (e) result_.set_exception(e);
+            else result_.set_value(std::move(r));
+        });
         thread_ = std::thread([this] { io_.run(); });
     }
     ~ServerRun() {
@@ -250,6 +262,36 @@ TEST(HelperServer, StartupFailuresNameTheirStepAndUndoWhatWasDone) {
         EXPECT_EQ(r.error().links(), (std::vector<std::string>{"report helper service running", "status refused"}));
         EXPECT_EQ(platform.events, (std::vector<std::string>{"publish", "unpublish"}));
     }
+}
+
+// The product's wiring over scripted platforms: a ping reaches the supervisor through the router
+// and the runtime's blocking pool, and the run loop serves over the server platform it was given.
+TEST(HelperWiring, ServesThroughTheSupervisorOverItsPlatforms) {
+    auto core_platform = std::make_unique<hub::testing::FakeCorePlatform>();
+    auto server_platform = std::make_unique<FakePlatform>();
+    hub::testing::FakeCorePlatform& core = *core_platform;
+    FakePlatform& server = *server_platform;
+    HelperLog log;
+    service::HelperWiring wiring(
+        {std::move(core_platform), std::move(server_platform), std::make_unique<hub::testing::FakeClock>()}, log);
+    auto runtime = service::HelperRuntime::create(1);
+    ASSERT_TRUE(runtime);
+    {
+        ServerRun run([&](ServerHost& host) { return wiring.serve(OWNER, host, **runtime); });
+        const std::uint16_t port = server.published.get_future().get();
+        // Qualified: a std::string argument would bring std::exchange in.
+        const std::string reply =
+            peer::exchange(port, "GET /ping?coreSha256=" + std::string(hub::EXPECTED_CORE_SHA256) +
+                                     " HTTP/1.1\r\nhost: localhost\r\nconnection: close\r\n\r\n");
+        EXPECT_NE(reply.find("200 OK"), std::string::npos) << reply;
+        EXPECT_NE(reply.find(hub::testing::FAKE_HELPER_PATH), std::string::npos) << reply;
+        run.stop();
+        ASSERT_TRUE(run.finish());
+    }
+    EXPECT_EQ(core.events.all(),
+              (std::vector<std::string>{"resolve", "open " + hub::testing::FAKE_CORE_PATH, "own path"}));
+    EXPECT_EQ(server.events, (std::vector<std::string>{"publish", "unpublish"}));
+    (*runtime)->shutdown();
 }
 
 } // namespace

@@ -191,11 +191,12 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
         auto head = head_of(request);
         // Most requests are answered from the head alone, without a handler coroutine.
         Reply reply;
-        if (auto at_once = handler.answer_at_once(head)) {
+        HeadDecision decision = handler.answer_at_once(head);
+        if (auto* at_once = std::get_if<Reply>(&decision)) {
             reply = std::move(*at_once);
         } else {
             // A named awaitable: g++ 12 can destroy temporaries of a co_await expression twice.
-            auto handling = handler.handle(std::move(head), body);
+            auto handling = handler.handle(std::move(head), std::get<ParsedRoute>(std::move(decision)), body);
             reply = co_await std::move(handling);
         }
 

@@ -88,11 +88,12 @@ private:
     std::int32_t stream_id_;
 };
 
-boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connection, StartedRequest request) {
+boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connection, StartedRequest request,
+                                        ParsedRoute route) {
     std::optional<Reply> reply;
     try {
         Http2BodyReader body(*connection, request.stream_id);
-        reply = co_await connection->handler->handle(std::move(request.head), body);
+        reply = co_await connection->handler->handle(std::move(request.head), std::move(route), body);
     } catch (const std::exception& e) {
         // A failing handler costs its own stream only; the log line is the one HTTP/1.1 writes
         // for the same failure.
@@ -112,8 +113,10 @@ void start_streams(const std::shared_ptr<Http2Connection>& connection) {
     auto& session = connection->session;
     session.visit_started_requests([&](std::int32_t stream_id, RequestHead& head) {
         // Most requests are answered from the head alone: no coroutine for them.
+        HeadDecision decision;
         try {
-            if (std::optional<Reply> at_once = connection->handler->answer_at_once(head)) {
+            decision = connection->handler->answer_at_once(head);
+            if (auto* at_once = std::get_if<Reply>(&decision)) {
                 session.submit_reply(stream_id, std::move(*at_once));
                 return;
             }
@@ -123,7 +126,9 @@ void start_streams(const std::shared_ptr<Http2Connection>& connection) {
             return;
         }
         ++connection->running_handlers;
-        boost::asio::co_spawn(connection->strand, run_stream(connection, StartedRequest{stream_id, std::move(head)}),
+        boost::asio::co_spawn(connection->strand,
+                              run_stream(connection, StartedRequest{stream_id, std::move(head)},
+                                         std::get<ParsedRoute>(std::move(decision))),
                               boost::asio::detached);
     });
 }
