@@ -65,7 +65,8 @@ private:
 // The SCM side of one service run, with the failures a case asks for.
 struct FakeService {
     ScmRecord scm;
-    std::optional<StopFlagWriter> handler_context; // what the SCM keeps for the control handler
+    std::shared_ptr<StopRequest> handler_context; // what the SCM keeps for the control handler
+    bool stop_at_registration = false;            // the SCM sends a stop as soon as it can
     std::optional<Error> refuse_registration;
     std::optional<Error> refuse_runtime;
     std::string served_owner;
@@ -73,9 +74,12 @@ struct FakeService {
     ServiceHostParts parts(HelperServer server) {
         return ServiceHostParts{
             .register_control_handler =
-                [this](StopFlagWriter writer) -> Result<std::unique_ptr<ServiceStatusReporter>> {
+                [this](std::shared_ptr<StopRequest> stop) -> Result<std::unique_ptr<ServiceStatusReporter>> {
                 if (refuse_registration) return fail(*refuse_registration);
-                handler_context.emplace(std::move(writer));
+                handler_context = std::move(stop);
+                if (stop_at_registration) {
+                    EXPECT_EQ(handle_service_control(CONTROL_STOP, *handler_context), CONTROL_HANDLED);
+                }
                 return std::make_unique<ForwardingReporter>(scm);
             },
             .build_runtime = [this]() -> Result<std::unique_ptr<HelperRuntime>> {
@@ -115,7 +119,7 @@ TEST_F(ServiceHostTest, StopControlLeadsToStoppingThenStopped) {
     const ServiceHostParts host = parts(serving_until_stopped());
     std::thread service([&] { outcome = run_helper_service(OWNER, host); });
     scm.wait_for(SERVICE_STATE_RUNNING);
-    ASSERT_TRUE(handler_context.has_value());
+    ASSERT_TRUE(handler_context);
     EXPECT_EQ(handle_service_control(CONTROL_STOP, *handler_context), CONTROL_HANDLED);
     service.join();
 
@@ -123,8 +127,7 @@ TEST_F(ServiceHostTest, StopControlLeadsToStoppingThenStopped) {
     EXPECT_EQ(served_owner, OWNER);
     EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, RUNNING_REPORT, STOPPING_REPORT, stopped_report(false)}));
 
-    // The server and its StopSignal are gone: a late stop control changes nothing.
-    EXPECT_FALSE(handler_context->has_reader());
+    // The server, its StopSignal and the runtime are gone: a late stop control changes nothing.
     EXPECT_EQ(handle_service_control(CONTROL_STOP, *handler_context), CONTROL_HANDLED);
     EXPECT_EQ(handle_service_control(CONTROL_INTERROGATE, *handler_context), CONTROL_HANDLED);
     EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, RUNNING_REPORT, STOPPING_REPORT, stopped_report(false)}))
@@ -138,7 +141,6 @@ TEST_F(ServiceHostTest, ControlsOtherThanStopDoNotStopTheService) {
     EXPECT_EQ(handle_service_control(5, *handler_context), CONTROL_NOT_IMPLEMENTED);
     EXPECT_EQ(handle_service_control(CONTROL_INTERROGATE, *handler_context), CONTROL_HANDLED);
     EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, RUNNING_REPORT}));
-    EXPECT_TRUE(handler_context->has_reader());
     EXPECT_EQ(handle_service_control(CONTROL_STOP, *handler_context), CONTROL_HANDLED);
     service.join();
     EXPECT_EQ(scm.reports().back(), stopped_report(false));
@@ -153,8 +155,16 @@ TEST_F(ServiceHostTest, ServerFailingBeforeRunningGivesStartingThenStoppedWithOn
     EXPECT_EQ(outcome.error().links(),
               (std::vector<std::string>{"run helper service", "bind helper server: address in use"}));
     EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, stopped_report(true)}));
-    // The server's StopSignal went with its task.
-    EXPECT_FALSE(handler_context->has_reader());
+    // Nobody listens any more: a stop control is still handled and reports nothing.
+    EXPECT_EQ(handle_service_control(CONTROL_STOP, *handler_context), CONTROL_HANDLED);
+    EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, stopped_report(true)}));
+}
+
+TEST_F(ServiceHostTest, StopBeforeTheRuntimeExistsLeadsStraightToShutdown) {
+    stop_at_registration = true;
+    const auto outcome = run_helper_service(OWNER, parts(serving_until_stopped()));
+    EXPECT_TRUE(outcome.has_value());
+    EXPECT_EQ(scm.reports(), (Reports{STARTING_REPORT, RUNNING_REPORT, STOPPING_REPORT, stopped_report(false)}));
 }
 
 TEST_F(ServiceHostTest, ServerThatThrowsIsAFailedRun) {

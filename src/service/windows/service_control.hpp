@@ -1,12 +1,17 @@
 #pragma once
-// The stop request: what the control handler does with each control code the Service Control
-// Manager sends, and the StopFlag a stop control sets. The flag is written on the control
-// handler's thread (outside the runtime) and read by a StopFlagReader on the runtime.
+// The stop: what the control handler does with each control code the Service Control Manager
+// sends, and how a stop control reaches the server. The handler runs on the dispatcher's
+// thread, outside the runtime; the server awaits a StopSignal on the runtime.
 
+#include "service/windows/service_status.hpp"
+
+#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 namespace quorvex::service {
 
@@ -16,56 +21,52 @@ inline constexpr std::uint32_t CONTROL_INTERROGATE = 4;       // SERVICE_CONTROL
 inline constexpr std::uint32_t CONTROL_HANDLED = 0;           // NO_ERROR
 inline constexpr std::uint32_t CONTROL_NOT_IMPLEMENTED = 120; // ERROR_CALL_NOT_IMPLEMENTED
 
-class StopFlagState; // shared between the writer and the reader
-
-// The writer side, held by the control handler's context for the life of the process.
-// Should it be destroyed, a waiting reader wakes as if a stop had been requested.
-class StopFlagWriter {
+// The part of the stop that Asio cannot hold: the SCM may send a stop before the runtime exists
+// (the handler is registered, and start-pending reported, before the runtime is built) and after
+// the server is gone. So whether a stop came, and whom to tell while somebody listens, live here
+// for the life of the process, behind a lock.
+class StopRequest {
 public:
-    explicit StopFlagWriter(std::shared_ptr<StopFlagState> state);
-    StopFlagWriter(StopFlagWriter&&) noexcept = default;
-    StopFlagWriter& operator=(StopFlagWriter&&) noexcept;
-    StopFlagWriter(const StopFlagWriter&) = delete;
-    StopFlagWriter& operator=(const StopFlagWriter&) = delete;
-    ~StopFlagWriter();
-
-    // True while the reader still exists.
-    [[nodiscard]] bool has_reader() const;
-    // Sets the flag and wakes the reader. Safe from any thread.
-    void request_stop();
+    // From the control handler: records the stop and tells the listener, if there is one.
+    void request();
+    // From now on a stop is told to `listener`, which must return at once (it posts onto the
+    // runtime); a stop already recorded is told at once.
+    void listen(std::function<void()> listener);
+    // Nobody listens any more: a later stop is only recorded. Once this returns, the listener
+    // neither runs nor will run.
+    void stop_listening();
 
 private:
-    std::shared_ptr<StopFlagState> state_;
+    std::mutex mutex_;
+    bool requested_ = false;
+    std::function<void()> listener_;
 };
 
-// The reader side. Its destruction tells the writer that nobody waits for a stop any more.
-class StopFlagReader {
-public:
-    explicit StopFlagReader(std::shared_ptr<StopFlagState> state);
-    StopFlagReader(StopFlagReader&&) noexcept = default;
-    StopFlagReader& operator=(StopFlagReader&&) noexcept;
-    StopFlagReader(const StopFlagReader&) = delete;
-    StopFlagReader& operator=(const StopFlagReader&) = delete;
-    ~StopFlagReader();
+// Stop is recorded and told to whoever listens; interrogate needs nothing (the SCM keeps the
+// last report); every other control is refused. Never sends a report itself.
+[[nodiscard]] std::uint32_t handle_service_control(std::uint32_t control, StopRequest& stop);
 
-    // Completes once a stop was requested (at once if it already was) or the writer is gone.
-    // Cancelling the awaiting operation ends it with operation_aborted. The wait holds the
-    // state itself, so the reader may be destroyed while it waits.
+// What the helper server awaits as its shutdown trigger, on the runtime. A trigger is posted onto
+// the signal's strand, where it cancels a timer that never expires by itself: every wait on that
+// timer ends, and a later wait does not begin. Copies share one signal.
+class StopSignal {
+public:
+    StopSignal(const boost::asio::any_io_executor& executor, ServiceStatusReporter& status);
+
+    // Safe from any thread.
+    void trigger() const;
+    // Completes once triggered (at once if it already was) and the stop-pending report was sent
+    // (its failure is ignored). Cancelling the awaiting operation (an awaitable operator, a
+    // cancellation slot) ends it with operation_aborted and no report. The StopSignal may be
+    // destroyed while this waits.
     [[nodiscard]] boost::asio::awaitable<void> wait() const;
 
 private:
-    std::shared_ptr<StopFlagState> state_;
-};
+    struct State;
+    static boost::asio::awaitable<void> wait_for_trigger(std::shared_ptr<State> state);
 
-// A new flag, false, with its two sides.
-struct StopFlag {
-    StopFlagWriter writer;
-    std::shared_ptr<StopFlagState> reader_state;
+    std::shared_ptr<State> state_;
+    ServiceStatusReporter* status_;
 };
-[[nodiscard]] StopFlag make_stop_flag();
-
-// Stop sets the flag while a reader still waits for it; interrogate needs nothing (the SCM
-// keeps the last report); every other control is refused. Never sends a report itself.
-[[nodiscard]] std::uint32_t handle_service_control(std::uint32_t control, StopFlagWriter& writer);
 
 } // namespace quorvex::service

@@ -52,16 +52,6 @@ std::optional<std::string> ServiceOwnerCell::load() const {
     return owner_sid_;
 }
 
-StopSignal::StopSignal(std::shared_ptr<StopFlagState> state, ServiceStatusReporter& status)
-    : reader_(std::move(state)), status_(&status) {}
-
-boost::asio::awaitable<void> StopSignal::wait() {
-    // Copied first, so that the wait does not depend on this object once it has begun.
-    ServiceStatusReporter* const status = status_;
-    co_await reader_.wait();
-    (void)status->report(STOPPING_REPORT);
-}
-
 Result<std::unique_ptr<HelperRuntime>> build_helper_runtime() {
     return HelperRuntime::create(logical_processor_count());
 }
@@ -69,8 +59,8 @@ Result<std::unique_ptr<HelperRuntime>> build_helper_runtime() {
 Result<void> run_helper_service(std::optional<std::string> owner_sid, const ServiceHostParts& parts) {
     if (!owner_sid || owner_sid->empty()) return fail(Error::message("the helper service has no owner"));
 
-    StopFlag flag = make_stop_flag();
-    auto status = parts.register_control_handler(std::move(flag.writer));
+    auto stop = std::make_shared<StopRequest>();
+    auto status = parts.register_control_handler(stop);
     if (!status) return fail(std::move(status.error()).context("register helper service control handler"));
     ServiceStatusReporter& reporter = **status;
 
@@ -83,9 +73,11 @@ Result<void> run_helper_service(std::optional<std::string> owner_sid, const Serv
         return fail(std::move(runtime.error()).context("create helper runtime"));
     }
 
-    const Result<void> served =
-        serve_on(**runtime, parts.run_server, std::move(*owner_sid), StopSignal(flag.reader_state, reporter), reporter);
-    flag.reader_state.reset();
+    const StopSignal signal((*runtime)->io().get_executor(), reporter);
+    stop->listen([signal] { signal.trigger(); });
+    const Result<void> served = serve_on(**runtime, parts.run_server, std::move(*owner_sid), signal, reporter);
+    // From here a stop control is only recorded: nothing posts onto the runtime any more.
+    stop->stop_listening();
 
     const Result<void> stopped = reporter.report(stopped_report(!served));
     // Only after the stopped report: the SCM must not wait on our threads to learn we stopped.

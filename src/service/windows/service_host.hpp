@@ -37,33 +37,16 @@ private:
 // The process-wide cell.
 extern ServiceOwnerCell SERVICE_OWNER;
 
-// What the helper server awaits as its shutdown trigger: the StopFlag's reader, which sends the
-// stop-pending report before it completes.
-class StopSignal {
-public:
-    StopSignal(std::shared_ptr<StopFlagState> state, ServiceStatusReporter& status);
-
-    // Completes once a stop was requested (at once if it already was) and the stop-pending
-    // report was sent (its failure is ignored). Awaited once. Cancelling the awaiting operation
-    // (an awaitable operator, a cancellation slot) ends it with operation_aborted and no report.
-    // The StopSignal may be destroyed while this waits.
-    boost::asio::awaitable<void> wait();
-
-private:
-    StopFlagReader reader_;
-    ServiceStatusReporter* status_;
-};
-
 // The server the service runs: given the owner SID, the service as the server sees it, and the
 // runtime it runs on (HelperWiring::serve in the product).
 using HelperServer =
     std::function<boost::asio::awaitable<Result<void>>(std::string, peer::ServerHost&, HelperRuntime&)>;
 
 struct ServiceHostParts {
-    // Registers the control handler with `writer` as its context, kept for the life of the
-    // process (released when registration fails), and returns the reporter over the status
-    // handle it got.
-    std::function<Result<std::unique_ptr<ServiceStatusReporter>>(StopFlagWriter writer)> register_control_handler;
+    // Registers the control handler with `stop` as its context, kept for the life of the process
+    // (released when registration fails), and returns the reporter over the status handle it got.
+    std::function<Result<std::unique_ptr<ServiceStatusReporter>>(std::shared_ptr<StopRequest> stop)>
+        register_control_handler;
     std::function<Result<std::unique_ptr<HelperRuntime>>()> build_runtime;
     HelperServer run_server;
 };

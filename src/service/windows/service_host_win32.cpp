@@ -55,14 +55,14 @@ private:
     SERVICE_STATUS_HANDLE handle_;
 };
 
-// Runs on the thread that called StartServiceCtrlDispatcherW; the context is the StopFlag writer.
+// Runs on the thread that called StartServiceCtrlDispatcherW; the context holds the StopRequest.
 DWORD WINAPI helper_control_handler(DWORD control, DWORD, LPVOID, LPVOID context) {
-    return handle_service_control(control, *static_cast<StopFlagWriter*>(context));
+    return handle_service_control(control, **static_cast<std::shared_ptr<StopRequest>*>(context));
 }
 
-Result<std::unique_ptr<ServiceStatusReporter>> register_control_handler(StopFlagWriter writer) {
+Result<std::unique_ptr<ServiceStatusReporter>> register_control_handler(std::shared_ptr<StopRequest> stop) {
     // The SCM may call the handler until the process ends, so the context is never freed.
-    auto context = std::make_unique<StopFlagWriter>(std::move(writer));
+    auto context = std::make_unique<std::shared_ptr<StopRequest>>(std::move(stop));
     const SERVICE_STATUS_HANDLE handle =
         ::RegisterServiceCtrlHandlerExW(helper_service_name_w().c_str(), helper_control_handler, context.get());
     if (handle == nullptr) return fail(win32::last_os_error().context("IO error in winapi call"));

@@ -49,7 +49,7 @@ private:
     std::vector<std::uint32_t> reports_;
 };
 
-// The service side as the service host builds it: the reporter, and the StopSignal over the flag.
+// The service side as the service host builds it: the reporter, and the StopSignal.
 class TestHost final : public ServerHost {
 public:
     TestHost(service::StopSignal stop, RecordingReporter& reporter) : stop_(std::move(stop)), reporter_(reporter) {}
@@ -117,10 +117,8 @@ public:
 
     explicit ServerRun(const Server& server, bool stop_first = false, bool fail_running = false) {
         reporter.fail_running_ = fail_running;
-        auto flag = service::make_stop_flag();
-        writer_.emplace(std::move(flag.writer));
-        if (stop_first) writer_->request_stop();
-        host_.emplace(service::StopSignal(flag.reader_state, reporter), reporter);
+        if (stop_first) stop_.trigger();
+        host_.emplace(stop_, reporter);
         asio::co_spawn(io_, server(*host_), [this](const std::exception_ptr& e, Result<void> r) {
             if (e) result_.set_exception(e);
             else result_.set_value(std::move(r));
@@ -133,7 +131,7 @@ public:
             finish();
         }
     }
-    void stop() { writer_->request_stop(); }
+    void stop() { stop_.trigger(); }
     Result<void> finish() {
         auto r = result_.get_future().get();
         thread_.join();
@@ -143,7 +141,7 @@ public:
 
 private:
     asio::io_context io_;
-    std::optional<service::StopFlagWriter> writer_;
+    service::StopSignal stop_{io_.get_executor(), reporter};
     std::optional<TestHost> host_;
     std::promise<Result<void>> result_;
     std::thread thread_;
