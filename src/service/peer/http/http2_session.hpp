@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <memory_resource>
 #include <optional>
 #include <string>
@@ -31,6 +32,16 @@ inline constexpr std::uint32_t HTTP2_STREAM_WINDOW = 64 * 1024;
 // unread body does not hold up the others.
 inline constexpr std::int32_t HTTP2_CONNECTION_WINDOW = 1024 * 1024;
 
+// Frees an nghttp2 object through the call its kind names: the deleter of a std::unique_ptr.
+template <auto Free>
+struct FreedBy {
+    template <class Object>
+    void operator()(Object* object) const noexcept {
+        Free(object);
+    }
+};
+using UniqueNghttp2Session = std::unique_ptr<nghttp2_session, FreedBy<nghttp2_session_del>>;
+
 // NOLINTNEXTLINE(bugprone-exception-escape): moves cannot throw; small_vector does not say so
 struct StartedRequest {
     std::int32_t stream_id = 0;
@@ -43,7 +54,6 @@ public:
     Http2Session();
     // The same over the given allocator, which must outlive the session.
     explicit Http2Session(nghttp2_mem* memory);
-    ~Http2Session();
     Http2Session(const Http2Session&) = delete;
     Http2Session& operator=(const Http2Session&) = delete;
 
@@ -133,7 +143,6 @@ private:
     void forget_if_finished(StreamTable::iterator stream);
 
     RecyclingHeap heap_; // first: outlives the session and the stream table
-    nghttp2_session* session_ = nullptr;
     StreamTable streams_{&heap_};
     [[nodiscard]] RequestHead* started_head(std::int32_t stream_id);
     // The stream whose header fields are arriving: a request's fields come one callback each, so
@@ -151,6 +160,8 @@ private:
     bool resets_received_ = false;
     bool priority_on_stream_zero_ = false;
     std::optional<std::string> connection_error_;
+    // Last: deleted before the state its callbacks reach, and before its heap.
+    UniqueNghttp2Session session_;
 };
 
 } // namespace quorvex::http
