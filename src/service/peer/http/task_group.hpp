@@ -16,6 +16,7 @@
 #include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/consign.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include <cstddef>
@@ -32,9 +33,8 @@ public:
     explicit TaskGroup(const boost::asio::any_io_executor& executor);
 
     // Starts `task` on `strand`; once cancel_all() has been called, destroys `task` unstarted
-    // instead. `ended(std::exception_ptr)` runs on the strand when the
-    // task has ended; the task leaves the group after it. `strand` must not be the caller's own:
-    // the task must not start inside this call.
+    // instead. `ended(std::exception_ptr)` runs on the strand when the task has ended; the task
+    // leaves the group after it.
     template <class Ended>
     void spawn(const boost::asio::any_io_executor& strand, boost::asio::awaitable<void> task, Ended ended) {
         const std::scoped_lock guard(mutex_);
@@ -42,12 +42,20 @@ public:
             return;
         }
         const auto member = members_.insert(members_.end(), std::make_shared<Member>(strand));
-        // Spawned under the lock: cancel_all() cannot reach the slot before co_spawn has installed
-        // its handler there, and the emit it posts to the strand runs after the task's start.
-        boost::asio::co_spawn(
-            strand, std::move(task),
-            boost::asio::bind_cancellation_slot(
-                (*member)->signal.slot(), boost::asio::consign(std::move(ended), Leaver(shared_from_this(), member))));
+        // The task is spawned from its strand, by a handler posted under the lock: an emit that
+        // cancel_all() posts there later runs after co_spawn has installed its handler in the slot.
+        try {
+            boost::asio::post(strand, [self = shared_from_this(), member, joined = *member, task = std::move(task),
+                                       ended = std::move(ended)]() mutable {
+                boost::asio::co_spawn(joined->strand, std::move(task),
+                                      boost::asio::bind_cancellation_slot(
+                                          joined->signal.slot(),
+                                          boost::asio::consign(std::move(ended), Leaver(std::move(self), member))));
+            });
+        } catch (...) {
+            members_.erase(member);
+            throw;
+        }
     }
 
     // Emits terminal cancellation to every task, each on its own strand, and refuses new tasks.
