@@ -1,6 +1,8 @@
 #include "service/peer/http/served_connection.hpp"
 
+#include <boost/asio/cancellation_state.hpp>
 #include <boost/asio/redirect_error.hpp>
+#include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -149,35 +151,30 @@ boost::asio::awaitable<void> refuse_malformed(tcp::socket& socket, const boost::
 
 } // namespace
 
-boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view first_bytes, RequestHandler& handler,
-                                         ShutdownWatch& watch) {
+boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view first_bytes, RequestHandler& handler) {
     beast::flat_buffer buffer(HTTP1_READ_BUFFER_LIMIT);
     std::pmr::unsynchronized_pool_resource fields_pool;
     const FieldsAllocator fields_allocator(&fields_pool);
     buffer.commit(boost::asio::buffer_copy(buffer.prepare(first_bytes.size()), boost::asio::buffer(first_bytes)));
 
-    // Waiting for the next request head counts as idle: a drain closes such a connection at once.
-    bool idle = true;
-    const auto hook = watch.install_hook([&socket, &idle] {
-        if (idle) {
-            boost::system::error_code ignored;
-            socket.cancel(ignored);
-        }
-    });
-
+    // Waiting for the next request head counts as idle: a drain ends that wait at once. From the
+    // head to the end of its reply a drain is only noted. A reset state forgets what it noted,
+    // so each state is read before it is replaced.
     for (;;) {
-        if (watch.requested()) {
+        if (drain_noted(co_await boost::asio::this_coro::cancellation_state)) {
             break;
         }
+        co_await boost::asio::this_coro::reset_cancellation_state(boost::asio::enable_terminal_cancellation());
         Parser parser(std::piecewise_construct, std::make_tuple(), std::make_tuple(fields_allocator));
         parser.header_limit(HTTP1_HEADER_LIMIT);
         parser.body_limit(boost::none); // the handler sets the limit when it reads the body
-        idle = true;
         boost::system::error_code ec;
         co_await bhttp::async_read_header(socket, buffer, parser, redirect_error(use_awaitable, ec));
-        idle = false;
+        bool draining = drain_noted(co_await boost::asio::this_coro::cancellation_state);
+        co_await boost::asio::this_coro::reset_cancellation_state(boost::asio::enable_terminal_cancellation(),
+                                                                  boost::asio::disable_cancellation());
         if (ec) {
-            if (is_malformed(ec) && !watch.requested()) {
+            if (is_malformed(ec) && !draining) {
                 co_await refuse_malformed(socket, ec);
                 co_await close_gracefully(socket);
             }
@@ -200,8 +197,8 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
             reply = co_await std::move(handling);
         }
 
-        const bool close =
-            !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) || watch.requested();
+        draining = draining || drain_noted(co_await boost::asio::this_coro::cancellation_state);
+        const bool close = !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) || draining;
         auto response = response_of(std::move(reply), version, head_request, !close, fields_allocator);
         co_await bhttp::async_write(socket, response, redirect_error(use_awaitable, ec));
         if (ec) {

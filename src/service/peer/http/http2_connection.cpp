@@ -3,6 +3,8 @@
 #include "common/helper_log.hpp"
 #include "service/peer/http/served_connection.hpp"
 
+#include <boost/asio/bind_cancellation_slot.hpp>
+#include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/redirect_error.hpp>
@@ -63,7 +65,8 @@ struct Http2Connection {
     WakeSignal body_ready;   // request body bytes, a stream end or the input end arrived
     WakeSignal task_ended;   // the reader or a stream handler ended
     bool reading = true;
-    bool stopping = false; // the writer is done: the reader must not start another read
+    bool stopping = false;      // the writer is done: the reader must not start another read
+    bool shutting_down = false; // the drain's GOAWAY is queued
     std::size_t running_handlers = 0;
 };
 
@@ -160,13 +163,26 @@ boost::asio::awaitable<void> read_loop(std::shared_ptr<Http2Connection> connecti
     connection->task_ended.notify();
 }
 
+// Announces GOAWAY once the drain has reached the connection's task.
+void shut_down_once_drained(Http2Connection& connection, const boost::asio::cancellation_state& cancellation) {
+    if (!connection.shutting_down && drain_noted(cancellation)) {
+        connection.shutting_down = true;
+        connection.session.begin_shutdown();
+    }
+}
+
+// A drain ends the wait for output (the task's state passes it on), so its GOAWAY goes out at
+// once; a write is bound to no cancellation slot, so a drain never cuts it short.
 boost::asio::awaitable<void> write_loop(Http2Connection& connection) {
+    const auto cancellation = co_await boost::asio::this_coro::cancellation_state;
     for (;;) {
+        shut_down_once_drained(connection, cancellation);
         const auto output = connection.session.take_output();
         if (!output.empty()) {
             boost::system::error_code ec;
             co_await boost::asio::async_write(connection.socket, boost::asio::buffer(output),
-                                              redirect_error(use_awaitable, ec));
+                                              boost::asio::bind_cancellation_slot(boost::asio::cancellation_slot(),
+                                                                                  redirect_error(use_awaitable, ec)));
             if (ec) {
                 co_return;
             }
@@ -185,17 +201,11 @@ boost::asio::awaitable<void> write_loop(Http2Connection& connection) {
 } // namespace
 
 boost::asio::awaitable<void> serve_http2(tcp::socket& socket, std::string_view first_bytes,
-                                         std::shared_ptr<RequestHandler> handler, ShutdownWatch& watch) {
+                                         std::shared_ptr<RequestHandler> handler) {
     const auto strand = co_await boost::asio::this_coro::executor;
     const auto connection = std::make_shared<Http2Connection>(socket, std::move(handler), strand);
-    const auto hook = watch.install_hook([&connection = *connection] {
-        connection.session.begin_shutdown();
-        connection.output_ready.notify();
-    });
-    if (watch.requested()) {
-        connection->session.begin_shutdown();
-    }
-
+    // A drain that came while the preface was read refuses the requests behind it.
+    shut_down_once_drained(*connection, co_await boost::asio::this_coro::cancellation_state);
     feed(connection, first_bytes);
     boost::asio::co_spawn(strand, read_loop(connection), boost::asio::detached);
     co_await write_loop(*connection);

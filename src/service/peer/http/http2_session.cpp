@@ -9,7 +9,6 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -60,11 +59,6 @@ std::string_view decimal(std::size_t value, std::array<char, 24>& buffer) {
     return {buffer.data(), static_cast<std::size_t>(end - buffer.data())};
 }
 
-// Every block starts with its size class, so free() and realloc() need no size; 16 bytes keep
-// the block as aligned as malloc's.
-constexpr std::size_t BLOCK_HEADER = 16;
-constexpr std::size_t LARGE = ~std::size_t{0};
-
 void* nghttp2_heap_malloc(std::size_t size, void* heap) {
     return static_cast<RecyclingHeap*>(heap)->allocate_block(size);
 }
@@ -86,104 +80,20 @@ void* nghttp2_heap_realloc(void* block, std::size_t size, void* heap) {
     return static_cast<RecyclingHeap*>(heap)->reallocate_block(block, size);
 }
 
+using UniqueNghttp2Callbacks = std::unique_ptr<nghttp2_session_callbacks, FreedBy<nghttp2_session_callbacks_del>>;
+using UniqueNghttp2Option = std::unique_ptr<nghttp2_option, FreedBy<nghttp2_option_del>>;
+
+// An nghttp2 object from its constructor, which hands it out through its first parameter.
+template <class Owner, class Create, class... Args>
+Owner created(Create create, Args... args) {
+    typename Owner::pointer object = nullptr;
+    if (create(&object, args...) != 0) {
+        throw std::bad_alloc();
+    }
+    return Owner(object);
+}
+
 } // namespace
-
-RecyclingHeap::~RecyclingHeap() {
-    for (FreeBlock* head : free_) {
-        while (head != nullptr) {
-            FreeBlock* next = head->next;
-            std::free(reinterpret_cast<char*>(head) - BLOCK_HEADER);
-            head = next;
-        }
-    }
-}
-
-void* RecyclingHeap::allocate_block(std::size_t size) {
-    std::size_t size_class = 0;
-    while (size_class < CLASSES && (SMALLEST << size_class) < size) {
-        ++size_class;
-    }
-    if (size_class == CLASSES) {
-        if (size > SIZE_MAX - BLOCK_HEADER) {
-            return nullptr;
-        }
-        auto* raw = static_cast<char*>(std::malloc(BLOCK_HEADER + size));
-        if (raw == nullptr) {
-            return nullptr;
-        }
-        std::memcpy(raw, &LARGE, sizeof LARGE);
-        return raw + BLOCK_HEADER;
-    }
-    if (FreeBlock* block = free_[size_class]; block != nullptr) {
-        free_[size_class] = block->next;
-        kept_bytes_ -= SMALLEST << size_class;
-        return block;
-    }
-    auto* raw = static_cast<char*>(std::malloc(BLOCK_HEADER + (SMALLEST << size_class)));
-    if (raw == nullptr) {
-        return nullptr;
-    }
-    std::memcpy(raw, &size_class, sizeof size_class);
-    return raw + BLOCK_HEADER;
-}
-
-void RecyclingHeap::free_block(void* block) noexcept {
-    if (block == nullptr) {
-        return;
-    }
-    char* raw = static_cast<char*>(block) - BLOCK_HEADER;
-    std::size_t size_class = 0;
-    std::memcpy(&size_class, raw, sizeof size_class);
-    if (size_class == LARGE || kept_bytes_ + (SMALLEST << size_class) > KEPT_BYTES_LIMIT) {
-        std::free(raw);
-        return;
-    }
-    kept_bytes_ += SMALLEST << size_class;
-    free_[size_class] = new (block) FreeBlock{free_[size_class]};
-}
-
-void* RecyclingHeap::reallocate_block(void* block, std::size_t size) {
-    if (block == nullptr) {
-        return allocate_block(size);
-    }
-    if (size == 0) {
-        free_block(block);
-        return nullptr;
-    }
-    char* raw = static_cast<char*>(block) - BLOCK_HEADER;
-    std::size_t size_class = 0;
-    std::memcpy(&size_class, raw, sizeof size_class);
-    if (size_class == LARGE) {
-        if (size > SIZE_MAX - BLOCK_HEADER) {
-            return nullptr;
-        }
-        auto* grown = static_cast<char*>(std::realloc(raw, BLOCK_HEADER + size));
-        return grown == nullptr ? nullptr : grown + BLOCK_HEADER;
-    }
-    const std::size_t capacity = SMALLEST << size_class;
-    if (size <= capacity) {
-        return block;
-    }
-    void* moved = allocate_block(size);
-    if (moved != nullptr) {
-        std::memcpy(moved, block, capacity);
-        free_block(block);
-    }
-    return moved;
-}
-
-void* RecyclingHeap::do_allocate(std::size_t bytes, std::size_t alignment) {
-    if (alignment > BLOCK_HEADER) {
-        throw std::bad_alloc();
-    }
-    void* block = allocate_block(bytes);
-    if (block == nullptr) {
-        throw std::bad_alloc();
-    }
-    return block;
-}
-
-void RecyclingHeap::do_deallocate(void* block, std::size_t, std::size_t) { free_block(block); }
 
 struct Http2Callbacks {
     static Http2Session& self(void* user_data) { return *static_cast<Http2Session*>(user_data); }
@@ -353,41 +263,32 @@ struct Http2Callbacks {
 Http2Session::Http2Session() : Http2Session(nullptr) {}
 
 Http2Session::Http2Session(nghttp2_mem* memory) {
-    nghttp2_session_callbacks* callbacks = nullptr;
-    nghttp2_option* option = nullptr;
-    if (nghttp2_session_callbacks_new(&callbacks) != 0 || nghttp2_option_new(&option) != 0) {
-        nghttp2_session_callbacks_del(callbacks);
-        throw std::bad_alloc();
-    }
-    nghttp2_session_callbacks_set_on_begin_frame_callback(callbacks, Http2Callbacks::on_begin_frame);
-    nghttp2_session_callbacks_set_on_begin_headers_callback(callbacks, Http2Callbacks::on_begin_headers);
-    nghttp2_session_callbacks_set_on_header_callback(callbacks, Http2Callbacks::on_header);
-    nghttp2_session_callbacks_set_on_frame_recv_callback(callbacks, Http2Callbacks::on_frame_recv);
-    nghttp2_session_callbacks_set_on_data_chunk_recv_callback(callbacks, Http2Callbacks::on_data_chunk_recv);
-    nghttp2_session_callbacks_set_on_frame_send_callback(callbacks, Http2Callbacks::on_frame_send);
-    nghttp2_session_callbacks_set_on_stream_close_callback(callbacks, Http2Callbacks::on_stream_close);
+    const auto callbacks = created<UniqueNghttp2Callbacks>(nghttp2_session_callbacks_new);
+    const auto option = created<UniqueNghttp2Option>(nghttp2_option_new);
+    nghttp2_session_callbacks_set_on_begin_frame_callback(callbacks.get(), Http2Callbacks::on_begin_frame);
+    nghttp2_session_callbacks_set_on_begin_headers_callback(callbacks.get(), Http2Callbacks::on_begin_headers);
+    nghttp2_session_callbacks_set_on_header_callback(callbacks.get(), Http2Callbacks::on_header);
+    nghttp2_session_callbacks_set_on_frame_recv_callback(callbacks.get(), Http2Callbacks::on_frame_recv);
+    nghttp2_session_callbacks_set_on_data_chunk_recv_callback(callbacks.get(), Http2Callbacks::on_data_chunk_recv);
+    nghttp2_session_callbacks_set_on_frame_send_callback(callbacks.get(), Http2Callbacks::on_frame_send);
+    nghttp2_session_callbacks_set_on_stream_close_callback(callbacks.get(), Http2Callbacks::on_stream_close);
 
     // Window updates follow what readers take, not what arrives.
-    nghttp2_option_set_no_auto_window_update(option, 1);
+    nghttp2_option_set_no_auto_window_update(option.get(), 1);
     // Flood limits, set explicitly rather than trusting defaults: RST_STREAM rate (Rapid Reset),
     // CONTINUATION frames per header block, SETTINGS entries, queued PING/SETTINGS acks.
-    nghttp2_option_set_stream_reset_rate_limit(option, 1000, 33);
-    nghttp2_option_set_max_continuations(option, 8);
-    nghttp2_option_set_max_settings(option, 32);
-    nghttp2_option_set_max_outbound_ack(option, 1000);
+    nghttp2_option_set_stream_reset_rate_limit(option.get(), 1000, 33);
+    nghttp2_option_set_max_continuations(option.get(), 8);
+    nghttp2_option_set_max_settings(option.get(), 32);
+    nghttp2_option_set_max_outbound_ack(option.get(), 1000);
     // Closed streams are kept only to place later PRIORITY frames in the dependency tree; with
     // no RFC 7540 priorities (announced below) there is no tree, and nothing to keep them for.
-    nghttp2_option_set_no_closed_streams(option, 1);
+    nghttp2_option_set_no_closed_streams(option.get(), 1);
 
     // nghttp2 keeps a copy of the allocator record, not the record itself.
     nghttp2_mem heap{&heap_, nghttp2_heap_malloc, nghttp2_heap_free, nghttp2_heap_calloc, nghttp2_heap_realloc};
-    const int created =
-        nghttp2_session_server_new3(&session_, callbacks, this, option, memory != nullptr ? memory : &heap);
-    nghttp2_option_del(option);
-    nghttp2_session_callbacks_del(callbacks);
-    if (created != 0) {
-        throw std::bad_alloc();
-    }
+    session_ = created<UniqueNghttp2Session>(nghttp2_session_server_new3, callbacks.get(), this, option.get(),
+                                             memory != nullptr ? memory : &heap);
 
     const std::array<nghttp2_settings_entry, 4> settings = {{
         // Replies are small and sent as soon as they are ready: a dependency tree would order nothing.
@@ -397,26 +298,23 @@ Http2Session::Http2Session(nghttp2_mem* memory) {
         {NGHTTP2_SETTINGS_MAX_HEADER_LIST_SIZE, HTTP2_MAX_HEADER_LIST_SIZE},
         {NGHTTP2_SETTINGS_INITIAL_WINDOW_SIZE, HTTP2_STREAM_WINDOW},
     }};
-    if (nghttp2_submit_settings(session_, NGHTTP2_FLAG_NONE, settings.data(), settings.size()) != 0) {
-        nghttp2_session_del(session_);
+    if (nghttp2_submit_settings(session_.get(), NGHTTP2_FLAG_NONE, settings.data(), settings.size()) != 0) {
         throw std::bad_alloc();
     }
-    nghttp2_session_set_local_window_size(session_, NGHTTP2_FLAG_NONE, 0, HTTP2_CONNECTION_WINDOW);
+    nghttp2_session_set_local_window_size(session_.get(), NGHTTP2_FLAG_NONE, 0, HTTP2_CONNECTION_WINDOW);
 }
-
-Http2Session::~Http2Session() { nghttp2_session_del(session_); }
 
 Result<void> Http2Session::receive(std::string_view bytes) {
     if (broken_) {
         return fail(Error::message("the HTTP/2 session has already failed"));
     }
     const auto consumed =
-        nghttp2_session_mem_recv(session_, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        nghttp2_session_mem_recv(session_.get(), reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     apply_deferred();
     if (consumed < 0) {
         const auto code = static_cast<int>(consumed);
         if (priority_on_stream_zero_) {
-            nghttp2_session_terminate_session(session_, NGHTTP2_PROTOCOL_ERROR);
+            nghttp2_session_terminate_session(session_.get(), NGHTTP2_PROTOCOL_ERROR);
             note_connection_error("HTTP/2 input rejected: PRIORITY frame on stream 0");
             return fail(Error::message(*connection_error_));
         }
@@ -425,7 +323,7 @@ Result<void> Http2Session::receive(std::string_view bytes) {
                                 ? NGHTTP2_INTERNAL_ERROR
                                 : NGHTTP2_PROTOCOL_ERROR;
         // Fails harmlessly when nghttp2 has already queued its own GOAWAY.
-        nghttp2_session_terminate_session(session_, reason);
+        nghttp2_session_terminate_session(session_.get(), reason);
         note_connection_error(std::string("HTTP/2 input rejected: ") + nghttp2_strerror(code));
         return fail(Error::message(*connection_error_));
     }
@@ -440,7 +338,7 @@ std::string_view Http2Session::take_output() {
     while (!broken_) {
         apply_deferred();
         const std::uint8_t* data = nullptr;
-        const auto n = nghttp2_session_mem_send(session_, &data);
+        const auto n = nghttp2_session_mem_send(session_.get(), &data);
         if (n < 0) {
             broken_ = true;
             note_connection_error(std::string("HTTP/2 output failed: ") + nghttp2_strerror(static_cast<int>(n)));
@@ -454,10 +352,12 @@ std::string_view Http2Session::take_output() {
     return output;
 }
 
-bool Http2Session::want_read() const { return !broken_ && !input_ended_ && nghttp2_session_want_read(session_) != 0; }
+bool Http2Session::want_read() const {
+    return !broken_ && !input_ended_ && nghttp2_session_want_read(session_.get()) != 0;
+}
 
 bool Http2Session::want_write() const {
-    return !broken_ && (nghttp2_session_want_write(session_) != 0 || !deferred_resets_.empty() ||
+    return !broken_ && (nghttp2_session_want_write(session_.get()) != 0 || !deferred_resets_.empty() ||
                         deferred_connection_consumed_ != 0);
 }
 
@@ -498,7 +398,7 @@ std::optional<Result<std::string>> Http2Session::poll_body(std::int32_t stream_i
         return fail(Error::message("the request stream ended before its body was complete"));
     }
     if (stream.unconsumed != 0) {
-        nghttp2_session_consume(session_, stream_id, std::exchange(stream.unconsumed, 0));
+        nghttp2_session_consume(session_.get(), stream_id, std::exchange(stream.unconsumed, 0));
     }
     if (!stream.body_complete) {
         return std::nullopt;
@@ -535,12 +435,12 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
 
     int submitted = 0;
     if (stream.head_request || reply.body.empty()) {
-        submitted = nghttp2_submit_response(session_, stream_id, pairs.data(), pairs.size(), nullptr);
+        submitted = nghttp2_submit_response(session_.get(), stream_id, pairs.data(), pairs.size(), nullptr);
     } else {
         stream.reply_body = std::move(reply.body);
         nghttp2_data_provider provider{};
         provider.read_callback = Http2Callbacks::read_reply_body;
-        submitted = nghttp2_submit_response(session_, stream_id, pairs.data(), pairs.size(), &provider);
+        submitted = nghttp2_submit_response(session_.get(), stream_id, pairs.data(), pairs.size(), &provider);
     }
     // Bytes that arrive from now on are dropped; the ones already here are released.
     release_to_connection(std::exchange(stream.unconsumed, 0));
@@ -568,9 +468,9 @@ void Http2Session::abandon_stream(std::int32_t stream_id) {
 void Http2Session::begin_shutdown() {
     // The notice tells the peer to open no more streams; the GOAWAY that follows names the last
     // stream this server takes. Streams up to it are finished normally.
-    (void)submit_refused(nghttp2_submit_shutdown_notice(session_), "the HTTP/2 shutdown notice");
-    if (submit_refused(nghttp2_submit_goaway(session_, NGHTTP2_FLAG_NONE,
-                                             nghttp2_session_get_last_proc_stream_id(session_), NGHTTP2_NO_ERROR,
+    (void)submit_refused(nghttp2_submit_shutdown_notice(session_.get()), "the HTTP/2 shutdown notice");
+    if (submit_refused(nghttp2_submit_goaway(session_.get(), NGHTTP2_FLAG_NONE,
+                                             nghttp2_session_get_last_proc_stream_id(session_.get()), NGHTTP2_NO_ERROR,
                                              nullptr, 0),
                        "the HTTP/2 GOAWAY")) {
         broken_ = true; // the connection must still end
@@ -582,13 +482,13 @@ void Http2Session::apply_deferred() {
         reset_stream(stream_id, NGHTTP2_NO_ERROR);
     }
     if (const auto bytes = std::exchange(deferred_connection_consumed_, 0); bytes != 0) {
-        nghttp2_session_consume_connection(session_, bytes);
+        nghttp2_session_consume_connection(session_.get(), bytes);
     }
 }
 
 void Http2Session::reset_stream(std::int32_t stream_id, std::uint32_t error_code) {
-    if (submit_refused(nghttp2_submit_rst_stream(session_, NGHTTP2_FLAG_NONE, stream_id, error_code), "RST_STREAM",
-                       stream_id)) {
+    if (submit_refused(nghttp2_submit_rst_stream(session_.get(), NGHTTP2_FLAG_NONE, stream_id, error_code),
+                       "RST_STREAM", stream_id)) {
         broken_ = true;
     }
 }

@@ -8,12 +8,14 @@
 // as a reader takes it, so a body nobody asked for never grows past the stream window.
 
 #include "service/hub/request_handler.hpp"
+#include "service/peer/http/recycling_heap.hpp"
 
 #include <nghttp2/nghttp2.h>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <memory_resource>
 #include <optional>
 #include <string>
@@ -30,42 +32,15 @@ inline constexpr std::uint32_t HTTP2_STREAM_WINDOW = 64 * 1024;
 // unread body does not hold up the others.
 inline constexpr std::int32_t HTTP2_CONNECTION_WINDOW = 1024 * 1024;
 
-// The heap of one session: nghttp2's allocations and the stream table come from here. Freed
-// blocks are kept, up to a bound, for the next stream of the same connection, so a request in a
-// steady stream of them allocates nothing from the process heap for its protocol state.
-// Single-threaded, like the session.
-class RecyclingHeap final : public std::pmr::memory_resource {
-public:
-    RecyclingHeap() = default;
-    RecyclingHeap(const RecyclingHeap&) = delete;
-    RecyclingHeap& operator=(const RecyclingHeap&) = delete;
-    ~RecyclingHeap() override;
-
-    // malloc, free and realloc with the size kept beside the block, as nghttp2 calls them.
-    [[nodiscard]] void* allocate_block(std::size_t size);
-    void free_block(void* block) noexcept;
-    [[nodiscard]] void* reallocate_block(void* block, std::size_t size);
-
-    // Bytes held in free blocks at most: a burst does not stay held after it.
-    static constexpr std::size_t KEPT_BYTES_LIMIT = std::size_t{64} * 1024;
-
-private:
-    struct FreeBlock {
-        FreeBlock* next;
-    };
-    // Size classes of 32 bytes to 4 KiB, doubling; larger blocks go straight to the heap.
-    static constexpr std::size_t CLASSES = 8;
-    static constexpr std::size_t SMALLEST = 32;
-
-    void* do_allocate(std::size_t bytes, std::size_t alignment) override;
-    void do_deallocate(void* block, std::size_t bytes, std::size_t alignment) override;
-    [[nodiscard]] bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
-        return this == &other;
+// Frees an nghttp2 object through the call its kind names: the deleter of a std::unique_ptr.
+template <auto Free>
+struct FreedBy {
+    template <class Object>
+    void operator()(Object* object) const noexcept {
+        Free(object);
     }
-
-    std::array<FreeBlock*, CLASSES> free_{};
-    std::size_t kept_bytes_ = 0;
 };
+using UniqueNghttp2Session = std::unique_ptr<nghttp2_session, FreedBy<nghttp2_session_del>>;
 
 // NOLINTNEXTLINE(bugprone-exception-escape): moves cannot throw; small_vector does not say so
 struct StartedRequest {
@@ -79,7 +54,6 @@ public:
     Http2Session();
     // The same over the given allocator, which must outlive the session.
     explicit Http2Session(nghttp2_mem* memory);
-    ~Http2Session();
     Http2Session(const Http2Session&) = delete;
     Http2Session& operator=(const Http2Session&) = delete;
 
@@ -169,7 +143,6 @@ private:
     void forget_if_finished(StreamTable::iterator stream);
 
     RecyclingHeap heap_; // first: outlives the session and the stream table
-    nghttp2_session* session_ = nullptr;
     StreamTable streams_{&heap_};
     [[nodiscard]] RequestHead* started_head(std::int32_t stream_id);
     // The stream whose header fields are arriving: a request's fields come one callback each, so
@@ -187,6 +160,8 @@ private:
     bool resets_received_ = false;
     bool priority_on_stream_zero_ = false;
     std::optional<std::string> connection_error_;
+    // Last: deleted before the state its callbacks reach, and before its heap.
+    UniqueNghttp2Session session_;
 };
 
 } // namespace quorvex::http

@@ -6,6 +6,7 @@
 // Thread-safe: serve() and drain() may be called from any thread of a multi-threaded io_context.
 
 #include "service/hub/request_handler.hpp"
+#include "service/peer/http/task_group.hpp"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
@@ -28,20 +29,20 @@ public:
     // the connection is closed unserved.
     void serve(boost::asio::ip::tcp::socket socket);
 
-    // Tells every open connection to shut down gracefully (HTTP/1.1: an idle connection closes at
-    // once, a request in progress gets its complete reply first; HTTP/2: GOAWAY, open streams
-    // finish), then completes when every connection task has ended. No time limit.
+    // Cancels every connection task, which each takes as a graceful shutdown (HTTP/1.1: an idle
+    // connection closes at once, a request in progress gets its complete reply first; HTTP/2:
+    // GOAWAY, open streams finish), then completes when every connection task has ended. No time
+    // limit.
     boost::asio::awaitable<void> drain();
 
     // Connection tasks that have not ended yet.
     [[nodiscard]] std::size_t open_connections() const;
 
 private:
-    struct Registry;
-
     boost::asio::any_io_executor executor_;
     std::shared_ptr<RequestHandler> handler_;
-    std::shared_ptr<Registry> registry_;
+    // Shared with the connection tasks, which leave it as they end.
+    std::shared_ptr<TaskGroup> connections_;
 };
 
 } // namespace quorvex::http

@@ -2,8 +2,9 @@
 
 #include "common/helper_log.hpp"
 
+#include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/bind_executor.hpp>
-#include <boost/asio/post.hpp>
+#include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
@@ -15,25 +16,6 @@
 #include <string>
 
 namespace quorvex::http {
-
-ShutdownWatch::ShutdownWatch(boost::asio::any_io_executor strand) : strand_(std::move(strand)) {}
-
-void ShutdownWatch::request() {
-    boost::asio::post(strand_, [self = shared_from_this()] {
-        if (self->requested_) {
-            return;
-        }
-        self->requested_ = true;
-        if (self->hook_) {
-            self->hook_();
-        }
-    });
-}
-
-ShutdownWatch::HookGuard ShutdownWatch::install_hook(std::function<void()> hook) {
-    hook_ = std::move(hook);
-    return HookGuard(*this);
-}
 
 WireProtocol detect_protocol(std::string_view first_bytes) {
     const auto compared = std::min(first_bytes.size(), HTTP2_PREFACE.size());
@@ -60,8 +42,11 @@ boost::asio::awaitable<void> close_gracefully(boost::asio::ip::tcp::socket& sock
         std::array<char, 4096> scratch;
         std::size_t dropped = 0;
         while (dropped < LINGER_BYTES) {
-            const auto n = co_await socket.async_read_some(boost::asio::buffer(scratch),
-                                                           boost::asio::redirect_error(boost::asio::use_awaitable, ec));
+            // Bound to no cancellation slot: a drain does not cut the linger short.
+            const auto n = co_await socket.async_read_some(
+                boost::asio::buffer(scratch),
+                boost::asio::bind_cancellation_slot(boost::asio::cancellation_slot(),
+                                                    boost::asio::redirect_error(boost::asio::use_awaitable, ec)));
             if (ec) {
                 break;
             }
@@ -76,16 +61,13 @@ boost::asio::awaitable<void> close_gracefully(boost::asio::ip::tcp::socket& sock
 namespace {
 
 // Reads until the first bytes decide the protocol; undecided when the peer leaves first or a
-// drain closes the still silent connection.
-boost::asio::awaitable<WireProtocol> read_protocol(boost::asio::ip::tcp::socket& socket, std::string& first_bytes,
-                                                   ShutdownWatch& watch) {
-    const auto hook = watch.install_hook([&socket] {
-        boost::system::error_code ignored;
-        socket.cancel(ignored);
-    });
+// drain ends the wait of the still silent connection.
+boost::asio::awaitable<WireProtocol> read_protocol(boost::asio::ip::tcp::socket& socket, std::string& first_bytes) {
+    // The task's first state, as co_spawn made it, passes terminal cancellation on to the read.
+    const auto cancellation = co_await boost::asio::this_coro::cancellation_state;
     std::array<char, HTTP2_PREFACE.size()> buffer;
     auto protocol = WireProtocol::undecided;
-    while (protocol == WireProtocol::undecided && !watch.requested()) {
+    while (protocol == WireProtocol::undecided && !drain_noted(cancellation)) {
         boost::system::error_code ec;
         const auto n = co_await socket.async_read_some(boost::asio::buffer(buffer),
                                                        boost::asio::redirect_error(boost::asio::use_awaitable, ec));
@@ -101,16 +83,18 @@ boost::asio::awaitable<WireProtocol> read_protocol(boost::asio::ip::tcp::socket&
 } // namespace
 
 boost::asio::awaitable<void> serve_connection(boost::asio::ip::tcp::socket socket,
-                                              std::shared_ptr<RequestHandler> handler,
-                                              std::shared_ptr<ShutdownWatch> watch) {
+                                              std::shared_ptr<RequestHandler> handler) {
+    // A drain is a cancellation that each session answers in its own way; by default Asio would
+    // throw at the next co_await, in the router's code too.
+    co_await boost::asio::this_coro::throw_if_cancelled(false);
     try {
         std::string first_bytes;
-        switch (co_await read_protocol(socket, first_bytes, *watch)) {
+        switch (co_await read_protocol(socket, first_bytes)) {
         case WireProtocol::http1:
-            co_await serve_http1(socket, first_bytes, *handler, *watch);
+            co_await serve_http1(socket, first_bytes, *handler);
             break;
         case WireProtocol::http2:
-            co_await serve_http2(socket, first_bytes, std::move(handler), *watch);
+            co_await serve_http2(socket, first_bytes, std::move(handler));
             break;
         case WireProtocol::undecided:
             break;

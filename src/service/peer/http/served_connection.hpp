@@ -1,53 +1,30 @@
 #pragma once
-// One accepted connection as the server serves it: its drain watch, its protocol decided from its
-// first bytes, the HTTP/1.1 or HTTP/2 session that then runs on it, and its graceful close. The
-// task of a connection runs on a strand of its own; every failure stays inside that task.
+// One accepted connection as the server serves it: its protocol decided from its first bytes, the HTTP/1.1 or HTTP/2
+// session that then runs on it, and its graceful close. The task of a connection runs on a strand of its own; every
+// failure stays inside that task.
 
 #include "service/hub/request_handler.hpp"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
+#include <boost/asio/cancellation_state.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string_view>
 
 namespace quorvex::http {
 
-// The drain signal as one connection sees it. The server may request the shutdown from any
-// thread; the request is carried onto the connection's strand, where the session's hook reacts
-// (close an idle connection, announce GOAWAY). Everything but request() runs on that strand.
-class ShutdownWatch : public std::enable_shared_from_this<ShutdownWatch> {
-public:
-    explicit ShutdownWatch(boost::asio::any_io_executor strand);
-
-    // Any thread, any number of times.
-    void request();
-
-    [[nodiscard]] bool requested() const { return requested_; }
-
-    // Installs the session's reaction for as long as the returned guard lives; a session must
-    // never leave a hook behind that refers to its own, ended, state.
-    class HookGuard {
-    public:
-        explicit HookGuard(ShutdownWatch& watch) : watch_(watch) {}
-        HookGuard(const HookGuard&) = delete;
-        HookGuard& operator=(const HookGuard&) = delete;
-        ~HookGuard() { watch_.hook_ = nullptr; }
-
-    private:
-        ShutdownWatch& watch_;
-    };
-    [[nodiscard]] HookGuard install_hook(std::function<void()> hook);
-
-private:
-    boost::asio::any_io_executor strand_;
-    bool requested_ = false;
-    std::function<void()> hook_;
-};
+// A drain reaches a connection's task as terminal cancellation (TaskGroup::cancel_all), on the
+// connection's strand. The task's cancellation state decides what it does: while the connection
+// waits for a request the cancellation is passed on and ends the wait at once; while a request
+// is served it is only noted, and the session ends the connection once the reply is out. A write
+// or a close in progress is never cut short.
+[[nodiscard]] inline bool drain_noted(const boost::asio::cancellation_state& state) {
+    return state.cancelled() != boost::asio::cancellation_type::none;
+}
 
 // HTTP/2 clients with prior knowledge open with the fixed connection preface; everything else is
 // HTTP/1.1.
@@ -69,7 +46,7 @@ inline constexpr std::size_t HTTP1_READ_BUFFER_LIMIT = std::size_t{64} * 1024;
 // until the connection is done; the socket is closed on return. `first_bytes` are the bytes
 // protocol detection has already read.
 boost::asio::awaitable<void> serve_http1(boost::asio::ip::tcp::socket& socket, std::string_view first_bytes,
-                                         RequestHandler& handler, ShutdownWatch& watch);
+                                         RequestHandler& handler);
 
 // One HTTP/2 connection: a reader feeding the session, a writer sending what it yields, and one
 // coroutine per request stream running the handler. Runs on the connection's strand until the
@@ -77,7 +54,7 @@ boost::asio::awaitable<void> serve_http1(boost::asio::ip::tcp::socket& socket, s
 // closed on return. `first_bytes` are the bytes protocol detection has already read (the
 // preface, perhaps more).
 boost::asio::awaitable<void> serve_http2(boost::asio::ip::tcp::socket& socket, std::string_view first_bytes,
-                                         std::shared_ptr<RequestHandler> handler, ShutdownWatch& watch);
+                                         std::shared_ptr<RequestHandler> handler);
 
 // Closing a connection that may still hold unread request bytes. A plain close would answer
 // those bytes with a reset, and a reset can destroy the reply the client has not read yet; so
@@ -90,9 +67,8 @@ inline constexpr std::size_t LINGER_BYTES = std::size_t{256} * 1024;
 boost::asio::awaitable<void> close_gracefully(boost::asio::ip::tcp::socket& socket);
 
 // The whole task of one connection: detect the protocol, then serve it until it ends. Runs on the
-// strand of `watch`; never throws; the socket is closed when it returns.
+// connection's strand; never throws; the socket is closed when it returns.
 boost::asio::awaitable<void> serve_connection(boost::asio::ip::tcp::socket socket,
-                                              std::shared_ptr<RequestHandler> handler,
-                                              std::shared_ptr<ShutdownWatch> watch);
+                                              std::shared_ptr<RequestHandler> handler);
 
 } // namespace quorvex::http
