@@ -169,11 +169,12 @@ TEST(Sha256, AStepCngRefusesFailsWithItsStatus) {
     // through this interface).
     const Sha256 kept = std::move(*digest);
     const std::string refused = " (NTSTATUS 0xc0000008)"; // STATUS_INVALID_HANDLE
-    const Result<void> hashed = digest->update("bytes");  // NOLINT(bugprone-use-after-move)
+    const Result<void> hashed =
+        digest->update("bytes"); // NOLINT(bugprone-use-after-move): the moved-from digest is the case
     ASSERT_FALSE(hashed);
     EXPECT_TRUE(hashed.error().text().starts_with("hash SHA-256: ")) << hashed.error().text();
     EXPECT_TRUE(hashed.error().text().ends_with(refused)) << hashed.error().text();
-    const Result<std::string> finished = digest->hex_digest(); // NOLINT(bugprone-use-after-move)
+    const Result<std::string> finished = digest->hex_digest(); // NOLINT(bugprone-use-after-move): as above
     ASSERT_FALSE(finished);
     EXPECT_TRUE(finished.error().text().starts_with("finish SHA-256: ")) << finished.error().text();
     EXPECT_TRUE(finished.error().text().ends_with(refused)) << finished.error().text();
@@ -369,7 +370,7 @@ protected:
     CoreSupervisor supervisor{platform, log, clock, [this](std::string session, std::unique_ptr<CoreOutput> output) {
                                   relays.emplace_back(
                                       [this, session = std::move(session), pipe = std::move(output)]() mutable {
-                                          relay_core_output(std::move(session), std::move(pipe), log, supervisor);
+                                          relay_core_output(session, std::move(pipe), log, supervisor);
                                       });
                               }};
 };
