@@ -6,7 +6,6 @@
 #include "client/client_error.hpp"
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,10 +20,6 @@ struct SessionTokens {
     std::string session_id; // 32 lowercase hex digits
     std::string address;    // CORE_PIPE_PREFIX and 32 lowercase hex digits
 };
-
-[[nodiscard]] std::string lowercase_hex(std::span<const std::uint8_t> bytes);
-// Exactly `length` characters, each 0-9 or a-f: the form of session IDs and digests.
-[[nodiscard]] bool is_lowercase_hex(std::string_view text, std::size_t length);
 
 // Checks a caller's session ID or Core digest before it is sent: InvalidArgument otherwise.
 [[nodiscard]] ClientResult<void> check_session_id(std::string_view session_id);

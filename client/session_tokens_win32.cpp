@@ -1,5 +1,6 @@
 #include "client/session_tokens.hpp"
 
+#include "common/lowercase_hex.hpp"
 #include "platform/win32/system_error.hpp"
 
 #include <windows.h>
@@ -33,11 +34,7 @@ ClientResult<std::string> random_hex() {
         (*gen_random)(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()), BCRYPT_USE_SYSTEM_PREFERRED_RNG);
     if (!BCRYPT_SUCCESS(status))
         return fail(ClientErrorKind::SystemError,
-                    Error::message("NTSTATUS 0x" + lowercase_hex(std::array<std::uint8_t, 4>{
-                                                       static_cast<std::uint8_t>(static_cast<ULONG>(status) >> 24),
-                                                       static_cast<std::uint8_t>(static_cast<ULONG>(status) >> 16),
-                                                       static_cast<std::uint8_t>(static_cast<ULONG>(status) >> 8),
-                                                       static_cast<std::uint8_t>(status)}))
+                    Error::message("NTSTATUS 0x" + lowercase_hex(static_cast<std::uint32_t>(status)))
                         .context("draw random bytes (BCryptGenRandom)"));
     return lowercase_hex(bytes);
 }

@@ -12,6 +12,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <exception>
 #include <iostream>
 #include <type_traits>
 #include <variant>
@@ -44,8 +45,13 @@ int main() {
     // load fails the command here rather than a worker thread at its first use.
     if (Result<void> loaded = win32::load_dlls_from_system_directory_only(); !loaded)
         return command::finish_command(loaded, std::cerr);
-    const auto args = command::helper_arguments(win32::as_u16(::GetCommandLineW()));
-    const auto command = command::choose_helper_command(args);
-    const Result<void> outcome = command ? run(*command) : Result<void>(fail(command.error()));
-    return command::finish_command(outcome, std::cerr);
+    try {
+        const auto args = command::helper_arguments(win32::as_u16(::GetCommandLineW()));
+        const auto command = command::choose_helper_command(args);
+        const Result<void> outcome = command ? run(*command) : Result<void>(fail(command.error()));
+        return command::finish_command(outcome, std::cerr);
+    } catch (const std::exception& error) {
+        // Allocation failures and the like: still the failure report, never an abort.
+        return command::finish_command(fail(Error::message(error.what())), std::cerr);
+    }
 }

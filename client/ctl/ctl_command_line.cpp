@@ -47,13 +47,12 @@ Result<CtlCommand> parse_ctl_command(std::span<const std::string> args) {
         } else if (arg == "--core-sha256" && takes_core_sha256(command.verb) && !command.core_sha256) {
             command.core_sha256 = value();
             if (!command.core_sha256) return usage("--core-sha256 needs a digest");
-            if (!is_lowercase_hex(*command.core_sha256, CORE_SHA256_LENGTH))
+            if (!check_core_sha256(*command.core_sha256))
                 return usage("--core-sha256 takes 64 lowercase hexadecimal digits");
         } else if (arg == "--session" && command.verb == CtlVerb::Stop && !session_given) {
             const auto session = value();
             if (!session) return usage("--session needs a session ID");
-            if (!is_lowercase_hex(*session, SESSION_ID_LENGTH))
-                return usage("--session takes 32 lowercase hexadecimal digits");
+            if (!check_session_id(*session)) return usage("--session takes 32 lowercase hexadecimal digits");
             command.session_id = *session;
             session_given = true;
         } else if (arg == "--follow" && command.verb == CtlVerb::Logs && !command.follow) {

@@ -39,7 +39,7 @@ class Report {
 public:
     explicit Report(bool json) : json_(json) {}
 
-    void add(std::string key, std::string label, json::value value, std::string text) {
+    void add(std::string_view key, std::string label, json::value value, std::string text) {
         fields_[key] = std::move(value);
         lines_.emplace_back(std::move(label), std::move(text));
     }
@@ -49,7 +49,7 @@ public:
         return exit_code_of(failure.kind);
     }
     // Text shown as it is, after the fields (the log lines).
-    void add_text(std::string key, json::value value, std::string text) {
+    void add_text(std::string_view key, json::value value, std::string text) {
         fields_[key] = std::move(value);
         text_ = std::move(text);
     }

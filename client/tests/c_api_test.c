@@ -21,7 +21,7 @@ static void check(int ok, const char* what) {
     }
     ++failed;
     char* error = qvx_last_error();
-    fprintf(stderr, "FAILED: %s (last error: %s)\n", what, error != NULL ? error : "none");
+    (void)fprintf(stderr, "FAILED: %s (last error: %s)\n", what, error != NULL ? error : "none");
     qvx_string_free(error);
 }
 
@@ -119,7 +119,7 @@ static void expect_refused(const char* status_name) {
     check(qvx_client_create(&client) == QVX_OK, "create");
     const qvx_status status = qvx_client_connect(client);
     if (strcmp(qvx_status_name(status), status_name) != 0)
-        fprintf(stderr, "connect gave %s, expected %s\n", qvx_status_name(status), status_name);
+        (void)fprintf(stderr, "connect gave %s, expected %s\n", qvx_status_name(status), status_name);
     check(strcmp(qvx_status_name(status), status_name) == 0, "connect refuses with the expected status");
     char* logs = NULL;
     check(qvx_client_logs(client, &logs) == status && logs == NULL, "a request refuses the same way");
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     if (argc == 2) drive(argv[1]);
     else if (argc == 3 && strcmp(argv[1], "--refused") == 0) expect_refused(argv[2]);
     else {
-        fprintf(stderr, "usage: c_api_test.exe <Core digest> | --refused <status name>\n");
+        (void)fputs("usage: c_api_test.exe <Core digest> | --refused <status name>\n", stderr);
         return 2;
     }
     printf("c_api_test: %d passed, %d failed\n", passed, failed);

@@ -75,10 +75,9 @@ TEST(CtlExitCodes, OneCodePerKindOfTrouble) {
     EXPECT_EQ(exit_code_of(ClientErrorKind::SystemError), EXIT_FAILED);
 }
 
-TEST(SessionTokens, LowercaseHexOfTheBytes) {
-    const std::uint8_t bytes[] = {0x00, 0x0f, 0xa5, 0xff};
-    EXPECT_EQ(lowercase_hex(bytes), "000fa5ff");
+TEST(SessionTokens, ChecksTheFormOfSessionIdsAndDigests) {
     EXPECT_TRUE(check_session_id(SESSION));
+    EXPECT_EQ(check_session_id(std::string(32, 'A')).error().kind, ClientErrorKind::InvalidArgument);
     EXPECT_EQ(check_session_id("0123").error().kind, ClientErrorKind::InvalidArgument);
     EXPECT_EQ(check_core_sha256(DIGEST + "a").error().kind, ClientErrorKind::InvalidArgument);
 }

@@ -33,7 +33,7 @@ http::Headers headers_of(std::string_view text) {
 bool mentions_local_name(std::string_view value) {
     for (const auto name : hub::LOCAL_HOST_NAMES) {
         for (std::size_t at = 0; at + name.size() <= value.size(); ++at)
-            if (hub::equals_ascii_nocase(value.substr(at, name.size()), name)) return true;
+            if (equals_ascii_nocase(value.substr(at, name.size()), name)) return true;
     }
     return false;
 }

@@ -29,7 +29,7 @@ using quorvex::win32::UniqueKernelHandle;
 using quorvex::win32::UniqueServiceHandle;
 
 int failed(const char* call) {
-    std::fprintf(stderr, "process_probe: %s failed with error %lu\n", call, ::GetLastError());
+    (void)std::fprintf(stderr, "process_probe: %s failed with error %lu\n", call, ::GetLastError());
     return 1;
 }
 
@@ -54,7 +54,7 @@ struct ListedProcess {
 };
 
 bool listed_process(DWORD pid, ListedProcess& listed) {
-    std::vector<std::uint64_t> buffer(64 * 1024);
+    std::vector<std::uint64_t> buffer(std::size_t{64} * 1024);
     for (;;) {
         ULONG needed = 0;
         const NTSTATUS status = ::NtQuerySystemInformation(SystemProcessInformation, buffer.data(),
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
     } else if (argc == 2 && ::MultiByteToWideChar(CP_UTF8, 0, argv[1], -1, name, 256) != 0) {
         if (!service_pid(name, pid)) return failed("QueryServiceStatusEx");
     } else {
-        std::fprintf(stderr, "usage: process_probe <service name> | --pid <process ID>\n");
+        (void)std::fputs("usage: process_probe <service name> | --pid <process ID>\n", stderr);
         return 2;
     }
     const UniqueKernelHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));

@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
         run_until_killed();
     }
     if (scenario == "05") {
-        const std::string chunk(64 * 1024, 'x');
+        const std::string chunk(std::size_t{64} * 1024, 'x');
         for (int i = 0; i < 16; ++i) write_error(chunk);
         write_error("\nafter\n");
         exit_with(0);
@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
         std::string batch;
         for (int i = 0; i < 1000000; ++i) {
             batch += "line " + std::to_string(i) + "\n";
-            if (batch.size() >= 64 * 1024) {
+            if (batch.size() >= std::size_t{64} * 1024) {
                 write_error(batch);
                 batch.clear();
             }
@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
         write_error(std::string_view("nul\0in\0the line\n", 16));
         write_error("\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1b"
                     "c\r\n");
-        const std::string chunk(64 * 1024, 'x');
+        const std::string chunk(std::size_t{64} * 1024, 'x');
         for (int i = 0; i < 160; ++i) write_error(chunk);
         exit_with(0);
     }

@@ -72,7 +72,7 @@ void relay(SOCKET client) {
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: test_relay <port-file>\n");
+        (void)std::fputs("usage: test_relay <port-file>\n", stderr);
         return 2;
     }
     WSADATA wsa;
@@ -91,11 +91,13 @@ int main(int argc, char** argv) {
     // Written under another name and renamed, so a reader never sees a half-written port.
     const std::string port_file = argv[1];
     const std::string partial = port_file + ".partial";
-    if (FILE* f = std::fopen(partial.c_str(), "w")) {
-        std::fprintf(f, "%u %lu\n", static_cast<unsigned>(ntohs(address.sin_port)), ::GetCurrentProcessId());
-        std::fclose(f);
-    }
-    ::MoveFileExA(partial.c_str(), port_file.c_str(), MOVEFILE_REPLACE_EXISTING);
+    FILE* f = std::fopen(partial.c_str(), "w");
+    if (f == nullptr) return 1;
+    const bool written =
+        std::fprintf(f, "%u %lu\n", static_cast<unsigned>(ntohs(address.sin_port)), ::GetCurrentProcessId()) > 0;
+    if (std::fclose(f) != 0 || !written ||
+        !::MoveFileExA(partial.c_str(), port_file.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return 1;
 
     for (;;) {
         SOCKET client = ::accept(listener, nullptr, nullptr);

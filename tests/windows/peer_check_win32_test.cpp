@@ -61,18 +61,6 @@ void connect_loopback(LoopbackConnection& c) {
     c.endpoints = {endpoint_of(peer), endpoint_of(local)};
 }
 
-TEST(AccountSidOfProcess, NamesTheAccountOfThisProcess) {
-    const auto sid = account_sid_of_process(::GetCurrentProcessId());
-    ASSERT_TRUE(sid) << sid.error().text();
-    EXPECT_EQ(*sid, WINE_USER);
-}
-
-TEST(AccountSidOfProcess, MissingProcessIsTheOsError) {
-    const auto sid = account_sid_of_process(0xFFFFFFF0u);
-    ASSERT_FALSE(sid);
-    EXPECT_TRUE(sid.error().os_code()) << sid.error().text();
-}
-
 TEST(PeerProcessOf, ReadsTheAccountAndStandingOfThisProcess) {
     const auto process = peer_process_of(::GetCurrentProcessId());
     ASSERT_TRUE(process) << process.error().text();

@@ -33,7 +33,7 @@ TEST(UniqueFileHandle, OwnsAnOpenFileUntilReleasedOrReset) {
     UniqueFileHandle file = open_temporary_file();
     ASSERT_TRUE(file);
     UniqueFileHandle moved(std::move(file));
-    EXPECT_FALSE(file);
+    EXPECT_FALSE(file); // NOLINT(bugprone-use-after-move): the moved-from owner is what is checked
     ASSERT_TRUE(moved);
 
     const HANDLE raw = moved.release();

@@ -59,7 +59,8 @@ protected:
             length < sizeof(Translation))
             return L"<no translation>";
         wchar_t query[128];
-        swprintf(query, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translations->language, translations->code_page, name);
+        (void)swprintf(query, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translations->language, translations->code_page,
+                       name);
         wchar_t* value = nullptr;
         if (!VerQueryValueW(data_.data(), query, reinterpret_cast<void**>(&value), &length) || length == 0)
             return L"<missing>";

@@ -1,12 +1,11 @@
 #include "platform/win32/system_error.hpp"
 
+#include "common/lowercase_hex.hpp"
 #include "common/utf.hpp"
 #include "platform/win32/unique_handle.hpp"
 
 #include <winternl.h>
 
-#include <array>
-#include <cstdio>
 #include <optional>
 
 namespace quorvex::win32 {
@@ -37,9 +36,7 @@ Error last_os_error() { return os_error(::GetLastError()); }
 Error nt_status_error(LONG status) {
     std::optional<std::string> text = message_text(::GetModuleHandleW(L"ntdll.dll"), static_cast<DWORD>(status));
     if (!text) text = system_message(::RtlNtStatusToDosError(status));
-    std::array<char, 32> code{};
-    std::snprintf(code.data(), code.size(), " (NTSTATUS 0x%08lx)", static_cast<unsigned long>(status));
-    return Error::message(*text + code.data());
+    return Error::message(*text + " (NTSTATUS 0x" + lowercase_hex(static_cast<std::uint32_t>(status)) + ")");
 }
 
 } // namespace quorvex::win32

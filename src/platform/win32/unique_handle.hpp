@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <winsock2.h>
+#include <bcrypt.h>
 
 #include <utility>
 
@@ -91,11 +92,19 @@ struct LocalMemoryTraits {
     static void close(HLOCAL p) noexcept { ::LocalFree(p); }
 };
 
+// A CNG hash object; its provider stays open for the whole process.
+struct CngHashTraits {
+    using value_type = BCRYPT_HASH_HANDLE;
+    static BCRYPT_HASH_HANDLE invalid() noexcept { return nullptr; }
+    static void close(BCRYPT_HASH_HANDLE h) noexcept { ::BCryptDestroyHash(h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueSocket = UniqueHandle<SocketTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueCngHash = UniqueHandle<CngHashTraits>;
 
 } // namespace quorvex::win32

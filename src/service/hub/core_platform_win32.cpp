@@ -1,5 +1,7 @@
 #include "service/hub/core_platform_win32.hpp"
 
+#include "platform/win32/executable_path.hpp"
+#include "platform/win32/inherited_handle_list.hpp"
 #include "platform/win32/system_error.hpp"
 #include "platform/win32/unique_handle.hpp"
 #include "platform/win32/wide.hpp"
@@ -7,10 +9,7 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <array>
-#include <cstddef>
-#include <vector>
 #include <filesystem>
 
 namespace quorvex::hub {
@@ -20,48 +19,6 @@ using win32::UniqueFileHandle;
 using win32::UniqueKernelHandle;
 
 constexpr std::wstring_view CORE_FILE_NAME = L"QuorvexCore.exe";
-
-// The handles the Core may inherit, named explicitly. Without such a list every inheritable
-// handle of the helper reaches the Core, the sockets Winsock creates for pending accepts among
-// them, and a connection the helper closes would stay open inside the Core.
-class InheritedHandleList {
-public:
-    InheritedHandleList() = default;
-    InheritedHandleList(const InheritedHandleList&) = delete;
-    InheritedHandleList& operator=(const InheritedHandleList&) = delete;
-    ~InheritedHandleList() {
-        if (initialized_) ::DeleteProcThreadAttributeList(list());
-    }
-
-    // Keeps the handles that are valid and inheritable; the list points into `handles_`.
-    Result<void> init(std::initializer_list<HANDLE> candidates) {
-        for (HANDLE h : candidates) {
-            DWORD flags = 0;
-            if (h == nullptr || h == INVALID_HANDLE_VALUE || !::GetHandleInformation(h, &flags) ||
-                (flags & HANDLE_FLAG_INHERIT) == 0 || std::find(handles_.begin(), handles_.end(), h) != handles_.end())
-                continue;
-            handles_.push_back(h);
-        }
-        SIZE_T size = 0;
-        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        buffer_.resize(size);
-        if (!::InitializeProcThreadAttributeList(list(), 1, 0, &size)) return fail(win32::last_os_error());
-        initialized_ = true;
-        if (!::UpdateProcThreadAttribute(list(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
-                                         handles_.size() * sizeof(HANDLE), nullptr, nullptr))
-            return fail(win32::last_os_error());
-        return {};
-    }
-
-    [[nodiscard]] LPPROC_THREAD_ATTRIBUTE_LIST list() {
-        return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
-    }
-
-private:
-    std::vector<HANDLE> handles_;
-    std::vector<std::byte> buffer_;
-    bool initialized_ = false;
-};
 
 class Win32CoreJob final : public CoreJob {
 public:
@@ -166,7 +123,7 @@ public:
         startup.StartupInfo.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
         startup.StartupInfo.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
         startup.StartupInfo.hStdError = write_end.get();
-        InheritedHandleList inherited;
+        win32::InheritedHandleList inherited;
         if (auto listed =
                 inherited.init({startup.StartupInfo.hStdInput, startup.StartupInfo.hStdOutput, write_end.get()});
             !listed)
@@ -195,19 +152,6 @@ private:
     UniqueFileHandle file_;
 };
 
-Result<std::wstring> module_path() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return fail(win32::last_os_error());
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2); // truncated: try again with room to spare
-    }
-}
-
 // Read access, read sharing only: while it is open nobody can write, rename or delete the file.
 Result<UniqueFileHandle> open_core(const std::wstring& path) {
     UniqueFileHandle file(
@@ -234,13 +178,13 @@ Result<std::string> sha256_of(HANDLE file) {
 Win32CorePlatform::Win32CorePlatform(std::string expected_sha256) : expected_sha256_(std::move(expected_sha256)) {}
 
 Result<std::string> Win32CorePlatform::own_path() {
-    const Result<std::wstring> path = module_path();
+    const Result<std::wstring> path = win32::own_executable_path();
     if (!path) return fail(path.error());
     return win32::to_utf8_lossy(*path);
 }
 
 Result<std::string> Win32CorePlatform::resolve_core_path() {
-    Result<std::wstring> helper = module_path();
+    Result<std::wstring> helper = win32::own_executable_path();
     if (!helper) return fail(helper.error());
     const std::filesystem::path directory = std::filesystem::path(*helper).parent_path();
     if (directory.empty()) return fail(Error::message("helper executable has no parent directory"));

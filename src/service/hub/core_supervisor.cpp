@@ -1,37 +1,26 @@
 #include "service/hub/core_supervisor.hpp"
 
+#include "common/lowercase_hex.hpp"
 #include "service/hub/core_output_relay.hpp"
 
-#include <algorithm>
 #include <exception>
 #include <thread>
 
 namespace quorvex::hub {
-namespace {
-
-bool is_lower_hex_digits(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
-} // namespace
 
 bool validate_core_address(std::string_view address) {
     if (!address.starts_with(CORE_PIPE_PREFIX) || address.size() != CORE_PIPE_PREFIX.size() + CORE_ID_DIGITS)
         return false;
-    return is_lower_hex_digits(address.substr(CORE_PIPE_PREFIX.size()));
+    return is_lowercase_hex(address.substr(CORE_PIPE_PREFIX.size()));
 }
 
 bool validate_session_id(std::string_view session_id) {
-    return session_id.size() == CORE_ID_DIGITS && is_lower_hex_digits(session_id);
+    return session_id.size() == CORE_ID_DIGITS && is_lowercase_hex(session_id);
 }
 
 std::string core_exit_code_text(std::uint32_t code) {
     if ((code & 0x8000'0000u) == 0) return "exit code: " + std::to_string(code);
-    static constexpr char DIGITS[] = "0123456789abcdef";
-    std::string hex;
-    for (int shift = 28; shift >= 0; shift -= 4) hex += DIGITS[(code >> shift) & 0xF];
-    return "exit code: 0x" + hex;
+    return "exit code: 0x" + lowercase_hex(code);
 }
 
 ManagedCore::ManagedCore(std::string session, std::unique_ptr<CoreProcess> core_process,

@@ -44,8 +44,6 @@ http::Reply stop_body_reply(unsigned status, std::string_view session_id, bool s
     return json_reply(status, body);
 }
 
-HelperError invalid_request(std::string message) { return HelperError{400, "invalidRequest", std::move(message), {}}; }
-
 template <class... Fs>
 struct Overloaded : Fs... {
     using Fs::operator()...;
@@ -65,6 +63,10 @@ http::Reply error_reply(const HelperError& error) {
         body["details"] = std::move(details);
     }
     return json_reply(error.status, body);
+}
+
+http::Reply invalid_request(unsigned status, std::string message) {
+    return error_reply({status, "invalidRequest", std::move(message), {}});
 }
 
 http::Reply text_reply(unsigned status, std::string body) { return typed_reply(status, TEXT_TYPE, std::move(body)); }
@@ -92,36 +94,35 @@ http::Reply ping_reply(const PingOutcome& outcome) {
 }
 
 http::Reply start_reply(const StartOutcome& outcome) {
-    return std::visit(
-        Overloaded{
-            [](const InvalidAddress&) { return error_reply(invalid_request("invalid Core address")); },
-            [](const InvalidSessionId&) { return error_reply(invalid_request("invalid Core session ID")); },
-            [](const ReleaseFailed& failed) {
-                return error_reply({500, "coreStopFailed", failed.text, {}});
-            },
-            [](const VerificationFailed& failed) {
-                return error_reply({409, "coreVerificationFailed", failed.text, {}});
-            },
-            [](const LaunchFailed& failed) {
-                return error_reply({500, "processLaunchFailed", failed.text, failed.os_error});
-            },
-            [](const ConfinementFailed& failed) {
-                return error_reply({500, "internalError", "Core confinement failed: " + failed.text, {}});
-            },
-            [](const Started& started) {
-                json::object body;
-                body["sessionId"] = json_text(started.session_id);
-                body["pid"] = static_cast<std::uint64_t>(started.pid);
-                return json_reply(200, body);
-            },
-        },
-        outcome);
+    return std::visit(Overloaded{
+                          [](const InvalidAddress&) { return invalid_request(400, "invalid Core address"); },
+                          [](const InvalidSessionId&) { return invalid_request(400, "invalid Core session ID"); },
+                          [](const ReleaseFailed& failed) {
+                              return error_reply({500, "coreStopFailed", failed.text, {}});
+                          },
+                          [](const VerificationFailed& failed) {
+                              return error_reply({409, "coreVerificationFailed", failed.text, {}});
+                          },
+                          [](const LaunchFailed& failed) {
+                              return error_reply({500, "processLaunchFailed", failed.text, failed.os_error});
+                          },
+                          [](const ConfinementFailed& failed) {
+                              return error_reply({500, "internalError", "Core confinement failed: " + failed.text, {}});
+                          },
+                          [](const Started& started) {
+                              json::object body;
+                              body["sessionId"] = json_text(started.session_id);
+                              body["pid"] = static_cast<std::uint64_t>(started.pid);
+                              return json_reply(200, body);
+                          },
+                      },
+                      outcome);
 }
 
 http::Reply stop_reply(const StopOutcome& outcome) {
     return std::visit(
         Overloaded{
-            [](const InvalidSessionId&) { return error_reply(invalid_request("invalid Core session ID")); },
+            [](const InvalidSessionId&) { return invalid_request(400, "invalid Core session ID"); },
             [](const NotRunning& not_running) {
                 return stop_body_reply(200, not_running.session_id, false, "notRunning");
             },

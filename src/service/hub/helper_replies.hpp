@@ -27,6 +27,8 @@ struct HelperError {
 
 // {"code":...,"message":...[,"details":{"osError":N}]} as application/json.
 [[nodiscard]] http::Reply error_reply(const HelperError& error);
+// The error reply of a request the helper will not serve as sent: code "invalidRequest".
+[[nodiscard]] http::Reply invalid_request(unsigned status, std::string message);
 // A text/plain; charset=utf-8 reply.
 [[nodiscard]] http::Reply text_reply(unsigned status, std::string body);
 // Adds the protocol header that every reply of the ping endpoint carries.

@@ -3,6 +3,7 @@
 // means them (names case-insensitive, values as raw bytes the transport has not validated), the
 // gate, the headers that decide whether a start or stop body is read at all, and the ping query.
 
+#include "common/ascii_case.hpp"
 #include "common/helper_service_name.hpp"
 #include "service/hub/request_handler.hpp"
 
@@ -16,8 +17,6 @@
 
 namespace quorvex::hub {
 
-// Equal after mapping A-Z to a-z on both sides; other bytes compare as they are.
-[[nodiscard]] bool equals_ascii_nocase(std::string_view a, std::string_view b);
 // Every byte is a horizontal tab or in 0x20..0x7E.
 [[nodiscard]] bool is_visible_ascii(std::string_view value);
 // The value of the first header with this name, if any.

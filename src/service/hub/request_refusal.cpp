@@ -6,13 +6,6 @@
 #include <string>
 
 namespace quorvex::hub {
-namespace {
-
-http::Reply invalid_request(unsigned status, std::string message) {
-    return error_reply({status, "invalidRequest", std::move(message), {}});
-}
-
-} // namespace
 
 http::Reply refusal_reply(Refusal refusal) {
     switch (refusal) {

@@ -3,9 +3,11 @@
 // lowercase hexadecimal digits. Windows only: nothing portable needs a digest.
 
 #include "common/error.hpp"
+#include "platform/win32/unique_handle.hpp"
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace quorvex::hub {
 
@@ -14,12 +16,6 @@ public:
     // Opens the SHA-256 provider on first use and a new hash object on it.
     [[nodiscard]] static Result<Sha256> create();
 
-    Sha256(Sha256&& other) noexcept;
-    Sha256& operator=(Sha256&&) = delete;
-    Sha256(const Sha256&) = delete;
-    Sha256& operator=(const Sha256&) = delete;
-    ~Sha256();
-
     // A step CNG refuses fails with its status and the system's text for it.
     [[nodiscard]] Result<void> update(std::string_view bytes);
     // The digest of everything fed so far, lowercase hex, most significant digit first. Once
@@ -27,9 +23,9 @@ public:
     [[nodiscard]] Result<std::string> hex_digest();
 
 private:
-    explicit Sha256(void* handle) : handle_(handle) {}
+    explicit Sha256(win32::UniqueCngHash hash) : hash_(std::move(hash)) {}
 
-    void* handle_; // BCRYPT_HASH_HANDLE, kept opaque so callers need no CNG headers
+    win32::UniqueCngHash hash_;
 };
 
 } // namespace quorvex::hub

@@ -1,5 +1,6 @@
 #include "service/hub/sha256_digest.hpp"
 
+#include "common/lowercase_hex.hpp"
 #include "platform/win32/system_error.hpp"
 
 #include <windows.h>
@@ -9,14 +10,11 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <utility>
 
 namespace quorvex::hub {
 namespace {
-
-BCRYPT_HASH_HANDLE hash(void* handle) { return static_cast<BCRYPT_HASH_HANDLE>(handle); }
 
 Error cng_error(const std::string& step, NTSTATUS status) { return win32::nt_status_error(status).folded_into(step); }
 
@@ -41,18 +39,12 @@ const Provider& sha256_provider() {
 Result<Sha256> Sha256::create() {
     const Provider& provider = sha256_provider();
     if (!BCRYPT_SUCCESS(provider.status)) return fail(cng_error("open SHA-256", provider.status));
-    BCRYPT_HASH_HANDLE handle = nullptr;
+    win32::UniqueCngHash hash;
     // No object buffer: CNG keeps the hash state itself.
-    if (const NTSTATUS status = ::BCryptCreateHash(provider.handle, &handle, nullptr, 0, nullptr, 0, 0);
+    if (const NTSTATUS status = ::BCryptCreateHash(provider.handle, hash.put(), nullptr, 0, nullptr, 0, 0);
         !BCRYPT_SUCCESS(status))
         return fail(cng_error("open SHA-256", status));
-    return Sha256(handle);
-}
-
-Sha256::Sha256(Sha256&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-
-Sha256::~Sha256() {
-    if (handle_ != nullptr) ::BCryptDestroyHash(hash(handle_));
+    return Sha256(std::move(hash));
 }
 
 Result<void> Sha256::update(std::string_view bytes) {
@@ -60,7 +52,7 @@ Result<void> Sha256::update(std::string_view bytes) {
     while (!bytes.empty()) {
         const auto piece = static_cast<ULONG>(std::min<std::size_t>(bytes.size(), std::numeric_limits<ULONG>::max()));
         if (const NTSTATUS status =
-                ::BCryptHashData(hash(handle_), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())), piece, 0);
+                ::BCryptHashData(hash_.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())), piece, 0);
             !BCRYPT_SUCCESS(status))
             return fail(cng_error("hash SHA-256", status));
         bytes.remove_prefix(piece);
@@ -69,18 +61,11 @@ Result<void> Sha256::update(std::string_view bytes) {
 }
 
 Result<std::string> Sha256::hex_digest() {
-    static constexpr char DIGITS[] = "0123456789abcdef";
-    std::array<unsigned char, 32> digest{};
-    if (const NTSTATUS status = ::BCryptFinishHash(hash(handle_), digest.data(), static_cast<ULONG>(digest.size()), 0);
+    std::array<std::uint8_t, 32> digest{};
+    if (const NTSTATUS status = ::BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
         !BCRYPT_SUCCESS(status))
         return fail(cng_error("finish SHA-256", status));
-    std::string hex;
-    hex.reserve(64);
-    for (const unsigned char byte : digest) {
-        hex += DIGITS[byte >> 4];
-        hex += DIGITS[byte & 0x0F];
-    }
-    return hex;
+    return lowercase_hex(digest);
 }
 
 } // namespace quorvex::hub

@@ -40,12 +40,8 @@ public:
     [[nodiscard]] Error error_of(std::uint32_t status) const override;
 };
 
-// The user SID of process `pid` in its S-1-... form, read from its primary token, or the
-// operating-system error of the first call that failed. Used by the installer for --owner-pid.
-[[nodiscard]] Result<std::string> account_sid_of_process(std::uint32_t pid);
-
 // The user SID and the standing of process `pid`'s primary token, from one open of it. Fails as
-// account_sid_of_process does; a failed standing query fails the standing alone.
+// win32::account_sid_of_process does; a failed standing query fails the standing alone.
 [[nodiscard]] Result<PeerProcess> peer_process_of(std::uint32_t pid);
 
 // The peer check against the real system, as the accept loop calls it. `endpoints` are what

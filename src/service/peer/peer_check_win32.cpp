@@ -1,13 +1,11 @@
 #include "service/peer/peer_check.hpp"
 
+#include "platform/win32/process_account.hpp"
 #include "platform/win32/system_error.hpp"
-#include "platform/win32/unique_handle.hpp"
-#include "platform/win32/wide.hpp"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <iphlpapi.h>
-#include <sddl.h>
 
 #include <vector>
 
@@ -37,39 +35,9 @@ std::vector<PeerVerdict> verdicts_of_connections(std::span<const ConnectionEndpo
 
 namespace {
 
-Result<win32::UniqueKernelHandle> primary_token_of(std::uint32_t pid) {
-    win32::UniqueKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    if (!process) return fail(win32::last_os_error());
-    win32::UniqueKernelHandle token;
-    if (!::OpenProcessToken(process.get(), TOKEN_QUERY, token.put())) return fail(win32::last_os_error());
-    return token;
-}
-
-// A variable-length token information class, in a buffer aligned for the record it holds.
-Result<std::vector<std::uint64_t>> token_information(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
-    DWORD length = 0;
-    (void)::GetTokenInformation(token, kind, nullptr, 0, &length);
-    if (length == 0) return fail(win32::last_os_error());
-    std::vector<std::uint64_t> buffer((std::size_t{length} + 7) / 8, 0);
-    if (!::GetTokenInformation(token, kind, buffer.data(), static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)),
-                               &length))
-        return fail(win32::last_os_error());
-    return buffer;
-}
-
-Result<std::string> account_sid_of_token(HANDLE token) {
-    const auto buffer = token_information(token, TokenUser);
-    if (!buffer) return fail(buffer.error());
-    const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer->data());
-    wchar_t* text = nullptr;
-    if (!::ConvertSidToStringSidW(user->User.Sid, &text)) return fail(win32::last_os_error());
-    const win32::UniqueLocalMemory text_owner(text);
-    return win32::to_utf8_lossy(text);
-}
-
 Result<TokenStanding> standing_of_token(HANDLE token) {
     TokenStanding standing;
-    const auto label_buffer = token_information(token, TokenIntegrityLevel);
+    const auto label_buffer = win32::token_information(token, TokenIntegrityLevel);
     if (!label_buffer) return fail(label_buffer.error());
     const PSID label = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label_buffer->data())->Label.Sid;
     const UCHAR sub_authorities = *::GetSidSubAuthorityCount(label);
@@ -91,16 +59,10 @@ Result<TokenStanding> standing_of_token(HANDLE token) {
 
 } // namespace
 
-Result<std::string> account_sid_of_process(std::uint32_t pid) {
-    const auto token = primary_token_of(pid);
-    if (!token) return fail(token.error());
-    return account_sid_of_token(token->get());
-}
-
 Result<PeerProcess> peer_process_of(std::uint32_t pid) {
-    const auto token = primary_token_of(pid);
+    const auto token = win32::primary_token_of(pid);
     if (!token) return fail(token.error());
-    auto account = account_sid_of_token(token->get());
+    auto account = win32::account_sid_of_token(token->get());
     if (!account) return fail(account.error());
     return PeerProcess{std::move(*account), standing_of_token(token->get())};
 }

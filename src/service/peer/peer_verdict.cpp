@@ -1,16 +1,11 @@
 #include "service/peer/peer_verdict.hpp"
 
-#include <algorithm>
+#include "common/ascii_case.hpp"
 
 namespace quorvex::peer {
-namespace {
-
-char fold_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-} // namespace
 
 bool sid_matches_owner(std::string_view account_sid, std::string_view owner_sid) {
-    return std::ranges::equal(account_sid, owner_sid, [](char a, char b) { return fold_ascii(a) == fold_ascii(b); });
+    return equals_ascii_nocase(account_sid, owner_sid);
 }
 
 PeerVerdict verdict_for(const PeerProcess& process, std::string_view owner_sid) {

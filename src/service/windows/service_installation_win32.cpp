@@ -1,9 +1,10 @@
 #include "service/windows/service_installation.hpp"
 
+#include "platform/win32/executable_path.hpp"
+#include "platform/win32/process_account.hpp"
 #include "platform/win32/system_error.hpp"
 #include "platform/win32/unique_handle.hpp"
 #include "platform/win32/wide.hpp"
-#include "service/peer/peer_check.hpp"
 
 #include <vector>
 
@@ -114,24 +115,16 @@ Result<std::unique_ptr<ServiceManager>> SystemInstallationPlatform::open_manager
 }
 
 Result<std::string> SystemInstallationPlatform::account_sid_of_process(std::uint32_t pid) {
-    return peer::account_sid_of_process(pid);
+    return win32::account_sid_of_process(pid);
 }
 
 Result<std::string> SystemInstallationPlatform::own_executable_path() {
-    // GetModuleFileNameW truncates silently: grow until the path fits (long paths reach 32767).
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return fail(win32::last_os_error());
-        if (length < buffer.size()) {
-            // The path goes onto the command line: it must survive the trip through UTF-8.
-            auto path = utf16_to_utf8(win32::as_u16({buffer.data(), length}));
-            if (!path) return fail(Error::message("the helper executable path is not valid Unicode"));
-            return std::move(*path);
-        }
-        if (buffer.size() >= 32768) return fail(win32::os_error(ERROR_INSUFFICIENT_BUFFER));
-        buffer.resize(buffer.size() * 2);
-    }
+    const Result<std::wstring> path = win32::own_executable_path();
+    if (!path) return fail(path.error());
+    // The path goes onto the command line: it must survive the trip through UTF-8.
+    auto utf8 = utf16_to_utf8(win32::as_u16(*path));
+    if (!utf8) return fail(Error::message("the helper executable path is not valid Unicode"));
+    return std::move(*utf8);
 }
 
 Result<void> install_helper_service(std::uint32_t owner_pid) {

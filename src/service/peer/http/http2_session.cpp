@@ -1,5 +1,6 @@
 #include "service/peer/http/http2_session.hpp"
 
+#include "common/ascii_case.hpp"
 #include "common/helper_log.hpp"
 
 #include <boost/container/small_vector.hpp>
@@ -18,14 +19,6 @@ namespace {
 
 std::string_view view_of(const std::uint8_t* data, std::size_t length) {
     return {reinterpret_cast<const char*>(data), length};
-}
-
-void lower_in_place(std::string& text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c + ('a' - 'A'));
-        }
-    }
 }
 
 // Headers that describe one HTTP/1 connection; HTTP/2 forbids them. "content-length" is ours.
@@ -427,7 +420,7 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
     pairs.push_back(header_pair(":status", decimal(reply.status, status_digits)));
     pairs.push_back(header_pair("content-length", decimal(reply.body.size(), length_digits)));
     for (auto& header : reply.headers) {
-        lower_in_place(header.name);
+        lower_ascii_in_place(header.name);
         if (!is_dropped_reply_header(header.name)) {
             pairs.push_back(header_pair(header.name, header.value));
         }
