@@ -35,17 +35,23 @@ double processor_seconds() {
 std::string digest_of(const std::wstring& path, ULONGLONG& size) {
     const quorvex::win32::UniqueFileHandle file(
         ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return {};
+    if (!file) {
+        return {};
+    }
     auto digest = quorvex::hub::Sha256::create();
     std::array<char, 65536> buffer;
     size = 0;
     DWORD got = 0;
     while (digest && ::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) &&
            got > 0) {
-        if (!digest->update({buffer.data(), got})) digest = std::unexpected(quorvex::Error::message("hash failed"));
+        if (!digest->update({buffer.data(), got})) {
+            digest = std::unexpected(quorvex::Error::message("hash failed"));
+        }
         size += got;
     }
-    if (!digest) return {};
+    if (!digest) {
+        return {};
+    }
     return digest->hex_digest().value_or(std::string());
 }
 
@@ -77,8 +83,12 @@ int main(int argc, char** argv) {
             (void)std::fprintf(stderr, "bench_digest: %s\n", verified.error().text().c_str());
             return 1;
         }
-        if (cpu > 0) best_cpu = std::max(best_cpu, mib / cpu);
-        if (wall > 0) best_wall = std::max(best_wall, mib / wall);
+        if (cpu > 0) {
+            best_cpu = std::max(best_cpu, mib / cpu);
+        }
+        if (wall > 0) {
+            best_wall = std::max(best_wall, mib / wall);
+        }
     }
     std::printf("verify_core_file,%.0f,%.0f\n", best_cpu, best_wall);
     return 0;

@@ -76,10 +76,14 @@ void report_allocations_on_signal(const std::string& path) {
     sigaddset(&usr1, SIGUSR1);
     for (;;) {
         int signal = 0;
-        if (sigwait(&usr1, &signal) != 0) return;
+        if (sigwait(&usr1, &signal) != 0) {
+            return;
+        }
         const unsigned long long count = heap_allocations.load();
         std::ofstream(path + ".partial") << count << '\n';
-        if (std::rename((path + ".partial").c_str(), path.c_str()) != 0) std::perror("bench_transport_server: rename");
+        if (std::rename((path + ".partial").c_str(), path.c_str()) != 0) {
+            std::perror("bench_transport_server: rename");
+        }
     }
 }
 namespace asio = boost::asio;
@@ -96,7 +100,9 @@ asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& acceptor, http::HttpS
     for (;;) {
         boost::system::error_code ec;
         auto socket = co_await acceptor.async_accept(asio::redirect_error(asio::use_awaitable, ec));
-        if (ec) continue;
+        if (ec) {
+            continue;
+        }
         server.serve(std::move(socket));
     }
 }
@@ -107,7 +113,9 @@ asio::awaitable<void> deal_out(asio::ip::tcp::acceptor& acceptor, std::vector<st
     for (std::size_t next = 0;; next = (next + 1) % ios.size()) {
         boost::system::error_code ec;
         auto socket = co_await acceptor.async_accept(*ios[next], asio::redirect_error(asio::use_awaitable, ec));
-        if (ec) continue;
+        if (ec) {
+            continue;
+        }
         servers[next]->serve(std::move(socket));
     }
 }
@@ -133,7 +141,9 @@ int main(int argc, char** argv) {
         (void)std::fputs("bench_transport_server: <log-lines> is not a number\n", stderr);
         return 2;
     }
-    for (int i = 0; i < lines; ++i) append_log("Core line " + std::to_string(i) + ": listening, nothing to report");
+    for (int i = 0; i < lines; ++i) {
+        append_log("Core line " + std::to_string(i) + ": listening, nothing to report");
+    }
 
     auto runtime = service::HelperRuntime::create(service::logical_processor_count());
     if (!runtime) {
@@ -153,11 +163,12 @@ int main(int argc, char** argv) {
             ios.push_back(std::make_unique<asio::io_context>(1));
             servers.push_back(std::make_unique<http::HttpServer>(ios.back()->get_executor(), router));
         }
-        for (auto& io : ios)
+        for (auto& io : ios) {
             workers.emplace_back([&io] {
                 auto guard = asio::make_work_guard(*io);
                 io->run();
             });
+        }
     }
 
     const std::string port_file = argv[1];
@@ -168,7 +179,12 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    if (io_per_worker) asio::co_spawn((*runtime)->io(), deal_out(acceptor, ios, servers), asio::detached);
-    else asio::co_spawn((*runtime)->io(), accept_loop(acceptor, server), asio::detached);
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    if (io_per_worker) {
+        asio::co_spawn((*runtime)->io(), deal_out(acceptor, ios, servers), asio::detached);
+    } else {
+        asio::co_spawn((*runtime)->io(), accept_loop(acceptor, server), asio::detached);
+    }
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::hours(1));
+    }
 }

@@ -28,7 +28,9 @@ ClientResult<std::vector<peer::TcpOwnerRow>> rows_of_port(std::uint16_t port) {
     peer::SystemTcpTable source;
     peer::TcpTableReader reader;
     const auto table = reader.read(source);
-    if (!table) return fail(ClientErrorKind::SystemError, table.error().context("read the TCP table"));
+    if (!table) {
+        return fail(ClientErrorKind::SystemError, table.error().context("read the TCP table"));
+    }
     return table->rows_with_local_port(port);
 }
 
@@ -46,32 +48,44 @@ HelperConnection::~HelperConnection() {
 ClientResult<std::unique_ptr<HelperConnection>> HelperConnection::open(const HelperEndpoint& endpoint) {
     const std::uint16_t port = endpoint.published.port;
     const auto listeners = rows_of_port(port);
-    if (!listeners) return std::unexpected(listeners.error());
-    if (auto listener = check_listener(*listeners, port, endpoint.process); !listener)
+    if (!listeners) {
+        return std::unexpected(listeners.error());
+    }
+    if (auto listener = check_listener(*listeners, port, endpoint.process); !listener) {
         return std::unexpected(std::move(listener.error()));
+    }
 
     std::unique_ptr<HelperConnection> connection(new HelperConnection(port));
     auto& socket = connection->socket_;
     boost::system::error_code error;
     (void)socket.open(asio::ip::tcp::v4(), error);
-    if (error) return fail(ClientErrorKind::SystemError, os_error_of(error).context("create a socket"));
+    if (error) {
+        return fail(ClientErrorKind::SystemError, os_error_of(error).context("create a socket"));
+    }
     win32::keep_wine_descriptor_of(socket.native_handle());
-    for (const int option : {SO_RCVTIMEO, SO_SNDTIMEO})
+    for (const int option : {SO_RCVTIMEO, SO_SNDTIMEO}) {
         (void)::setsockopt(socket.native_handle(), SOL_SOCKET, option,
                            reinterpret_cast<const char*>(&SOCKET_TIMEOUT_MS), sizeof SOCKET_TIMEOUT_MS);
+    }
     (void)socket.connect({asio::ip::address_v4::loopback(), port}, error);
-    if (error)
+    if (error) {
         return fail(ClientErrorKind::ConnectFailed,
                     os_error_of(error).context("connect to the helper on 127.0.0.1:" + std::to_string(port)));
+    }
     const auto local = socket.local_endpoint(error);
-    if (error) return fail(ClientErrorKind::SystemError, os_error_of(error).context("read the connection's own end"));
+    if (error) {
+        return fail(ClientErrorKind::SystemError, os_error_of(error).context("read the connection's own end"));
+    }
 
     const auto accepted = rows_of_port(port);
-    if (!accepted) return std::unexpected(accepted.error());
+    if (!accepted) {
+        return std::unexpected(accepted.error());
+    }
     const peer::Ipv4Endpoint client_end{peer::ipv4_address_from_octets(local.address().to_v4().to_bytes()),
                                         local.port()};
-    if (auto server_end = check_accepted_connection(*accepted, port, client_end, endpoint.process); !server_end)
+    if (auto server_end = check_accepted_connection(*accepted, port, client_end, endpoint.process); !server_end) {
         return std::unexpected(std::move(server_end.error()));
+    }
     return connection;
 }
 
@@ -81,13 +95,17 @@ std::expected<HttpReply, ExchangeFailure> HelperConnection::exchange(http::verb 
     reusable_ = false; // until a whole reply that keeps the connection arrived
     http::request<http::string_body> request{method, target, 11};
     request.set(http::field::host, "127.0.0.1:" + std::to_string(port_));
-    if (method == http::verb::post) request.set(http::field::content_type, "application/json");
+    if (method == http::verb::post) {
+        request.set(http::field::content_type, "application/json");
+    }
     request.body() = std::move(body);
     request.prepare_payload();
 
     boost::system::error_code error;
     http::write(socket_, request, error);
-    if (error) return std::unexpected(ExchangeFailure{true, os_error_of(error).context("send the request")});
+    if (error) {
+        return std::unexpected(ExchangeFailure{true, os_error_of(error).context("send the request")});
+    }
 
     http::response_parser<http::string_body> parser;
     parser.body_limit(REPLY_BODY_LIMIT);
@@ -101,8 +119,9 @@ std::expected<HttpReply, ExchangeFailure> HelperConnection::exchange(http::verb 
     auto& response = parser.get();
     reusable_ = response.keep_alive();
     HttpReply reply{response.result_int(), std::nullopt, std::move(response.body())};
-    if (const auto found = response.find(HELPER_PROTOCOL_HEADER); found != response.end())
+    if (const auto found = response.find(HELPER_PROTOCOL_HEADER); found != response.end()) {
         reply.protocol = std::string(found->value());
+    }
     return reply;
 }
 

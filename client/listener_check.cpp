@@ -15,7 +15,9 @@ bool is_service_or_unattributed(std::uint32_t pid, const ServiceProcess& service
 } // namespace
 
 ClientResult<void> check_port_is_fresh(const PublishedPort& published, const ServiceProcess& service) {
-    if (published.written >= service.created) return {};
+    if (published.written >= service.created) {
+        return {};
+    }
     return fail(ClientErrorKind::StalePort,
                 Error::message("port " + std::to_string(published.port) +
                                " was published before the helper service's process " + std::to_string(service.pid) +
@@ -26,16 +28,23 @@ ClientResult<void> check_listener(std::span<const peer::TcpOwnerRow> rows, std::
                                   const ServiceProcess& service) {
     bool listening = false;
     for (const peer::TcpOwnerRow& row : rows) {
-        if (row.state != peer::TCP_STATE_LISTEN || row.local.port != port) continue;
-        if (row.local.address != LOOPBACK && row.local.address != ANY_ADDRESS) continue;
-        if (!is_service_or_unattributed(row.pid, service))
+        if (row.state != peer::TCP_STATE_LISTEN || row.local.port != port) {
+            continue;
+        }
+        if (row.local.address != LOOPBACK && row.local.address != ANY_ADDRESS) {
+            continue;
+        }
+        if (!is_service_or_unattributed(row.pid, service)) {
             return fail(ClientErrorKind::ListenerNotHelper,
                         Error::message("the listener on port " + std::to_string(port) + " belongs to process " +
                                        std::to_string(row.pid) + ", not to the helper service (process " +
                                        std::to_string(service.pid) + ")"));
+        }
         listening = true;
     }
-    if (listening) return {};
+    if (listening) {
+        return {};
+    }
     return fail(ClientErrorKind::NoListener, Error::message("nothing listens on 127.0.0.1:" + std::to_string(port)));
 }
 
@@ -43,8 +52,12 @@ ClientResult<void> check_accepted_connection(std::span<const peer::TcpOwnerRow> 
                                              const peer::Ipv4Endpoint& client_end, const ServiceProcess& service) {
     const peer::Ipv4Endpoint server_end{LOOPBACK, port};
     for (const peer::TcpOwnerRow& row : rows) {
-        if (row.local != server_end || row.remote != client_end) continue;
-        if (is_service_or_unattributed(row.pid, service)) return {};
+        if (row.local != server_end || row.remote != client_end) {
+            continue;
+        }
+        if (is_service_or_unattributed(row.pid, service)) {
+            return {};
+        }
         return fail(ClientErrorKind::ConnectionNotHelper,
                     Error::message("the connection to port " + std::to_string(port) + " was accepted by process " +
                                    std::to_string(row.pid) + ", not by the helper service (process " +

@@ -27,11 +27,13 @@ Result<void> run(const command::HelperCommand& command) {
             using Chosen = std::decay_t<decltype(chosen)>;
             // The SCM's start arguments are not ours to read: the owner comes only from the
             // registered command line.
-            if constexpr (std::is_same_v<Chosen, command::RunService>)
+            if constexpr (std::is_same_v<Chosen, command::RunService>) {
                 return service::run_as_helper_service(chosen.owner_sid);
-            else if constexpr (std::is_same_v<Chosen, command::Install>)
+            } else if constexpr (std::is_same_v<Chosen, command::Install>) {
                 return service::install_helper_service(chosen.owner_pid);
-            else return service::uninstall_helper_service();
+            } else {
+                return service::uninstall_helper_service();
+            }
         },
         command);
 }
@@ -43,8 +45,9 @@ int main() {
     (void)::_setmode(::_fileno(stderr), _O_BINARY);
     // Before the command runs: no DLL may come from the helper's own folder, and one that cannot
     // load fails the command here rather than a worker thread at its first use.
-    if (Result<void> loaded = win32::load_dlls_from_system_directory_only(); !loaded)
+    if (Result<void> loaded = win32::load_dlls_from_system_directory_only(); !loaded) {
         return command::finish_command(loaded, std::cerr);
+    }
     try {
         const auto args = command::helper_arguments(win32::as_u16(::GetCommandLineW()));
         const auto command = command::choose_helper_command(args);

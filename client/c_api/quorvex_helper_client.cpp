@@ -79,14 +79,18 @@ qvx_status failed(qvx_status status, std::string text) {
 
 qvx_status failed(const ClientError& error) {
     std::string text;
-    for (const std::string& link : error.error.links()) text += (text.empty() ? "" : ": ") + link;
+    for (const std::string& link : error.error.links()) {
+        text += (text.empty() ? "" : ": ") + link;
+    }
     return failed(status_of(error.kind), std::move(text));
 }
 
 // A copy the caller frees with qvx_string_free; bad_alloc when there is no memory.
 char* handed_out(const std::string& text) {
     char* copy = static_cast<char*>(std::malloc(text.size() + 1));
-    if (copy == nullptr) throw std::bad_alloc();
+    if (copy == nullptr) {
+        throw std::bad_alloc();
+    }
     std::memcpy(copy, text.c_str(), text.size() + 1);
     return copy;
 }
@@ -94,7 +98,9 @@ char* handed_out(const std::string& text) {
 // Runs `body` under the client's lock; turns any exception into a status.
 template <class Body>
 qvx_status guarded(qvx_client* client, Body&& body) noexcept {
-    if (client == nullptr) return failed(QVX_ERROR_INVALID_ARGUMENT, "the client is NULL");
+    if (client == nullptr) {
+        return failed(QVX_ERROR_INVALID_ARGUMENT, "the client is NULL");
+    }
     try {
         const std::lock_guard lock(client->mutex);
         return body(client->client);
@@ -109,7 +115,9 @@ qvx_status guarded(qvx_client* client, Body&& body) noexcept {
 
 // Out-parameters are cleared first, so that nothing stale is left on failure.
 void clear(char** out) {
-    if (out != nullptr) *out = nullptr;
+    if (out != nullptr) {
+        *out = nullptr;
+    }
 }
 
 } // namespace
@@ -117,7 +125,9 @@ void clear(char** out) {
 extern "C" {
 
 qvx_status qvx_client_create(qvx_client** client) {
-    if (client == nullptr) return failed(QVX_ERROR_INVALID_ARGUMENT, "no place for the client");
+    if (client == nullptr) {
+        return failed(QVX_ERROR_INVALID_ARGUMENT, "no place for the client");
+    }
     *client = new (std::nothrow) qvx_client();
     return *client != nullptr ? QVX_OK : failed(QVX_ERROR_OUT_OF_MEMORY, "out of memory");
 }
@@ -134,19 +144,27 @@ qvx_status qvx_client_connect(qvx_client* client) {
 qvx_status qvx_client_ping(qvx_client* client, const char* core_sha256, char** helper_path, char** protocol) {
     clear(helper_path);
     clear(protocol);
-    if (core_sha256 == nullptr) return failed(QVX_ERROR_INVALID_ARGUMENT, "the Core digest is NULL");
+    if (core_sha256 == nullptr) {
+        return failed(QVX_ERROR_INVALID_ARGUMENT, "the Core digest is NULL");
+    }
     return guarded(client, [&](quorvex::client::HelperClient& helper) {
         const auto ping = helper.ping(core_sha256);
-        if (!ping) return failed(ping.error());
+        if (!ping) {
+            return failed(ping.error());
+        }
         // Both or neither: a second allocation that fails takes the first back.
         char* path = helper_path != nullptr ? handed_out(ping->helper_path) : nullptr;
         try {
-            if (protocol != nullptr) *protocol = handed_out(ping->protocol);
+            if (protocol != nullptr) {
+                *protocol = handed_out(ping->protocol);
+            }
         } catch (...) {
             std::free(path);
             throw;
         }
-        if (helper_path != nullptr) *helper_path = path;
+        if (helper_path != nullptr) {
+            *helper_path = path;
+        }
         return QVX_OK;
     });
 }
@@ -154,29 +172,42 @@ qvx_status qvx_client_ping(qvx_client* client, const char* core_sha256, char** h
 qvx_status qvx_client_start(qvx_client* client, char** session_id, char** address, uint32_t* pid) {
     clear(session_id);
     clear(address);
-    if (pid != nullptr) *pid = 0;
+    if (pid != nullptr) {
+        *pid = 0;
+    }
     return guarded(client, [&](quorvex::client::HelperClient& helper) {
         const auto started = helper.start();
-        if (!started) return failed(started.error());
+        if (!started) {
+            return failed(started.error());
+        }
         char* session = session_id != nullptr ? handed_out(started->session_id) : nullptr;
         try {
-            if (address != nullptr) *address = handed_out(started->address);
+            if (address != nullptr) {
+                *address = handed_out(started->address);
+            }
         } catch (...) {
             std::free(session);
             throw;
         }
-        if (session_id != nullptr) *session_id = session;
-        if (pid != nullptr) *pid = started->pid;
+        if (session_id != nullptr) {
+            *session_id = session;
+        }
+        if (pid != nullptr) {
+            *pid = started->pid;
+        }
         return QVX_OK;
     });
 }
 
 qvx_status qvx_client_stop(qvx_client* client, const char* session_id, qvx_stop_result* result) {
-    if (session_id == nullptr || result == nullptr)
+    if (session_id == nullptr || result == nullptr) {
         return failed(QVX_ERROR_INVALID_ARGUMENT, "the session ID or the result is NULL");
+    }
     return guarded(client, [&](quorvex::client::HelperClient& helper) {
         const auto stopped = helper.stop(session_id);
-        if (!stopped) return failed(stopped.error());
+        if (!stopped) {
+            return failed(stopped.error());
+        }
         switch (*stopped) {
         case quorvex::client::StopResult::Stopped:
             *result = QVX_STOPPED;
@@ -194,10 +225,14 @@ qvx_status qvx_client_stop(qvx_client* client, const char* session_id, qvx_stop_
 
 qvx_status qvx_client_logs(qvx_client* client, char** text) {
     clear(text);
-    if (text == nullptr) return failed(QVX_ERROR_INVALID_ARGUMENT, "no place for the logs");
+    if (text == nullptr) {
+        return failed(QVX_ERROR_INVALID_ARGUMENT, "no place for the logs");
+    }
     return guarded(client, [&](quorvex::client::HelperClient& helper) {
         const auto logs = helper.logs();
-        if (!logs) return failed(logs.error());
+        if (!logs) {
+            return failed(logs.error());
+        }
         *text = handed_out(*logs);
         return QVX_OK;
     });

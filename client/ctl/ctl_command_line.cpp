@@ -19,8 +19,11 @@ std::optional<CtlVerb> verb_named(std::string_view name) {
                                                                          {"doctor", CtlVerb::Doctor},
                                                                          {"help", CtlVerb::Help},
                                                                          {"--help", CtlVerb::Help}}};
-    for (const auto& [verb_name, verb] : VERBS)
-        if (verb_name == name) return verb;
+    for (const auto& [verb_name, verb] : VERBS) {
+        if (verb_name == name) {
+            return verb;
+        }
+    }
     return std::nullopt;
 }
 
@@ -31,28 +34,41 @@ bool takes_core_sha256(CtlVerb verb) {
 } // namespace
 
 Result<CtlCommand> parse_ctl_command(std::span<const std::string> args) {
-    if (args.empty()) return usage("no command given");
+    if (args.empty()) {
+        return usage("no command given");
+    }
     const auto verb = verb_named(args[0]);
-    if (!verb) return usage("unknown command \"" + args[0] + "\"");
+    if (!verb) {
+        return usage("unknown command \"" + args[0] + "\"");
+    }
     CtlCommand command{.verb = *verb};
     bool session_given = false;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= args.size()) return std::nullopt;
+            if (i + 1 >= args.size()) {
+                return std::nullopt;
+            }
             return args[++i];
         };
         if (arg == "--json" && !command.json) {
             command.json = true;
         } else if (arg == "--core-sha256" && takes_core_sha256(command.verb) && !command.core_sha256) {
             command.core_sha256 = value();
-            if (!command.core_sha256) return usage("--core-sha256 needs a digest");
-            if (!check_core_sha256(*command.core_sha256))
+            if (!command.core_sha256) {
+                return usage("--core-sha256 needs a digest");
+            }
+            if (!check_core_sha256(*command.core_sha256)) {
                 return usage("--core-sha256 takes 64 lowercase hexadecimal digits");
+            }
         } else if (arg == "--session" && command.verb == CtlVerb::Stop && !session_given) {
             const auto session = value();
-            if (!session) return usage("--session needs a session ID");
-            if (!check_session_id(*session)) return usage("--session takes 32 lowercase hexadecimal digits");
+            if (!session) {
+                return usage("--session needs a session ID");
+            }
+            if (!check_session_id(*session)) {
+                return usage("--session takes 32 lowercase hexadecimal digits");
+            }
             command.session_id = *session;
             session_given = true;
         } else if (arg == "--follow" && command.verb == CtlVerb::Logs && !command.follow) {
@@ -61,7 +77,9 @@ Result<CtlCommand> parse_ctl_command(std::span<const std::string> args) {
             return usage("unexpected argument \"" + arg + "\" for " + args[0]);
         }
     }
-    if (command.verb == CtlVerb::Stop && !session_given) return usage("stop needs --session <session ID>");
+    if (command.verb == CtlVerb::Stop && !session_given) {
+        return usage("stop needs --session <session ID>");
+    }
     return command;
 }
 

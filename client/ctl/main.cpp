@@ -54,11 +54,17 @@ public:
         text_ = std::move(text);
     }
     void print() const {
-        if (json_) return print_json();
-        for (const auto& [label, text] : lines_) std::cout << label << ": " << text << '\n';
+        if (json_) {
+            return print_json();
+        }
+        for (const auto& [label, text] : lines_) {
+            std::cout << label << ": " << text << '\n';
+        }
         std::cout << text_;
         std::cout.flush();
-        if (!failure_) return;
+        if (!failure_) {
+            return;
+        }
         command::report_failure(failure_->error, std::cerr);
         std::cerr << "\nWhat to do: " << advice_for(failure_->kind) << '\n';
     }
@@ -68,8 +74,9 @@ private:
         json::object out = fields_;
         if (failure_) {
             json::array causes;
-            for (std::size_t i = 1; i < failure_->error.links().size(); ++i)
+            for (std::size_t i = 1; i < failure_->error.links().size(); ++i) {
                 causes.emplace_back(failure_->error.links()[i]);
+            }
             out["error"] = json::object{{"kind", kind_name(failure_->kind)},
                                         {"message", failure_->error.text()},
                                         {"causes", std::move(causes)},
@@ -93,19 +100,26 @@ std::string core_sha256_of(const CtlCommand& command) {
 int report_service(Report& report, HelperClient& client, const std::string& core_sha256) {
     const auto state = query_helper_service();
     if (!state) {
-        if (state.error().kind == ClientErrorKind::ServiceNotInstalled)
+        if (state.error().kind == ClientErrorKind::ServiceNotInstalled) {
             report.add("installed", "installed", false, "no");
+        }
         return report.fail(state.error());
     }
     report.add("installed", "installed", true, "yes");
     const std::string state_name(service_state_name(state->state));
     report.add("state", "state", json::string(state_name), state_name);
-    if (auto running = require_running(*state); !running) return report.fail(running.error());
+    if (auto running = require_running(*state); !running) {
+        return report.fail(running.error());
+    }
     report.add("pid", "process", state->pid, std::to_string(state->pid));
     const auto process = live_service_process(state->pid);
-    if (!process) return report.fail(process.error());
+    if (!process) {
+        return report.fail(process.error());
+    }
     const auto published = read_published_port();
-    if (!published) return report.fail(published.error());
+    if (!published) {
+        return report.fail(published.error());
+    }
     report.add("port", "port", published->port, std::to_string(published->port));
     if (const auto connected = client.connect(); !connected) {
         report.add("listenerVerified", "listener", false, "NOT verified");
@@ -113,7 +127,9 @@ int report_service(Report& report, HelperClient& client, const std::string& core
     }
     report.add("listenerVerified", "listener", true, "verified: the helper service's");
     const auto ping = client.ping(core_sha256);
-    if (!ping) return report.fail(ping.error());
+    if (!ping) {
+        return report.fail(ping.error());
+    }
     report.add("helperPath", "helper", json::string(ping->helper_path), ping->helper_path);
     report.add("protocol", "protocol", json::string(ping->protocol), ping->protocol);
     return EXIT_SUCCESS_CODE;
@@ -121,7 +137,9 @@ int report_service(Report& report, HelperClient& client, const std::string& core
 
 int run_ping(Report& report, HelperClient& client, const std::string& core_sha256) {
     const auto ping = client.ping(core_sha256);
-    if (!ping) return report.fail(ping.error());
+    if (!ping) {
+        return report.fail(ping.error());
+    }
     report.add("helperPath", "helper", json::string(ping->helper_path), ping->helper_path);
     report.add("protocol", "protocol", json::string(ping->protocol), ping->protocol);
     return EXIT_SUCCESS_CODE;
@@ -129,7 +147,9 @@ int run_ping(Report& report, HelperClient& client, const std::string& core_sha25
 
 int run_start(Report& report, HelperClient& client) {
     const auto started = client.start();
-    if (!started) return report.fail(started.error());
+    if (!started) {
+        return report.fail(started.error());
+    }
     report.add("sessionId", "session", json::string(started->session_id), started->session_id);
     report.add("address", "address", json::string(started->address), started->address);
     report.add("pid", "pid", started->pid, std::to_string(started->pid));
@@ -138,10 +158,14 @@ int run_start(Report& report, HelperClient& client) {
 
 int run_stop(Report& report, HelperClient& client, const std::string& session_id) {
     const auto stopped = client.stop(session_id);
-    if (!stopped) return report.fail(stopped.error());
+    if (!stopped) {
+        return report.fail(stopped.error());
+    }
     report.add("sessionId", "session", json::string(session_id), session_id);
     report.add("stopped", "stopped", *stopped == StopResult::Stopped, *stopped == StopResult::Stopped ? "yes" : "no");
-    if (*stopped == StopResult::NotRunning) report.add("reason", "reason", "notRunning", "no Core runs");
+    if (*stopped == StopResult::NotRunning) {
+        report.add("reason", "reason", "notRunning", "no Core runs");
+    }
     // Not an error reply: this session's Core is gone, replaced by a later start.
     if (*stopped == StopResult::SessionMismatch) {
         report.add("reason", "reason", "sessionMismatch",
@@ -171,20 +195,27 @@ int follow_logs(bool as_json, HelperClient& client) {
             return code;
         }
         auto lines = log_lines(*logs);
-        for (const std::string& line : new_log_lines(shown, lines))
+        for (const std::string& line : new_log_lines(shown, lines)) {
             std::cout << (as_json ? json::serialize(json::string(line)) : line) << '\n';
+        }
         std::cout.flush();
         shown = std::move(lines);
-        for (int tick = 0; tick < 10 && !interrupted; ++tick) ::Sleep(100);
+        for (int tick = 0; tick < 10 && !interrupted; ++tick) {
+            ::Sleep(100);
+        }
     }
     return EXIT_SUCCESS_CODE;
 }
 
 int run_logs(Report& report, HelperClient& client) {
     const auto logs = client.logs();
-    if (!logs) return report.fail(logs.error());
+    if (!logs) {
+        return report.fail(logs.error());
+    }
     json::array lines;
-    for (const std::string& line : log_lines(*logs)) lines.emplace_back(line);
+    for (const std::string& line : log_lines(*logs)) {
+        lines.emplace_back(line);
+    }
     report.add_text("lines", std::move(lines), logs->empty() ? std::string() : *logs + "\n");
     return EXIT_SUCCESS_CODE;
 }
@@ -198,7 +229,9 @@ int run_doctor(bool as_json, HelperClient& client, const std::string& core_sha25
         {"the helper service is installed",
          [&]() -> ClientResult<void> {
              auto found = query_helper_service();
-             if (!found) return std::unexpected(std::move(found.error()));
+             if (!found) {
+                 return std::unexpected(std::move(found.error()));
+             }
              state = *found;
              return {};
          }},
@@ -206,14 +239,18 @@ int run_doctor(bool as_json, HelperClient& client, const std::string& core_sha25
         {"its process is alive",
          [&]() -> ClientResult<void> {
              auto alive = live_service_process(state->pid);
-             if (!alive) return std::unexpected(std::move(alive.error()));
+             if (!alive) {
+                 return std::unexpected(std::move(alive.error()));
+             }
              process = *alive;
              return {};
          }},
         {"it has published its port",
          [&]() -> ClientResult<void> {
              auto port = read_published_port();
-             if (!port) return std::unexpected(std::move(port.error()));
+             if (!port) {
+                 return std::unexpected(std::move(port.error()));
+             }
              published = *port;
              return {};
          }},
@@ -221,22 +258,31 @@ int run_doctor(bool as_json, HelperClient& client, const std::string& core_sha25
         {"the listener on the port is the service's",
          [&]() -> ClientResult<void> {
              auto connected = client.connect();
-             if (!connected) return std::unexpected(std::move(connected.error()));
+             if (!connected) {
+                 return std::unexpected(std::move(connected.error()));
+             }
              return {};
          }},
         {"the helper serves this account and expects this Core",
          [&]() -> ClientResult<void> {
              auto ping = client.ping(core_sha256);
-             if (!ping) return std::unexpected(std::move(ping.error()));
+             if (!ping) {
+                 return std::unexpected(std::move(ping.error()));
+             }
              return {};
          }},
     };
     json::array done;
     for (const auto& [name, check] : checks) {
         const auto outcome = check();
-        if (as_json) done.push_back(json::object{{"check", name}, {"ok", outcome.has_value()}});
-        else std::cout << (outcome ? "ok      " : "FAILED  ") << name << '\n' << std::flush;
-        if (outcome) continue;
+        if (as_json) {
+            done.push_back(json::object{{"check", name}, {"ok", outcome.has_value()}});
+        } else {
+            std::cout << (outcome ? "ok      " : "FAILED  ") << name << '\n' << std::flush;
+        }
+        if (outcome) {
+            continue;
+        }
         if (as_json) {
             json::object out{{"checks", std::move(done)}};
             out["error"] = json::object{{"kind", kind_name(outcome.error().kind)},
@@ -250,15 +296,22 @@ int run_doctor(bool as_json, HelperClient& client, const std::string& core_sha25
         }
         return exit_code_of(outcome.error().kind);
     }
-    if (as_json) std::cout << json::serialize(json::object{{"checks", std::move(done)}}) << '\n';
-    else std::cout << "\nThe helper is ready.\n";
+    if (as_json) {
+        std::cout << json::serialize(json::object{{"checks", std::move(done)}}) << '\n';
+    } else {
+        std::cout << "\nThe helper is ready.\n";
+    }
     return EXIT_SUCCESS_CODE;
 }
 
 int run(const CtlCommand& command) {
     HelperClient client;
-    if (command.verb == CtlVerb::Doctor) return run_doctor(command.json, client, core_sha256_of(command));
-    if (command.verb == CtlVerb::Logs && command.follow) return follow_logs(command.json, client);
+    if (command.verb == CtlVerb::Doctor) {
+        return run_doctor(command.json, client, core_sha256_of(command));
+    }
+    if (command.verb == CtlVerb::Logs && command.follow) {
+        return follow_logs(command.json, client);
+    }
     Report report(command.json);
     int code = EXIT_SUCCESS_CODE;
     switch (command.verb) {

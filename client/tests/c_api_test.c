@@ -26,7 +26,9 @@ static void check(int ok, const char* what) {
 }
 
 static int is_lowercase_hex(const char* text, size_t length) {
-    if (text == NULL || strlen(text) != length) return 0;
+    if (text == NULL || strlen(text) != length) {
+        return 0;
+    }
     return strspn(text, "0123456789abcdef") == length;
 }
 
@@ -41,7 +43,9 @@ static int last_error_contains(const char* part) {
 static DWORD WINAPI read_logs(void* client) {
     for (int i = 0; i < 3; ++i) {
         char* text = NULL;
-        if (qvx_client_logs((qvx_client*)client, &text) != QVX_OK) return 1;
+        if (qvx_client_logs((qvx_client*)client, &text) != QVX_OK) {
+            return 1;
+        }
         qvx_string_free(text);
     }
     return 0;
@@ -82,14 +86,20 @@ static void drive(const char* digest) {
     int logged = 0;
     for (int attempt = 0; attempt < 50 && !logged && address != NULL; ++attempt) {
         char* text = NULL;
-        if (qvx_client_logs(client, &text) == QVX_OK && strstr(text, address) != NULL) logged = 1;
+        if (qvx_client_logs(client, &text) == QVX_OK && strstr(text, address) != NULL) {
+            logged = 1;
+        }
         qvx_string_free(text);
-        if (!logged) Sleep(200);
+        if (!logged) {
+            Sleep(200);
+        }
     }
     check(logged, "the logs show the Core listening on the drawn address");
 
     HANDLE threads[2];
-    for (int i = 0; i < 2; ++i) threads[i] = CreateThread(NULL, 0, read_logs, client, 0, NULL);
+    for (int i = 0; i < 2; ++i) {
+        threads[i] = CreateThread(NULL, 0, read_logs, client, 0, NULL);
+    }
     WaitForMultipleObjects(2, threads, TRUE, INFINITE);
     for (int i = 0; i < 2; ++i) {
         DWORD code = 1;
@@ -118,21 +128,26 @@ static void expect_refused(const char* status_name) {
     qvx_client* client = NULL;
     check(qvx_client_create(&client) == QVX_OK, "create");
     const qvx_status status = qvx_client_connect(client);
-    if (strcmp(qvx_status_name(status), status_name) != 0)
+    if (strcmp(qvx_status_name(status), status_name) != 0) {
         (void)fprintf(stderr, "connect gave %s, expected %s\n", qvx_status_name(status), status_name);
+    }
     check(strcmp(qvx_status_name(status), status_name) == 0, "connect refuses with the expected status");
     char* logs = NULL;
     check(qvx_client_logs(client, &logs) == status && logs == NULL, "a request refuses the same way");
     char* error = qvx_last_error();
-    if (error != NULL) printf("%s: %s\n", qvx_status_name(status), error);
+    if (error != NULL) {
+        printf("%s: %s\n", qvx_status_name(status), error);
+    }
     qvx_string_free(error);
     qvx_client_destroy(client);
 }
 
 int main(int argc, char** argv) {
-    if (argc == 2) drive(argv[1]);
-    else if (argc == 3 && strcmp(argv[1], "--refused") == 0) expect_refused(argv[2]);
-    else {
+    if (argc == 2) {
+        drive(argv[1]);
+    } else if (argc == 3 && strcmp(argv[1], "--refused") == 0) {
+        expect_refused(argv[2]);
+    } else {
         (void)fputs("usage: c_api_test.exe <Core digest> | --refused <status name>\n", stderr);
         return 2;
     }

@@ -65,11 +65,13 @@ TEST(CtlCommandLine, UsageErrorsNameTheProblem) {
 TEST(CtlExitCodes, OneCodePerKindOfTrouble) {
     EXPECT_EQ(exit_code_of(ClientErrorKind::ServiceNotInstalled), EXIT_NOT_INSTALLED);
     for (const auto kind :
-         {ClientErrorKind::ServiceNotRunning, ClientErrorKind::ServiceProcessGone, ClientErrorKind::NoPortPublished})
+         {ClientErrorKind::ServiceNotRunning, ClientErrorKind::ServiceProcessGone, ClientErrorKind::NoPortPublished}) {
         EXPECT_EQ(exit_code_of(kind), EXIT_NOT_RUNNING) << kind_name(kind);
+    }
     for (const auto kind : {ClientErrorKind::StalePort, ClientErrorKind::NoListener, ClientErrorKind::ListenerNotHelper,
-                            ClientErrorKind::ConnectionNotHelper})
+                            ClientErrorKind::ConnectionNotHelper}) {
         EXPECT_EQ(exit_code_of(kind), EXIT_NOT_VERIFIED) << kind_name(kind);
+    }
     EXPECT_EQ(exit_code_of(ClientErrorKind::ConnectionRefused), EXIT_REFUSED_ACCOUNT);
     EXPECT_EQ(exit_code_of(ClientErrorKind::CoreSha256Mismatch), EXIT_REQUEST_REFUSED);
     EXPECT_EQ(exit_code_of(ClientErrorKind::SystemError), EXIT_FAILED);

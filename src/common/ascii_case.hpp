@@ -19,7 +19,9 @@ namespace quorvex {
 }
 
 constexpr void lower_ascii_in_place(std::string& text) noexcept {
-    for (char& c : text) c = ascii_lower(c);
+    for (char& c : text) {
+        c = ascii_lower(c);
+    }
 }
 
 } // namespace quorvex

@@ -5,7 +5,9 @@ namespace quorvex {
 void HelperLog::append(std::string line) {
     std::lock_guard lock(mutex_);
     lines_.push_back(std::move(line));
-    while (lines_.size() > CAPACITY) lines_.pop_front();
+    while (lines_.size() > CAPACITY) {
+        lines_.pop_front();
+    }
     joined_stale_ = true;
 }
 
@@ -18,11 +20,15 @@ std::string HelperLog::text() const {
     std::lock_guard lock(mutex_);
     if (joined_stale_) {
         std::size_t size = lines_.size();
-        for (const auto& line : lines_) size += line.size();
+        for (const auto& line : lines_) {
+            size += line.size();
+        }
         joined_.clear();
         joined_.reserve(size);
         for (std::size_t i = 0; i < lines_.size(); ++i) {
-            if (i > 0) joined_ += '\n';
+            if (i > 0) {
+                joined_ += '\n';
+            }
             joined_ += lines_[i];
         }
         joined_stale_ = false;

@@ -20,7 +20,9 @@ std::string lowercase_hex(std::span<const std::uint8_t> bytes) {
 std::string lowercase_hex(std::uint32_t value) {
     std::string text;
     text.reserve(8);
-    for (int shift = 28; shift >= 0; shift -= 4) text.push_back(DIGITS[(value >> shift) & 0xF]);
+    for (int shift = 28; shift >= 0; shift -= 4) {
+        text.push_back(DIGITS[(value >> shift) & 0xF]);
+    }
     return text;
 }
 

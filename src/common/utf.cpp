@@ -29,29 +29,37 @@ std::size_t invalid_subpart_length(std::string_view bytes) {
     const auto lead = static_cast<unsigned char>(bytes[0]);
     unsigned char lo = 0x80, hi = 0xBF;
     std::size_t need = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) need = 1;
-    else if (lead == 0xE0) {
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        need = 1;
+    } else if (lead == 0xE0) {
         need = 2;
         lo = 0xA0;
-    } else if (lead >= 0xE1 && lead <= 0xEC) need = 2; // NOLINT(bugprone-branch-clone): the table of lead bytes
-    else if (lead == 0xED) {
+    } else if (lead >= 0xE1 && lead <= 0xEC) {
+        need = 2; // NOLINT(bugprone-branch-clone): the table of lead bytes
+    } else if (lead == 0xED) {
         need = 2;
         hi = 0x9F;
-    } else if (lead >= 0xEE && lead <= 0xEF) need = 2;
-    else if (lead == 0xF0) {
+    } else if (lead >= 0xEE && lead <= 0xEF) {
+        need = 2;
+    } else if (lead == 0xF0) {
         need = 3;
         lo = 0x90;
-    } else if (lead >= 0xF1 && lead <= 0xF3) need = 3;
-    else if (lead == 0xF4) {
+    } else if (lead >= 0xF1 && lead <= 0xF3) {
+        need = 3;
+    } else if (lead == 0xF4) {
         need = 3;
         hi = 0x8F;
-    } else return 1;
+    } else {
+        return 1;
+    }
     std::size_t n = 1;
     for (std::size_t i = 0; i < need && n < bytes.size(); ++i) {
         const auto b = static_cast<unsigned char>(bytes[n]);
         const unsigned char min = i == 0 ? lo : 0x80;
         const unsigned char max = i == 0 ? hi : 0xBF;
-        if (b < min || b > max) break;
+        if (b < min || b > max) {
+            break;
+        }
         ++n;
     }
     return n;
@@ -59,18 +67,26 @@ std::size_t invalid_subpart_length(std::string_view bytes) {
 
 char32_t decode(std::string_view seq) {
     const auto b0 = static_cast<unsigned char>(seq[0]);
-    if (seq.size() == 1) return b0;
+    if (seq.size() == 1) {
+        return b0;
+    }
     char32_t cp = b0 & (0xFF >> (seq.size() + 1));
-    for (std::size_t i = 1; i < seq.size(); ++i) cp = (cp << 6) | (static_cast<unsigned char>(seq[i]) & 0x3F);
+    for (std::size_t i = 1; i < seq.size(); ++i) {
+        cp = (cp << 6) | (static_cast<unsigned char>(seq[i]) & 0x3F);
+    }
     return cp;
 }
 
 } // namespace
 
 std::size_t utf8_sequence_length(std::string_view bytes) {
-    if (bytes.empty()) return 0;
+    if (bytes.empty()) {
+        return 0;
+    }
     const auto lead = static_cast<unsigned char>(bytes[0]);
-    if (lead < 0x80) return 1;
+    if (lead < 0x80) {
+        return 1;
+    }
     const std::size_t n = invalid_subpart_length(bytes);
     const std::size_t expected = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
     return n == expected && lead >= 0xC2 && lead <= 0xF4 ? n : 0;
@@ -79,7 +95,9 @@ std::size_t utf8_sequence_length(std::string_view bytes) {
 bool is_valid_utf8(std::string_view bytes) {
     while (!bytes.empty()) {
         const std::size_t n = utf8_sequence_length(bytes);
-        if (n == 0) return false;
+        if (n == 0) {
+            return false;
+        }
         bytes.remove_prefix(n);
     }
     return true;
@@ -114,7 +132,9 @@ std::optional<std::string> convert_utf16(std::u16string_view text) {
             cp = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (u >= 0xD800 && u <= 0xDFFF) {
-            if constexpr (!Lossy) return std::nullopt;
+            if constexpr (!Lossy) {
+                return std::nullopt;
+            }
             cp = REPLACEMENT;
         }
         append_utf8(out, cp);
@@ -134,8 +154,11 @@ std::u16string utf8_to_utf16(std::string_view text) {
     while (!text.empty()) {
         std::size_t n = utf8_sequence_length(text);
         char32_t cp = REPLACEMENT;
-        if (n == 0) n = invalid_subpart_length(text);
-        else cp = decode(text.substr(0, n));
+        if (n == 0) {
+            n = invalid_subpart_length(text);
+        } else {
+            cp = decode(text.substr(0, n));
+        }
         if (cp >= 0x10000) {
             out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
             out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));

@@ -36,8 +36,12 @@ Split split(std::string_view stream, std::size_t chunk) {
         const auto before = out.lines.size();
         const bool ok = splitter.feed(stream.substr(at, chunk), sink);
         // Once a line was not UTF-8, nothing more comes out.
-        if (!out.accepted) FUZZ_CHECK(!ok && out.lines.size() == before);
-        if (!ok) out.accepted = false;
+        if (!out.accepted) {
+            FUZZ_CHECK(!ok && out.lines.size() == before);
+        }
+        if (!ok) {
+            out.accepted = false;
+        }
         FUZZ_CHECK(splitter.held_bytes() <= CoreLineSplitter::MAX_LINE_BYTES + 4);
     }
     splitter.finish(sink);
@@ -50,9 +54,13 @@ std::optional<std::vector<std::string>> plain_lines(std::string_view stream) {
     while (!stream.empty()) {
         const auto lf = stream.find('\n');
         std::string line(stream.substr(0, lf));
-        if (lf != std::string_view::npos && !line.empty() && line.back() == '\r') line.pop_back();
+        if (lf != std::string_view::npos && !line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
         stream.remove_prefix(lf == std::string_view::npos ? stream.size() : lf + 1);
-        if (line.size() > CoreLineSplitter::MAX_LINE_BYTES || !is_valid_utf8(line)) return std::nullopt;
+        if (line.size() > CoreLineSplitter::MAX_LINE_BYTES || !is_valid_utf8(line)) {
+            return std::nullopt;
+        }
         lines.push_back(std::move(line));
     }
     return lines;
@@ -61,13 +69,16 @@ std::optional<std::vector<std::string>> plain_lines(std::string_view stream) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2) return 0;
+    if (size < 2) {
+        return 0;
+    }
     static constexpr std::size_t CHUNKS[] = {1, 2, 3, 7, 64, 4096, 65535, 65536, 65537, 1 << 20};
     const std::size_t chunk = CHUNKS[data[0] % std::size(CHUNKS)];
     const std::string_view piece(reinterpret_cast<const char*>(data + 2), size - 2);
     std::string stream;
-    for (std::size_t i = 0, n = 1 + data[1] * (data[1] >= 128 ? 16 : 1); i < n && stream.size() < (1 << 18); ++i)
+    for (std::size_t i = 0, n = 1 + data[1] * (data[1] >= 128 ? 16 : 1); i < n && stream.size() < (1 << 18); ++i) {
         stream += piece;
+    }
 
     const auto whole = split(stream, stream.size() + 1);
     // Tiny reads only on short streams: a megabyte fed byte by byte would slow the target down.

@@ -85,7 +85,9 @@ public:
 private:
     void note(const std::string& argument) {
         ++calls;
-        if (argument.find('!') != std::string::npos) throw std::runtime_error(argument);
+        if (argument.find('!') != std::string::npos) {
+            throw std::runtime_error(argument);
+        }
     }
 };
 
@@ -95,7 +97,9 @@ public:
     asio::awaitable<Result<std::string>> read_body(std::size_t limit) override {
         ++reads;
         last_limit = limit;
-        if (body_.size() > limit) co_return fail(Error::message("the request body exceeds the limit"));
+        if (body_.size() > limit) {
+            co_return fail(Error::message("the request body exceeds the limit"));
+        }
         co_return body_;
     }
     int reads = 0;

@@ -49,7 +49,9 @@ Connection serve(const std::vector<std::string_view>& chunks) {
     // One read from the socket into the session's fixed-size buffer: false at the end of the
     // stream, or with buffer_overflow when the buffer is full and the parser still needs more.
     const auto read = [&](boost::system::error_code& ec) {
-        if (next == chunks.size()) return false;
+        if (next == chunks.size()) {
+            return false;
+        }
         const auto room = HTTP1_READ_BUFFER_LIMIT - buffer.size();
         if (room == 0) {
             ec = bhttp::error::buffer_overflow;
@@ -71,14 +73,23 @@ Connection serve(const std::vector<std::string_view>& chunks) {
             if (!buffer.empty()) {
                 const auto used = parser.put(boost::asio::buffer(buffer), ec);
                 buffer.erase(0, used);
-                if (ec == bhttp::error::need_more) ec = {};
-                else if (ec) return ec;
-                if (used > 0) continue;
+                if (ec == bhttp::error::need_more) {
+                    ec = {};
+                } else if (ec) {
+                    return ec;
+                }
+                if (used > 0) {
+                    continue;
+                }
             }
             if (!read(ec)) {
-                if (ec) return ec;
+                if (ec) {
+                    return ec;
+                }
                 // A clean close between requests, as Beast's read reports it.
-                if (!parser.got_some()) return boost::system::error_code(bhttp::error::end_of_stream);
+                if (!parser.got_some()) {
+                    return boost::system::error_code(bhttp::error::end_of_stream);
+                }
                 parser.put_eof(ec);
                 return ec ? ec : bhttp::error::end_of_stream;
             }
@@ -91,14 +102,18 @@ Connection serve(const std::vector<std::string_view>& chunks) {
         parser.header_limit(HTTP1_HEADER_LIMIT);
         parser.body_limit(boost::none);
         parser.eager(false);
-        if (buffer.empty() && next == chunks.size()) return connection;
+        if (buffer.empty() && next == chunks.size()) {
+            return connection;
+        }
         if (const auto ec = parse(parser, [&] { return parser.is_header_done(); })) {
             connection.error = ec;
             return connection;
         }
         const auto& message = parser.get();
         Request request{std::string(message.method_string()), std::string(message.target())};
-        for (const auto& field : message) request.headers.emplace_back(field.name_string(), field.value());
+        for (const auto& field : message) {
+            request.headers.emplace_back(field.name_string(), field.value());
+        }
         request.keep_alive = parser.keep_alive();
         const auto declared = parser.content_length();
         if (declared && *declared > BODY_LIMIT) {
@@ -113,14 +128,18 @@ Connection serve(const std::vector<std::string_view>& chunks) {
         const auto ec = parse(parser, [&] { return parser.is_done(); });
         request.body = parser.get().body();
         FUZZ_CHECK(request.body.size() <= BODY_LIMIT);
-        if (!ec) FUZZ_CHECK(!declared || request.body.size() == *declared);
+        if (!ec) {
+            FUZZ_CHECK(!declared || request.body.size() == *declared);
+        }
         const bool keep_alive = request.keep_alive;
         connection.requests.push_back(std::move(request));
         if (ec) {
             connection.error = ec;
             return connection;
         }
-        if (!keep_alive) return connection;
+        if (!keep_alive) {
+            return connection;
+        }
     }
 }
 
@@ -134,7 +153,9 @@ std::vector<std::string_view> split_at(std::string_view bytes, const std::vector
     std::vector<std::string_view> chunks;
     std::size_t from = 0;
     for (const auto at : offsets) {
-        if (at <= from || at >= bytes.size()) continue;
+        if (at <= from || at >= bytes.size()) {
+            continue;
+        }
         chunks.push_back(bytes.substr(from, at - from));
         from = at;
     }
@@ -145,18 +166,24 @@ std::vector<std::string_view> split_at(std::string_view bytes, const std::vector
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2) return 0;
+    if (size < 2) {
+        return 0;
+    }
     const std::string_view bytes(reinterpret_cast<const char*>(data + 2), size - 2);
     const auto whole = serve({bytes});
 
     // Every offset of a short input; otherwise steps of the size bytes 0 and 1 pick.
     std::vector<std::vector<std::size_t>> splits;
     if (bytes.size() <= 96) {
-        for (std::size_t at = 1; at < bytes.size(); ++at) splits.push_back({at});
+        for (std::size_t at = 1; at < bytes.size(); ++at) {
+            splits.push_back({at});
+        }
     }
     const std::size_t step = 1 + data[0] + (data[1] << 8) % 1024;
     std::vector<std::size_t> offsets;
-    for (std::size_t at = step; at < bytes.size(); at += step) offsets.push_back(at);
+    for (std::size_t at = step; at < bytes.size(); at += step) {
+        offsets.push_back(at);
+    }
     splits.push_back(offsets);
     splits.push_back(std::vector<std::size_t>(1, bytes.size() / 2));
 

@@ -20,11 +20,12 @@ std::string form_encoded(std::string_view value) {
     std::string out;
     for (const char c : value) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == ' ') out += '+';
-        else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-                 c == '_')
+        if (c == ' ') {
+            out += '+';
+        } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+                   c == '_') {
             out += c;
-        else {
+        } else {
             out += '%';
             out += HEX[byte >> 4];
             out += HEX[byte & 15];

@@ -26,19 +26,29 @@ namespace {
 std::optional<std::vector<std::string>> dom_fields(std::string_view body, const std::vector<std::string>& names) {
     json::error_code ec;
     const auto value = json::parse(body, ec);
-    if (ec) return std::nullopt;
+    if (ec) {
+        return std::nullopt;
+    }
     std::vector<std::string> fields;
     if (const auto* object = value.if_object()) {
-        if (object->size() != names.size()) return std::nullopt;
+        if (object->size() != names.size()) {
+            return std::nullopt;
+        }
         for (const auto& name : names) {
             const auto* member = object->if_contains(name);
-            if (!member || !member->is_string()) return std::nullopt;
+            if (!member || !member->is_string()) {
+                return std::nullopt;
+            }
             fields.emplace_back(member->get_string());
         }
     } else if (const auto* array = value.if_array()) {
-        if (array->size() != names.size()) return std::nullopt;
+        if (array->size() != names.size()) {
+            return std::nullopt;
+        }
         for (const auto& element : *array) {
-            if (!element.is_string()) return std::nullopt;
+            if (!element.is_string()) {
+                return std::nullopt;
+            }
             fields.emplace_back(element.get_string());
         }
     } else {

@@ -23,8 +23,11 @@ http::Headers headers_of(std::string_view text) {
         const auto line = text.substr(0, lf);
         text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
         const auto colon = line.find(':');
-        if (colon == std::string_view::npos) headers.push_back({std::string(line), ""});
-        else headers.push_back({std::string(line.substr(0, colon)), std::string(line.substr(colon + 1))});
+        if (colon == std::string_view::npos) {
+            headers.push_back({std::string(line), ""});
+        } else {
+            headers.push_back({std::string(line.substr(0, colon)), std::string(line.substr(colon + 1))});
+        }
     }
     return headers;
 }
@@ -32,8 +35,11 @@ http::Headers headers_of(std::string_view text) {
 // Case-insensitive containment: a passing host names a local name somewhere in its value.
 bool mentions_local_name(std::string_view value) {
     for (const auto name : hub::LOCAL_HOST_NAMES) {
-        for (std::size_t at = 0; at + name.size() <= value.size(); ++at)
-            if (equals_ascii_nocase(value.substr(at, name.size()), name)) return true;
+        for (std::size_t at = 0; at + name.size() <= value.size(); ++at) {
+            if (equals_ascii_nocase(value.substr(at, name.size()), name)) {
+                return true;
+            }
+        }
     }
     return false;
 }
@@ -60,6 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto more = headers;
     more.push_back({"Host", "example.com"});
     more.push_back({"ORIGIN", "null"});
-    if (origin && host) FUZZ_CHECK(hub::check_request_gate(more).index() == outcome.index());
+    if (origin && host) {
+        FUZZ_CHECK(hub::check_request_gate(more).index() == outcome.index());
+    }
     return 0;
 }

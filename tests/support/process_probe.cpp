@@ -35,14 +35,19 @@ int failed(const char* call) {
 
 bool service_pid(const wchar_t* name, DWORD& pid) {
     const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return false;
+    if (!manager) {
+        return false;
+    }
     const UniqueServiceHandle service(::OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
-    if (!service) return false;
+    if (!service) {
+        return false;
+    }
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
     if (!::QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
-                                &needed))
+                                &needed)) {
         return false;
+    }
     pid = status.dwProcessId;
     return pid != 0;
 }
@@ -76,7 +81,9 @@ bool listed_process(DWORD pid, ListedProcess& listed) {
             listed = {entry->NumberOfThreads, entry->HandleCount};
             return true;
         }
-        if (entry->NextEntryOffset == 0) break;
+        if (entry->NextEntryOffset == 0) {
+            break;
+        }
         bytes += entry->NextEntryOffset;
     }
     ::SetLastError(ERROR_NOT_FOUND);
@@ -88,7 +95,9 @@ std::uint64_t committed_private_bytes(HANDLE process) {
     MEMORY_BASIC_INFORMATION region{};
     for (const char* address = nullptr; ::VirtualQueryEx(process, address, &region, sizeof region) == sizeof region;
          address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) {
+            total += region.RegionSize;
+        }
     }
     return total;
 }
@@ -101,16 +110,22 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--pid") == 0) {
         pid = static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10));
     } else if (argc == 2 && ::MultiByteToWideChar(CP_UTF8, 0, argv[1], -1, name, 256) != 0) {
-        if (!service_pid(name, pid)) return failed("QueryServiceStatusEx");
+        if (!service_pid(name, pid)) {
+            return failed("QueryServiceStatusEx");
+        }
     } else {
         (void)std::fputs("usage: process_probe <service name> | --pid <process ID>\n", stderr);
         return 2;
     }
     const UniqueKernelHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
-    if (!process) return failed("OpenProcess");
+    if (!process) {
+        return failed("OpenProcess");
+    }
 
     ListedProcess listed;
-    if (!listed_process(pid, listed)) return failed("NtQuerySystemInformation");
+    if (!listed_process(pid, listed)) {
+        return failed("NtQuerySystemInformation");
+    }
 
     std::printf("pid=%lu handles=%lu threads=%lu private_committed=%llu\n", pid, listed.handles, listed.threads,
                 static_cast<unsigned long long>(committed_private_bytes(process.get())));

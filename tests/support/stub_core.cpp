@@ -44,12 +44,16 @@ void write_error(std::string_view bytes) {
 std::string utf8(const wchar_t* text) {
     const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     std::string out(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1) ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    if (size > 1) {
+        ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    }
     return out;
 }
 
 [[noreturn]] void run_until_killed() {
-    for (;;) ::Sleep(INFINITE);
+    for (;;) {
+        ::Sleep(INFINITE);
+    }
 }
 
 [[noreturn]] void exit_with(std::uint32_t code) { ::ExitProcess(code); }
@@ -78,7 +82,9 @@ int main(int argc, char** argv) {
         run_until_killed();
     }
 
-    if (scenario == "00") run_until_killed();
+    if (scenario == "00") {
+        run_until_killed();
+    }
     if (scenario == "01") {
         write_error("one\r\n");
         write_error("two\n");
@@ -101,7 +107,9 @@ int main(int argc, char** argv) {
     }
     if (scenario == "05") {
         const std::string chunk(std::size_t{64} * 1024, 'x');
-        for (int i = 0; i < 16; ++i) write_error(chunk);
+        for (int i = 0; i < 16; ++i) {
+            write_error(chunk);
+        }
         write_error("\nafter\n");
         exit_with(0);
     }
@@ -126,7 +134,9 @@ int main(int argc, char** argv) {
         write_error("\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1b"
                     "c\r\n");
         const std::string chunk(std::size_t{64} * 1024, 'x');
-        for (int i = 0; i < 160; ++i) write_error(chunk);
+        for (int i = 0; i < 160; ++i) {
+            write_error(chunk);
+        }
         exit_with(0);
     }
     if (scenario == "08") {

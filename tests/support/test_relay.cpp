@@ -23,10 +23,14 @@ void pump(SOCKET from, SOCKET to) {
     char buffer[16384];
     for (;;) {
         const int n = ::recv(from, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
+        if (n <= 0) {
+            break;
+        }
         for (int sent = 0; sent < n;) {
             const int m = ::send(to, buffer + sent, n - sent, 0);
-            if (m <= 0) return;
+            if (m <= 0) {
+                return;
+            }
             sent += m;
         }
     }
@@ -76,7 +80,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     WSADATA wsa;
-    if (::WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return 1;
+    if (::WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+        return 1;
+    }
 
     SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in address{};
@@ -85,23 +91,29 @@ int main(int argc, char** argv) {
     int length = sizeof address;
     if (listener == INVALID_SOCKET || ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener, SOMAXCONN) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         return 1;
+    }
 
     // Written under another name and renamed, so a reader never sees a half-written port.
     const std::string port_file = argv[1];
     const std::string partial = port_file + ".partial";
     FILE* f = std::fopen(partial.c_str(), "w");
-    if (f == nullptr) return 1;
+    if (f == nullptr) {
+        return 1;
+    }
     const bool written =
         std::fprintf(f, "%u %lu\n", static_cast<unsigned>(ntohs(address.sin_port)), ::GetCurrentProcessId()) > 0;
     if (std::fclose(f) != 0 || !written ||
-        !::MoveFileExA(partial.c_str(), port_file.c_str(), MOVEFILE_REPLACE_EXISTING))
+        !::MoveFileExA(partial.c_str(), port_file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return 1;
+    }
 
     for (;;) {
         SOCKET client = ::accept(listener, nullptr, nullptr);
-        if (client == INVALID_SOCKET) continue;
+        if (client == INVALID_SOCKET) {
+            continue;
+        }
         std::thread(relay, client).detach();
     }
 }

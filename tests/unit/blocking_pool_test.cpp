@@ -25,7 +25,9 @@ template <class Condition>
 bool eventually(Condition done) {
     const auto deadline = std::chrono::steady_clock::now() + EVENTUALLY;
     while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
         std::this_thread::sleep_for(1ms);
     }
     return true;
@@ -39,7 +41,9 @@ public:
         return [this] {
             const int now = ++running_;
             for (int seen = most_; now > seen && !most_.compare_exchange_weak(seen, now);) {}
-            if (released_.wait_for(EVENTUALLY) != std::future_status::ready) timed_out_ = true;
+            if (released_.wait_for(EVENTUALLY) != std::future_status::ready) {
+                timed_out_ = true;
+            }
             --running_;
             ++finished_;
         };
@@ -64,7 +68,9 @@ TEST(BlockingPool, StartsThreadsForWorkOnlyAndEndsThemWhenIdle) {
 
     // Three tasks that block together need three threads at once, and no more.
     HeldTasks held;
-    for (int i = 0; i < 3; ++i) boost::asio::post(pool.get_executor(), held.task());
+    for (int i = 0; i < 3; ++i) {
+        boost::asio::post(pool.get_executor(), held.task());
+    }
     const bool started_together = eventually([&] { return held.running() == 3; });
     const std::size_t threads = pool.thread_count();
     held.release();
@@ -89,7 +95,9 @@ TEST(BlockingPool, StaysWithinItsLimitAndKeepsTheLastThreadForUrgentWork) {
     // must get a thread anyway.
     HeldTasks held;
     constexpr int ORDINARY = 10;
-    for (int i = 0; i < ORDINARY; ++i) boost::asio::post(pool.get_executor(), held.task());
+    for (int i = 0; i < ORDINARY; ++i) {
+        boost::asio::post(pool.get_executor(), held.task());
+    }
     ASSERT_TRUE(eventually([&] { return held.running() == static_cast<int>(LIMIT) - 1; }))
         << "ordinary work did not get the threads it may use";
     std::promise<void> urgent_ran;

@@ -13,8 +13,11 @@ Lines split(const std::vector<std::string_view>& pieces) {
     CoreLineSplitter splitter;
     Lines lines;
     const CoreLineSplitter::LineSink sink = [&lines](std::string line) { lines.push_back(std::move(line)); };
-    for (std::string_view piece : pieces)
-        if (!splitter.feed(piece, sink)) return lines;
+    for (std::string_view piece : pieces) {
+        if (!splitter.feed(piece, sink)) {
+            return lines;
+        }
+    }
     splitter.finish(sink);
     return lines;
 }
@@ -44,10 +47,13 @@ TEST(CoreLineSplitter, SplitsTheSameWhereverTheReadsFall) {
         SCOPED_TRACE(testing::PrintToString(s.bytes));
         const std::string_view bytes = s.bytes;
         EXPECT_EQ(split({bytes}), s.lines);
-        for (std::size_t cut = 0; cut <= bytes.size(); ++cut)
+        for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
             EXPECT_EQ(split({bytes.substr(0, cut), bytes.substr(cut)}), s.lines) << "cut at " << cut;
+        }
         std::vector<std::string_view> single_bytes;
-        for (std::size_t i = 0; i < bytes.size(); ++i) single_bytes.push_back(bytes.substr(i, 1));
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            single_bytes.push_back(bytes.substr(i, 1));
+        }
         EXPECT_EQ(split(single_bytes), s.lines);
     }
 }
@@ -88,11 +94,15 @@ TEST(CoreLineSplitter, BoundsOneLineAtACharacterBoundary) {
         EXPECT_EQ(split({bytes}), s.lines);
         // Reads cut around the cap and around the line feed.
         for (std::size_t cut : {CAP - 2, CAP - 1, CAP, CAP + 1, CAP + 2, CAP + 3, CAP + 4, CAP + 5, bytes.size() - 1}) {
-            if (cut > bytes.size()) continue;
+            if (cut > bytes.size()) {
+                continue;
+            }
             EXPECT_EQ(split({bytes.substr(0, cut), bytes.substr(cut)}), s.lines) << "cut at " << cut;
         }
         std::vector<std::string_view> relay_reads;
-        for (std::size_t at = 0; at < bytes.size(); at += 8192) relay_reads.push_back(bytes.substr(at, 8192));
+        for (std::size_t at = 0; at < bytes.size(); at += 8192) {
+            relay_reads.push_back(bytes.substr(at, 8192));
+        }
         EXPECT_EQ(split(relay_reads), s.lines);
     }
 }

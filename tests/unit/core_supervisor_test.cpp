@@ -321,8 +321,9 @@ TEST_F(CoreSupervisorTest, WatchGivesUpOnACoreThatRunsOnWithoutHoldingTheLockAsl
     start(S1);
     bool lock_free_while_asleep = true;
     clock.on_sleep = [&] {
-        if (lock_free_while_asleep)
+        if (lock_free_while_asleep) {
             lock_free_while_asleep = finishes_while_caller_waits([this] { return supervisor.managed_session_id(); });
+        }
     };
     supervisor.watch_core_exit(S1);
     EXPECT_TRUE(lock_free_while_asleep);
@@ -348,7 +349,9 @@ TEST_F(CoreSupervisorTest, RelayThatFailsUnexpectedlyIsLogged) {
     ASSERT_TRUE(std::holds_alternative<Started>(detached.start_core(A1, S1)));
     // The relay runs on a detached thread: its line is the only sign that it ended.
     const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (log.lines().empty() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    while (log.lines().empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
     EXPECT_EQ(log.lines(), std::vector<std::string>{"Helper Core output relay failed: relay buffer lost"});
     EXPECT_EQ(detached.managed_session_id(), S1);
     EXPECT_TRUE(std::holds_alternative<Stopped>(detached.stop_core(S1)));
@@ -380,7 +383,9 @@ TEST_F(CoreSupervisorTest, ShutdownEndsTheCoreAndOnlyLogsAFailure) {
 TEST_F(CoreSupervisorTest, PingComparesTheDigestExactly) {
     const std::string expected(EXPECTED_CORE_SHA256);
     std::string upper = expected;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
     for (const std::string& digest : {std::string(), expected.substr(1), expected + "0", upper}) {
         EXPECT_TRUE(std::holds_alternative<PingDigestMismatch>(supervisor.ping_core(digest))) << digest;
     }
@@ -447,7 +452,9 @@ TEST(CoreStartParams, AddressIsThePipePrefixAnd32LowercaseDigits) {
                      53),
          false},
     };
-    for (const Case& c : cases) EXPECT_EQ(validate_core_address(c.address), c.accepted) << c.address;
+    for (const Case& c : cases) {
+        EXPECT_EQ(validate_core_address(c.address), c.accepted) << c.address;
+    }
 }
 
 TEST(CoreStartParams, SessionIdIs32LowercaseDigits) {
@@ -470,7 +477,9 @@ TEST(CoreExitCode, DecimalUnlessBit31IsSet) {
 
 TEST(ExpectedCoreSha256, Is64LowercaseHexDigits) {
     ASSERT_EQ(EXPECTED_CORE_SHA256.size(), 64u);
-    for (char c : EXPECTED_CORE_SHA256) EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')) << c;
+    for (char c : EXPECTED_CORE_SHA256) {
+        EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')) << c;
+    }
 }
 
 } // namespace

@@ -32,7 +32,9 @@ TEST(ReportFailure, ShowsTheWholeChain) {
 
 TEST(ReportFailure, RightAlignsIndicesInFiveColumns) {
     Error error = Error::message("link 12");
-    for (int i = 11; i >= 0; --i) error = std::move(error).context("link " + std::to_string(i));
+    for (int i = 11; i >= 0; --i) {
+        error = std::move(error).context("link " + std::to_string(i));
+    }
     const std::string text = reported(error);
     EXPECT_TRUE(text.starts_with("Error: link 0\n\nCaused by:\n    0: link 1\n")) << text;
     EXPECT_NE(text.find("\n    9: link 10\n   10: link 11\n   11: link 12\n"), std::string::npos) << text;

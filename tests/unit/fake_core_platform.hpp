@@ -83,12 +83,16 @@ public:
     [[nodiscard]] std::uint32_t id() const override { return state_->pid; }
     [[nodiscard]] Result<std::unique_ptr<CoreJob>> confine() override {
         events_.add("confine " + std::to_string(state_->pid));
-        if (confine_error_) return fail(*confine_error_);
+        if (confine_error_) {
+            return fail(*confine_error_);
+        }
         return std::make_unique<FakeCoreJob>(state_->pid, events_);
     }
     [[nodiscard]] Result<void> resume() override {
         events_.add("resume " + std::to_string(state_->pid));
-        if (state_->resume_error) return fail(*state_->resume_error);
+        if (state_->resume_error) {
+            return fail(*state_->resume_error);
+        }
         state_->resumed = true;
         return {};
     }
@@ -100,10 +104,15 @@ public:
     [[nodiscard]] Result<std::optional<std::uint32_t>> exit_code_if_ended() override {
         events_.add("query " + std::to_string(state_->pid));
         ++state_->queries;
-        if (state_->query_error) return fail(*state_->query_error);
+        if (state_->query_error) {
+            return fail(*state_->query_error);
+        }
         if (!state_->exit_code && state_->terminated && state_->ends_on_terminate) {
-            if (state_->running_polls_after_terminate > 0) --state_->running_polls_after_terminate;
-            else state_->exit_code = state_->terminate_code;
+            if (state_->running_polls_after_terminate > 0) {
+                --state_->running_polls_after_terminate;
+            } else {
+                state_->exit_code = state_->terminate_code;
+            }
         }
         return state_->exit_code;
     }
@@ -131,10 +140,14 @@ public:
 
     [[nodiscard]] Result<std::size_t> read(std::span<char> buffer) override {
         ++script_->read_calls;
-        if (script_->throws) throw std::runtime_error(*script_->throws);
+        if (script_->throws) {
+            throw std::runtime_error(*script_->throws);
+        }
         script_->largest_buffer = std::max(script_->largest_buffer, buffer.size());
         auto& reads = script_->reads;
-        if (reads.empty()) return 0;
+        if (reads.empty()) {
+            return 0;
+        }
         if (!reads.front()) {
             Error error = reads.front().error();
             reads.pop_front();
@@ -144,7 +157,9 @@ public:
         const std::size_t n = std::min(buffer.size(), chunk.size());
         std::copy_n(chunk.begin(), n, buffer.begin());
         chunk.erase(0, n);
-        if (chunk.empty()) reads.pop_front();
+        if (chunk.empty()) {
+            reads.pop_front();
+        }
         return n;
     }
 
@@ -171,23 +186,33 @@ class FakeCorePlatform final : public CorePlatform {
 public:
     [[nodiscard]] Result<std::string> own_path() override {
         events.add("own path");
-        if (own_path_error) return fail(*own_path_error);
+        if (own_path_error) {
+            return fail(*own_path_error);
+        }
         return FAKE_HELPER_PATH;
     }
     [[nodiscard]] Result<std::string> resolve_core_path() override {
         events.add("resolve");
-        if (resolve_error) return fail(*resolve_error);
+        if (resolve_error) {
+            return fail(*resolve_error);
+        }
         return FAKE_CORE_PATH;
     }
     [[nodiscard]] Result<void> open_core_file(const std::string& core_path) override {
         events.add("open " + core_path);
-        if (open_error) return fail(*open_error);
+        if (open_error) {
+            return fail(*open_error);
+        }
         return {};
     }
     [[nodiscard]] Result<std::unique_ptr<VerifiedCoreFile>> verify_core_file(const std::string& core_path) override {
         events.add("verify " + core_path);
-        if (on_verify) on_verify();
-        if (verify_error) return fail(*verify_error);
+        if (on_verify) {
+            on_verify();
+        }
+        if (verify_error) {
+            return fail(*verify_error);
+        }
         return std::make_unique<FakeVerifiedCoreFile>(*this);
     }
 
@@ -210,7 +235,9 @@ inline FakeVerifiedCoreFile::~FakeVerifiedCoreFile() { platform_.events.add("clo
 
 inline Result<LaunchedCore> FakeVerifiedCoreFile::launch(const std::string& address) const {
     platform_.events.add("launch " + address);
-    if (platform_.launch_error) return fail(*platform_.launch_error);
+    if (platform_.launch_error) {
+        return fail(*platform_.launch_error);
+    }
     auto state = std::make_shared<FakeCoreState>(platform_.next_core);
     state->pid = 1001 + static_cast<std::uint32_t>(platform_.cores.size());
     platform_.cores.push_back(state);
@@ -225,7 +252,9 @@ public:
     [[nodiscard]] time_point now() override { return time_point{} + elapsed; }
     void sleep_for(std::chrono::milliseconds duration) override {
         sleeps.push_back(duration);
-        if (on_sleep) on_sleep();
+        if (on_sleep) {
+            on_sleep();
+        }
         elapsed += duration;
     }
 

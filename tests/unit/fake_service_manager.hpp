@@ -78,7 +78,9 @@ struct FakeScm {
     }
     std::uint32_t next_state() {
         const std::uint32_t state = states.front();
-        if (states.size() > 1) states.pop_front();
+        if (states.size() > 1) {
+            states.pop_front();
+        }
         return state;
     }
 };
@@ -94,34 +96,47 @@ public:
 
     Result<std::uint32_t> query_state() override {
         scm_.calls.emplace_back("query");
-        if (scm_.query_error) return fail(fake_os_error(*scm_.query_error));
+        if (scm_.query_error) {
+            return fail(fake_os_error(*scm_.query_error));
+        }
         return scm_.next_state();
     }
     Result<std::uint32_t> send_stop() override {
         scm_.calls.emplace_back("stop");
         const StopReply reply = scm_.stop_replies.empty() ? StopReply{} : scm_.stop_replies.front();
-        if (scm_.stop_replies.size() > 1) scm_.stop_replies.pop_front();
-        if (reply.error) return fail(fake_os_error(*reply.error));
+        if (scm_.stop_replies.size() > 1) {
+            scm_.stop_replies.pop_front();
+        }
+        if (reply.error) {
+            return fail(fake_os_error(*reply.error));
+        }
         return reply.state;
     }
     Result<void> mark_for_deletion() override {
         scm_.calls.emplace_back("delete");
         // 1060 and 1072 mean that another party deleted it first.
         const auto error = scm_.delete_error;
-        if (!error || *error == SCM_ERROR_SERVICE_DOES_NOT_EXIST || *error == SCM_ERROR_SERVICE_MARKED_FOR_DELETE)
+        if (!error || *error == SCM_ERROR_SERVICE_DOES_NOT_EXIST || *error == SCM_ERROR_SERVICE_MARKED_FOR_DELETE) {
             scm_.marked = true;
-        if (error) return fail(fake_os_error(*error));
+        }
+        if (error) {
+            return fail(fake_os_error(*error));
+        }
         return {};
     }
     Result<void> set_failure_actions(const ServiceFailureActions& actions) override {
         scm_.calls.emplace_back("configure");
-        if (scm_.configure_error) return fail(fake_os_error(*scm_.configure_error));
+        if (scm_.configure_error) {
+            return fail(fake_os_error(*scm_.configure_error));
+        }
         scm_.failure_actions = actions;
         return {};
     }
     Result<void> start() override {
         scm_.calls.emplace_back("start");
-        if (scm_.start_error) return fail(fake_os_error(*scm_.start_error));
+        if (scm_.start_error) {
+            return fail(fake_os_error(*scm_.start_error));
+        }
         return {};
     }
 
@@ -145,15 +160,23 @@ public:
         scm_.calls.push_back(std::string("open service ") + hex);
         scm_.settle();
         const auto& injected = access == SERVICE_PROBE_ACCESS ? scm_.probe_error : scm_.removal_open_error;
-        if (injected) return fail(fake_os_error(*injected));
-        if (!scm_.exists) return fail(fake_os_error(SCM_ERROR_SERVICE_DOES_NOT_EXIST));
-        if (scm_.marked && scm_.open_marked_fails) return fail(fake_os_error(SCM_ERROR_SERVICE_MARKED_FOR_DELETE));
+        if (injected) {
+            return fail(fake_os_error(*injected));
+        }
+        if (!scm_.exists) {
+            return fail(fake_os_error(SCM_ERROR_SERVICE_DOES_NOT_EXIST));
+        }
+        if (scm_.marked && scm_.open_marked_fails) {
+            return fail(fake_os_error(SCM_ERROR_SERVICE_MARKED_FOR_DELETE));
+        }
         return std::make_unique<FakeService>(scm_);
     }
 
     Result<std::unique_ptr<InstalledService>> create_service(const ServiceRegistration& registration) override {
         scm_.calls.emplace_back("create");
-        if (scm_.create_error) return fail(fake_os_error(*scm_.create_error));
+        if (scm_.create_error) {
+            return fail(fake_os_error(*scm_.create_error));
+        }
         scm_.exists = true;
         scm_.created = registration;
         scm_.states = scm_.states_after_create;
@@ -170,17 +193,23 @@ public:
 
     Result<std::unique_ptr<ServiceManager>> open_manager(std::uint32_t access) override {
         scm_.calls.push_back("open manager " + std::to_string(access));
-        if (scm_.open_manager_error) return fail(fake_os_error(*scm_.open_manager_error));
+        if (scm_.open_manager_error) {
+            return fail(fake_os_error(*scm_.open_manager_error));
+        }
         return std::make_unique<FakeManager>(scm_);
     }
     Result<std::string> account_sid_of_process(std::uint32_t pid) override {
         scm_.calls.push_back("account " + std::to_string(pid));
-        if (account_error) return fail(fake_os_error(*account_error));
+        if (account_error) {
+            return fail(fake_os_error(*account_error));
+        }
         return account;
     }
     Result<std::string> own_executable_path() override {
         scm_.calls.emplace_back("own path");
-        if (path_error) return fail(fake_os_error(*path_error));
+        if (path_error) {
+            return fail(fake_os_error(*path_error));
+        }
         return path;
     }
 

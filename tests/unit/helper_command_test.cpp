@@ -12,12 +12,14 @@ TEST(IsValidSidText, AcceptsOnlyTheStringForm) {
     const std::string seventeen = "S-1-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16-17";
     const std::string sixteen = "S-1-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16";
     for (const std::string good :
-         {"S-1-5-18", "S-1-5-21-7-8-9-500", "S-1-0", "S-1-99999999999999999999999", sixteen.c_str()})
+         {"S-1-5-18", "S-1-5-21-7-8-9-500", "S-1-0", "S-1-99999999999999999999999", sixteen.c_str()}) {
         EXPECT_TRUE(is_valid_sid_text(good)) << good;
+    }
     for (const std::string bad :
          {"", "S-1-", "S-1-5-", "s-1-5-18", "S-1-5-x", "S-2-5", "S-1-5--18", "S-1--5", "S-1-5-18 ", " S-1-5-18",
-          "S-1-+5", "S-1-\xd9\xa3", "S-1-5-\xff", "S-1", seventeen.c_str()})
+          "S-1-+5", "S-1-\xd9\xa3", "S-1-5-\xff", "S-1", seventeen.c_str()}) {
         EXPECT_FALSE(is_valid_sid_text(bad)) << bad;
+    }
 }
 
 TEST(ParseOwnerPid, AcceptsDecimalThirtyTwoBitNumbersAboveZero) {
@@ -27,8 +29,9 @@ TEST(ParseOwnerPid, AcceptsDecimalThirtyTwoBitNumbersAboveZero) {
     EXPECT_EQ(parse_owner_pid("4294967295"), 4294967295u);
     EXPECT_EQ(parse_owner_pid("1"), 1u);
     for (const char* bad : {"0", "+0", "000", "-5", "4294967296", "99999999999999999999", "12a", "", "+", "++1", " 42",
-                            "42 ", "0x10", "\xd9\xa3"})
+                            "42 ", "0x10", "\xd9\xa3"}) {
         EXPECT_FALSE(parse_owner_pid(bad).has_value()) << bad;
+    }
 }
 
 struct ChoiceCase {

@@ -10,7 +10,9 @@ namespace {
 
 TEST(HelperLog, KeepsTheNewestHundredInOrder) {
     HelperLog log;
-    for (int i = 0; i < 150; ++i) log.append("line " + std::to_string(i));
+    for (int i = 0; i < 150; ++i) {
+        log.append("line " + std::to_string(i));
+    }
     const auto lines = log.lines();
     ASSERT_EQ(lines.size(), 100u);
     EXPECT_EQ(lines.front(), "line 50");
@@ -25,7 +27,9 @@ TEST(HelperLog, TextJoinsTheRetainedLinesAndFollowsEveryAppend) {
     log.append("two");
     EXPECT_EQ(log.text(), "\ntwo");
     EXPECT_EQ(log.text(), "\ntwo") << "read twice, unchanged";
-    for (int i = 0; i < 100; ++i) log.append("line " + std::to_string(i));
+    for (int i = 0; i < 100; ++i) {
+        log.append("line " + std::to_string(i));
+    }
     const std::string text = log.text();
     EXPECT_TRUE(text.starts_with("line 0\nline 1\n")) << text.substr(0, 20);
     EXPECT_TRUE(text.ends_with("\nline 99"));
@@ -36,11 +40,16 @@ TEST(HelperLog, ConcurrentWritersLoseNothingWithinCapacity) {
     HelperLog log;
     std::vector<std::thread> writers;
     writers.reserve(4);
-    for (int t = 0; t < 4; ++t)
+    for (int t = 0; t < 4; ++t) {
         writers.emplace_back([&log, t] {
-            for (int i = 0; i < 25; ++i) log.append(std::to_string(t));
+            for (int i = 0; i < 25; ++i) {
+                log.append(std::to_string(t));
+            }
         });
-    for (auto& w : writers) w.join();
+    }
+    for (auto& w : writers) {
+        w.join();
+    }
     EXPECT_EQ(log.lines().size(), 100u);
 }
 

@@ -44,17 +44,23 @@ public:
 
     PingOutcome ping_core(std::string core_sha256) override {
         record("ping " + core_sha256);
-        if (!ping) throw std::runtime_error("ping exploded");
+        if (!ping) {
+            throw std::runtime_error("ping exploded");
+        }
         return *ping;
     }
     StartOutcome start_core(std::string address, std::string session_id) override {
         record("start " + address + " " + session_id);
-        if (!start) throw std::runtime_error("start exploded");
+        if (!start) {
+            throw std::runtime_error("start exploded");
+        }
         return *start;
     }
     StopOutcome stop_core(std::string session_id) override {
         record("stop " + session_id);
-        if (!stop) throw std::runtime_error("stop exploded");
+        if (!stop) {
+            throw std::runtime_error("stop exploded");
+        }
         return *stop;
     }
 
@@ -134,9 +140,13 @@ protected:
             EXPECT_EQ(resumed_on, std::this_thread::get_id());
         }
         Served served;
-        if (!reply) return served;
+        if (!reply) {
+            return served;
+        }
         served.status = reply->status;
-        for (auto& h : reply->headers) served.headers.emplace_back(h.name, h.value);
+        for (auto& h : reply->headers) {
+            served.headers.emplace_back(h.name, h.value);
+        }
         served.body = reply->body;
         return served;
     }
@@ -376,8 +386,12 @@ TEST_F(HelperRouterTest, LogsJoinTheRetainedLines) {
     EXPECT_EQ(empty.headers, logs_headers);
 
     std::string expected = "line 50";
-    for (int i = 0; i < 150; ++i) log.append("line " + std::to_string(i));
-    for (int i = 51; i < 150; ++i) expected.append("\nline ").append(std::to_string(i));
+    for (int i = 0; i < 150; ++i) {
+        log.append("line " + std::to_string(i));
+    }
+    for (int i = 51; i < 150; ++i) {
+        expected.append("\nline ").append(std::to_string(i));
+    }
     const auto full = serve("GET", "/logs/?ignored=1&x");
     EXPECT_EQ(full.status, 200u);
     EXPECT_EQ(full.body, expected);

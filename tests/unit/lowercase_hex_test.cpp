@@ -18,8 +18,9 @@ TEST(LowercaseHex, TwoDigitsPerByteAndEightPerWordMostSignificantFirst) {
 TEST(LowercaseHex, FormAdmitsOnlyDigitsAndLowercaseAToF) {
     EXPECT_TRUE(is_lowercase_hex("0123456789abcdef"));
     EXPECT_TRUE(is_lowercase_hex(""));
-    for (const std::string_view wrong : {"0A", "g", "12 ", "-1", "0x1f"})
+    for (const std::string_view wrong : {"0A", "g", "12 ", "-1", "0x1f"}) {
         EXPECT_FALSE(is_lowercase_hex(wrong)) << wrong;
+    }
     EXPECT_FALSE(is_lowercase_hex(std::string_view("ab\0c", 4)));
 }
 

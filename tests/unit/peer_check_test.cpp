@@ -15,7 +15,9 @@ public:
     explicit OneRowTable(std::uint32_t pid) : words_{1, 5, 0x0100007F, 0x48EE, 0x0100007F, 0xCBC3, pid} {}
     std::uint32_t fill(std::span<std::uint32_t> buffer, std::uint32_t& size_bytes) override {
         const auto needed = static_cast<std::uint32_t>(sizeof words_);
-        if (status) return status;
+        if (status) {
+            return status;
+        }
         if (size_bytes < needed) {
             size_bytes = needed;
             return STATUS_INSUFFICIENT_BUFFER;

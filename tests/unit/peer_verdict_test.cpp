@@ -24,7 +24,9 @@ TEST(SidMatchesOwner, FoldsAsciiCaseOnlyAndComparesLength) {
         {"S-1-5-21-K", "S-1-5-21-\xE2\x84\xAA", false},    // K and the Kelvin sign
         {"", OWNER, false},
     };
-    for (const auto& c : cases) EXPECT_EQ(sid_matches_owner(c.account, c.owner), c.matches) << c.account;
+    for (const auto& c : cases) {
+        EXPECT_EQ(sid_matches_owner(c.account, c.owner), c.matches) << c.account;
+    }
 }
 
 PeerProcess owner_at(std::uint32_t integrity_rid, bool app_container = false, bool restricted = false) {
@@ -55,7 +57,9 @@ TEST(VerdictFor, RefusesEverySandboxOfTheOwnerAndAdmitsMediumAndAbove) {
         {"other account at high", {"S-1-5-18", TokenStanding{0x4000, false, false}}, PeerVerdict::foreign_account},
         {"other account, unreadable", {"S-1-5-18", fail(Error::message("x"))}, PeerVerdict::foreign_account},
     };
-    for (const auto& c : cases) EXPECT_EQ(verdict_for(c.process, OWNER), c.verdict) << c.name;
+    for (const auto& c : cases) {
+        EXPECT_EQ(verdict_for(c.process, OWNER), c.verdict) << c.name;
+    }
 }
 
 TEST(RefusalLine, NamesEachReasonInALineOfItsOwn) {

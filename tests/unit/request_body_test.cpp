@@ -41,7 +41,9 @@ TEST(RequestBody, StartParamsAreTwoStringsAsObjectOrArray) {
         {R"(/*c*/{"address":"a","sessionId":"s"})", false},
         {"{\"address\":\"a\",\"sessionId\":\"\xFF\"}", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(parse_start_params(c.body).has_value(), c.accepted) << c.body;
+    for (const auto& c : cases) {
+        EXPECT_EQ(parse_start_params(c.body).has_value(), c.accepted) << c.body;
+    }
 }
 
 TEST(RequestBody, FieldValuesAreTheDecodedStrings) {

@@ -14,8 +14,12 @@ enum class Expect { pass, refuse, invalid };
 
 Expect decide(const http::Headers& headers) {
     const auto outcome = check_request_gate(headers);
-    if (std::holds_alternative<GatePass>(outcome)) return Expect::pass;
-    if (std::holds_alternative<GateRefusal>(outcome)) return Expect::refuse;
+    if (std::holds_alternative<GatePass>(outcome)) {
+        return Expect::pass;
+    }
+    if (std::holds_alternative<GateRefusal>(outcome)) {
+        return Expect::refuse;
+    }
     return Expect::invalid;
 }
 
@@ -59,7 +63,9 @@ TEST(RequestGate, DecidesOnTheHostAlone) {
         {"a:b:c:d:e:f:g:h:i:j@localhost", Expect::refuse}, // a ninth colon before any restart
         {"localhost\"", Expect::refuse},
     };
-    for (const auto& c : cases) EXPECT_EQ(decide({{"Host", c.host}}), c.expect) << '"' << c.host << '"';
+    for (const auto& c : cases) {
+        EXPECT_EQ(decide({{"Host", c.host}}), c.expect) << '"' << c.host << '"';
+    }
 }
 
 TEST(RequestGate, RefusesEveryOriginAndBadBytesComeFirst) {
@@ -82,7 +88,9 @@ TEST(RequestGate, RefusesEveryOriginAndBadBytesComeFirst) {
         {{{"host", "evil"}, {"host", "localhost"}}, Expect::refuse},
         {{{"host", "localhost"}, {"host", "\x80"}}, Expect::pass},
     };
-    for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(decide(cases[i].headers), cases[i].expect) << i;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(decide(cases[i].headers), cases[i].expect) << i;
+    }
 }
 
 TEST(BodyHeaders, DeclaredLengthIsOneDecimalNumber) {
@@ -105,8 +113,9 @@ TEST(BodyHeaders, DeclaredLengthIsOneDecimalNumber) {
         {{{"content-length", "+1"}}, std::nullopt},
         {{{"content-length", "1, 1"}}, std::nullopt},
     };
-    for (std::size_t i = 0; i < std::size(cases); ++i)
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
         EXPECT_EQ(declared_body_length(cases[i].headers), cases[i].length) << i;
+    }
 }
 
 TEST(BodyHeaders, ContentTypeIsAbsentOrJsonWithAnyParameters) {
@@ -134,7 +143,9 @@ TEST(BodyHeaders, ContentTypeIsAbsentOrJsonWithAnyParameters) {
     };
     for (const auto& c : cases) {
         http::Headers headers;
-        for (const auto& value : c.values) headers.push_back({"Content-Type", value});
+        for (const auto& value : c.values) {
+            headers.push_back({"Content-Type", value});
+        }
         EXPECT_EQ(accepts_json_content_type(headers), c.accepted) << (c.values.empty() ? "" : c.values.front());
     }
 }

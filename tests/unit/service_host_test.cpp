@@ -27,7 +27,9 @@ public:
         std::lock_guard lock(mutex_);
         reports_.push_back(status);
         changed_.notify_all();
-        if (refused_state_ == status.current_state) return fail(Error::os(6, "The handle is invalid."));
+        if (refused_state_ == status.current_state) {
+            return fail(Error::os(6, "The handle is invalid."));
+        }
         return {};
     }
     void refuse(std::uint32_t state) { refused_state_ = state; }
@@ -39,8 +41,11 @@ public:
     void wait_for(std::uint32_t state) {
         std::unique_lock lock(mutex_);
         const bool seen = changed_.wait_for(lock, std::chrono::seconds(30), [&] {
-            for (const auto& r : reports_)
-                if (r.current_state == state) return true;
+            for (const auto& r : reports_) {
+                if (r.current_state == state) {
+                    return true;
+                }
+            }
             return false;
         });
         ASSERT_TRUE(seen) << "no report with state " << state;
@@ -75,7 +80,9 @@ struct FakeService {
         return ServiceHostParts{
             .register_control_handler =
                 [this](std::shared_ptr<StopRequest> stop) -> Result<std::unique_ptr<ServiceStatusReporter>> {
-                if (refuse_registration) return fail(*refuse_registration);
+                if (refuse_registration) {
+                    return fail(*refuse_registration);
+                }
                 handler_context = std::move(stop);
                 if (stop_at_registration) {
                     EXPECT_EQ(handle_service_control(CONTROL_STOP, *handler_context), CONTROL_HANDLED);
@@ -83,7 +90,9 @@ struct FakeService {
                 return std::make_unique<ForwardingReporter>(scm);
             },
             .build_runtime = [this]() -> Result<std::unique_ptr<HelperRuntime>> {
-                if (refuse_runtime) return fail(*refuse_runtime);
+                if (refuse_runtime) {
+                    return fail(*refuse_runtime);
+                }
                 return HelperRuntime::create(2);
             },
             .run_server = std::move(server),
@@ -95,7 +104,9 @@ struct FakeService {
         return
             [this](std::string owner, peer::ServerHost& host, HelperRuntime&) -> boost::asio::awaitable<Result<void>> {
                 served_owner = owner;
-                if (auto sent = host.report_running(); !sent) co_return fail(sent.error());
+                if (auto sent = host.report_running(); !sent) {
+                    co_return fail(sent.error());
+                }
                 co_await host.stop_requested();
                 co_return Result<void>{};
             };
@@ -247,9 +258,12 @@ TEST_F(ServiceHostTest, EachStepFailsWithItsContextAndReports) {
     };
     for (const auto& c : cases) {
         FakeService fresh;
-        if (c.refuse_registration)
+        if (c.refuse_registration) {
             fresh.refuse_registration = Error::os(5, "Access is denied.").context("IO error in winapi call");
-        if (c.refuse_runtime) fresh.refuse_runtime = Error::os(11, "Resource temporarily unavailable");
+        }
+        if (c.refuse_runtime) {
+            fresh.refuse_runtime = Error::os(11, "Resource temporarily unavailable");
+        }
         fresh.scm.refuse(c.refused_state);
         const auto outcome = run_helper_service(
             c.owner,

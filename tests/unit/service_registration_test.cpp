@@ -32,7 +32,9 @@ TEST(QuoteServiceArgument, QuotesOnlyWhatTheRuntimeWouldSplitOrUnescape) {
         {"x y\\\\\\", "\"x y\\\\\\\\\\\\\""},       // three trailing become six
         {"a\\\\b c", "\"a\\\\b c\""},               // backslashes before another character stay
     };
-    for (const auto& [text, quoted] : cases) EXPECT_EQ(quote_service_argument(text), quoted) << text;
+    for (const auto& [text, quoted] : cases) {
+        EXPECT_EQ(quote_service_argument(text), quoted) << text;
+    }
 }
 
 class ServiceInstallation : public ::testing::Test {

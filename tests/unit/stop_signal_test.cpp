@@ -97,8 +97,9 @@ TEST_F(StopSignalTest, WaitsUntilAStopControlFromAnotherThread) {
 TEST_F(StopSignalTest, ControlsOtherThanStopLeaveTheSignalAlone) {
     listen();
     spawn_wait();
-    for (std::uint32_t control : {2u, 3u, 5u, 6u, 15u, 128u, 255u})
+    for (std::uint32_t control : {2u, 3u, 5u, 6u, 15u, 128u, 255u}) {
         EXPECT_EQ(handle_service_control(control, request), CONTROL_NOT_IMPLEMENTED) << control;
+    }
     EXPECT_EQ(handle_service_control(CONTROL_INTERROGATE, request), CONTROL_HANDLED);
     io.poll();
     EXPECT_FALSE(completed);

@@ -27,7 +27,9 @@ struct RawRow {
 };
 
 void put_dword(Bytes& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+    for (int shift = 0; shift < 32; shift += 8) {
+        out.push_back(static_cast<std::uint8_t>(value >> shift));
+    }
 }
 // A port field: network byte order in the low 16 bits, the high bytes left as the system may
 // leave them.
@@ -72,7 +74,9 @@ public:
         const Bytes& table = tables_[std::min(sizes.size(), tables_.size()) - 1];
         const bool fits = size_bytes >= table.size();
         size_bytes = static_cast<std::uint32_t>(table.size());
-        if (!fits) return STATUS_INSUFFICIENT_BUFFER;
+        if (!fits) {
+            return STATUS_INSUFFICIENT_BUFFER;
+        }
         std::memcpy(buffer.data(), table.data(), table.size());
         return 0;
     }
@@ -94,7 +98,9 @@ const RawRow LISTENING_ROW{2, LOOPBACK, HELPER_PORT, ANY, 0, 200};
 
 std::vector<RawRow> rows_with_padding(std::size_t padding, const std::vector<RawRow>& tail) {
     std::vector<RawRow> rows;
-    for (std::size_t i = 0; i < padding; ++i) rows.push_back({5, {10, 0, 0, 7}, 443, {10, 0, 0, 8}, 55000, 77});
+    for (std::size_t i = 0; i < padding; ++i) {
+        rows.push_back({5, {10, 0, 0, 7}, 443, {10, 0, 0, 8}, 55000, 77});
+    }
     rows.insert(rows.end(), tail.begin(), tail.end());
     return rows;
 }
@@ -169,7 +175,9 @@ TEST(TcpOwnerTable, ReaderKeepsItsBufferForTheNextRead) {
 TEST(TcpOwnerTable, TableGrowingFourTimesStillCompletesButFiveTimesFails) {
     // Doubling each time outruns the spare room asked for.
     std::vector<Bytes> growing;
-    for (std::size_t n = 100; n <= 1600; n *= 2) growing.push_back(table_of(rows_with_padding(n, {CLIENT_ROW})));
+    for (std::size_t n = 100; n <= 1600; n *= 2) {
+        growing.push_back(table_of(rows_with_padding(n, {CLIENT_ROW})));
+    }
 
     ScriptedTable settles({growing.begin(), growing.begin() + 4});
     const auto found = owning_process_of_connection(settles, CONNECTION);
@@ -261,7 +269,9 @@ TEST(TcpOwnerTable, ClientRowIsFoundAtEveryPositionBesideLookalikes) {
     for (std::size_t count = 1; count <= 9; ++count) {
         for (std::size_t position = 0; position < count; ++position) {
             std::vector<RawRow> rows(count, stranger);
-            for (std::size_t i = 0; i < count; i += 2) rows[i] = lookalike;
+            for (std::size_t i = 0; i < count; i += 2) {
+                rows[i] = lookalike;
+            }
             ScriptedTable lookalikes_only({table_of(rows)});
             const auto without_client = owning_process_of_connection(lookalikes_only, CONNECTION);
             ASSERT_TRUE(without_client);

@@ -49,7 +49,9 @@ void write_file(const fs::path& path, std::string_view bytes) {
 
 std::string sha256_of(std::string_view bytes) {
     Result<Sha256> digest = Sha256::create();
-    if (!digest || !digest->update(bytes)) return {};
+    if (!digest || !digest->update(bytes)) {
+        return {};
+    }
     return digest->hex_digest().value_or(std::string());
 }
 
@@ -63,8 +65,12 @@ fs::path stub_core_path() {
 std::optional<std::uint32_t> wait_for_exit(CoreProcess& process) {
     for (auto deadline = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < deadline;) {
         Result<std::optional<std::uint32_t>> ended = process.exit_code_if_ended();
-        if (!ended) return std::nullopt;
-        if (*ended) return *ended;
+        if (!ended) {
+            return std::nullopt;
+        }
+        if (*ended) {
+            return *ended;
+        }
         std::this_thread::sleep_for(20ms);
     }
     return std::nullopt;
@@ -78,9 +84,13 @@ std::vector<DWORD> suspend_counts(DWORD process_id) {
     THREADENTRY32 entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry)) {
-        if (entry.th32OwnerProcessID != process_id) continue;
+        if (entry.th32OwnerProcessID != process_id) {
+            continue;
+        }
         win32::UniqueKernelHandle thread(::OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID));
-        if (!thread) continue;
+        if (!thread) {
+            continue;
+        }
         counts.push_back(::SuspendThread(thread.get()));
         ::ResumeThread(thread.get());
     }
@@ -123,7 +133,9 @@ protected:
         std::vector<char> buffer(RELAY_READ_BYTES);
         while (std::count(text.begin(), text.end(), '\n') < lines) {
             Result<std::size_t> got = output.read(buffer);
-            if (!got || *got == 0) break;
+            if (!got || *got == 0) {
+                break;
+            }
             text.append(buffer.data(), *got);
         }
         return text;
@@ -154,8 +166,9 @@ TEST(Sha256, CngMatchesTheStandardVectorsHoweverFed) {
 
         Result<Sha256> chunked = Sha256::create();
         ASSERT_TRUE(chunked.has_value());
-        for (std::size_t at = 0; at < c.input.size(); at += 4096)
+        for (std::size_t at = 0; at < c.input.size(); at += 4096) {
             ASSERT_TRUE(chunked->update(std::string_view(c.input).substr(at, 4096)));
+        }
         EXPECT_EQ(chunked->hex_digest(), c.digest);
     }
 }
@@ -352,7 +365,9 @@ protected:
         Win32CorePlatformTest::TearDown();
     }
     void join_relays() {
-        for (std::thread& relay : relays) relay.join();
+        for (std::thread& relay : relays) {
+            relay.join();
+        }
         relays.clear();
     }
     Started start(std::string_view scenario, const std::string& session, std::string_view rest = "") {
@@ -405,7 +420,9 @@ TEST_F(Win32CoreSupervisorTest, FloodingCoreIsRelayedToItsEndKeepingTheNewestLin
     start("07", S1);
     join_relays(); // returns only once the Core wrote everything and its stream ended
     Lines expected;
-    for (int i = 1000000 - 96; i < 1000000; ++i) expected.push_back("line " + std::to_string(i));
+    for (int i = 1000000 - 96; i < 1000000; ++i) {
+        expected.push_back("line " + std::to_string(i));
+    }
     expected.push_back(std::string("nul\0in\0the line", 15));
     expected.push_back("\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1b"
                        "c");

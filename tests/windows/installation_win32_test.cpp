@@ -65,8 +65,9 @@ TEST(UninstallHelperService, SucceedsWhenNothingIsInstalled) {
     ASSERT_TRUE(manager) << manager.error().text();
     // Never disturb a helper that another test installed in this prefix.
     if (const auto probe = (*manager)->open_service(HELPER_SERVICE_NAME, SERVICE_PROBE_ACCESS);
-        probe || probe.error().os_code() != SCM_ERROR_SERVICE_DOES_NOT_EXIST)
+        probe || probe.error().os_code() != SCM_ERROR_SERVICE_DOES_NOT_EXIST) {
         GTEST_SKIP() << "the helper service is installed in this prefix";
+    }
     SteadyClock clock;
     const auto removed = remove_helper_service(**manager, clock);
     EXPECT_TRUE(removed) << removed.error().text();

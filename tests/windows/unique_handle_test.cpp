@@ -13,7 +13,9 @@ namespace {
 UniqueFileHandle open_temporary_file() {
     wchar_t directory[MAX_PATH];
     wchar_t path[MAX_PATH];
-    if (::GetTempPathW(MAX_PATH, directory) == 0 || ::GetTempFileNameW(directory, L"qvx", 0, path) == 0) return {};
+    if (::GetTempPathW(MAX_PATH, directory) == 0 || ::GetTempFileNameW(directory, L"qvx", 0, path) == 0) {
+        return {};
+    }
     return UniqueFileHandle(
         ::CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
 }

@@ -56,14 +56,16 @@ protected:
         UINT length = 0;
         if (!VerQueryValueW(data_.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations),
                             &length) ||
-            length < sizeof(Translation))
+            length < sizeof(Translation)) {
             return L"<no translation>";
+        }
         wchar_t query[128];
         (void)swprintf(query, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translations->language, translations->code_page,
                        name);
         wchar_t* value = nullptr;
-        if (!VerQueryValueW(data_.data(), query, reinterpret_cast<void**>(&value), &length) || length == 0)
+        if (!VerQueryValueW(data_.data(), query, reinterpret_cast<void**>(&value), &length) || length == 0) {
             return L"<missing>";
+        }
         return std::wstring(value, wcsnlen(value, length));
     }
 

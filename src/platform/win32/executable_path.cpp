@@ -18,12 +18,16 @@ Result<std::wstring> own_executable_path() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return fail(last_os_error());
+        if (length == 0) {
+            return fail(last_os_error());
+        }
         if (length < path.size()) {
             path.resize(length);
             return path;
         }
-        if (path.size() >= LONGEST_PATH) return fail(os_error(ERROR_INSUFFICIENT_BUFFER));
+        if (path.size() >= LONGEST_PATH) {
+            return fail(os_error(ERROR_INSUFFICIENT_BUFFER));
+        }
         path.resize(std::min(path.size() * 2, LONGEST_PATH));
     }
 }

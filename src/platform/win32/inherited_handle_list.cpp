@@ -7,25 +7,31 @@
 namespace quorvex::win32 {
 
 InheritedHandleList::~InheritedHandleList() {
-    if (initialized_) ::DeleteProcThreadAttributeList(list());
+    if (initialized_) {
+        ::DeleteProcThreadAttributeList(list());
+    }
 }
 
 Result<void> InheritedHandleList::init(std::initializer_list<HANDLE> candidates) {
     for (HANDLE h : candidates) {
         DWORD flags = 0;
         if (h == nullptr || h == INVALID_HANDLE_VALUE || !::GetHandleInformation(h, &flags) ||
-            (flags & HANDLE_FLAG_INHERIT) == 0 || std::find(handles_.begin(), handles_.end(), h) != handles_.end())
+            (flags & HANDLE_FLAG_INHERIT) == 0 || std::find(handles_.begin(), handles_.end(), h) != handles_.end()) {
             continue;
+        }
         handles_.push_back(h);
     }
     SIZE_T size = 0;
     ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     buffer_.resize(size);
-    if (!::InitializeProcThreadAttributeList(list(), 1, 0, &size)) return fail(last_os_error());
+    if (!::InitializeProcThreadAttributeList(list(), 1, 0, &size)) {
+        return fail(last_os_error());
+    }
     initialized_ = true;
     if (!::UpdateProcThreadAttribute(list(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
-                                     handles_.size() * sizeof(HANDLE), nullptr, nullptr))
+                                     handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
         return fail(last_os_error());
+    }
     return {};
 }
 

@@ -17,7 +17,9 @@ namespace {
 // (load_dlls_from_system_directory_only), so this finds the loaded module; should one ever not
 // be, it still comes from the system directory and never from the helper's folder.
 FARPROC WINAPI load_from_system_directory(unsigned notification, PDelayLoadInfo info) {
-    if (notification != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) return nullptr;
+    if (notification != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) {
+        return nullptr;
+    }
     const std::string name(info->szDll);
     const std::wstring wide(name.begin(), name.end()); // import names are ASCII
     return reinterpret_cast<FARPROC>(::LoadLibraryExW(wide.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
@@ -31,12 +33,14 @@ PfnDliHook __pfnDliNotifyHook2 = load_from_system_directory;
 namespace quorvex::win32 {
 
 Result<void> load_dlls_from_system_directory_only() {
-    if (!::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+    if (!::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         return fail(last_os_error().context("limit DLL loading to the system directory"));
+    }
     // Loaded for the life of the process: the delay-load helper binds its imports to these.
     for (const wchar_t* dll : DELAY_LOADED_DLLS) {
-        if (::LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr)
+        if (::LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr) {
             return fail(last_os_error().context("load " + to_utf8_lossy(dll) + " from the system directory"));
+        }
     }
     return {};
 }

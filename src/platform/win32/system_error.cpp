@@ -18,10 +18,13 @@ std::optional<std::string> message_text(HMODULE module, DWORD code) {
     const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | source | FORMAT_MESSAGE_IGNORE_INSERTS,
                                           module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     UniqueLocalMemory owner(buffer);
-    if (length == 0) return std::nullopt;
+    if (length == 0) {
+        return std::nullopt;
+    }
     std::u16string_view text(reinterpret_cast<const char16_t*>(buffer), length);
-    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' '))
+    while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ')) {
         text.remove_suffix(1);
+    }
     return utf16_to_utf8_lossy(text);
 }
 
@@ -35,7 +38,9 @@ Error last_os_error() { return os_error(::GetLastError()); }
 
 Error nt_status_error(LONG status) {
     std::optional<std::string> text = message_text(::GetModuleHandleW(L"ntdll.dll"), static_cast<DWORD>(status));
-    if (!text) text = system_message(::RtlNtStatusToDosError(status));
+    if (!text) {
+        text = system_message(::RtlNtStatusToDosError(status));
+    }
     return Error::message(*text + " (NTSTATUS 0x" + lowercase_hex(static_cast<std::uint32_t>(status)) + ")");
 }
 

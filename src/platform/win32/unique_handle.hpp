@@ -21,7 +21,9 @@ public:
     UniqueHandle& operator=(const UniqueHandle&) = delete;
     UniqueHandle(UniqueHandle&& other) noexcept : value_(other.release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) reset(other.release());
+        if (this != &other) {
+            reset(other.release());
+        }
         return *this;
     }
     ~UniqueHandle() { reset(); }
@@ -49,8 +51,11 @@ public:
 private:
     // A kind with more than one invalid value says so with its own is_valid.
     static bool is_valid(value_type value) noexcept {
-        if constexpr (requires { Traits::is_valid(value); }) return Traits::is_valid(value);
-        else return value != Traits::invalid();
+        if constexpr (requires { Traits::is_valid(value); }) {
+            return Traits::is_valid(value);
+        } else {
+            return value != Traits::invalid();
+        }
     }
 
     value_type value_ = Traits::invalid();

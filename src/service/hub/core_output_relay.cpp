@@ -20,17 +20,23 @@ bool CoreLineSplitter::feed(std::string_view chunk, const LineSink& sink) {
                 emit(sink);
                 skipping_ = true;
             } else if (ends_line) {
-                if (line_.ends_with('\r')) line_.pop_back();
+                if (line_.ends_with('\r')) {
+                    line_.pop_back();
+                }
                 emit(sink);
             }
         }
-        if (ends_line) skipping_ = false;
+        if (ends_line) {
+            skipping_ = false;
+        }
     }
     return !invalid_;
 }
 
 void CoreLineSplitter::finish(const LineSink& sink) {
-    if (!invalid_ && !skipping_ && !line_.empty()) emit(sink);
+    if (!invalid_ && !skipping_ && !line_.empty()) {
+        emit(sink);
+    }
     skipping_ = false;
 }
 
@@ -47,7 +53,9 @@ void CoreLineSplitter::emit(const LineSink& sink) {
                 invalid_ = true;
                 break;
             }
-            if (keep + n > MAX_LINE_BYTES) break;
+            if (keep + n > MAX_LINE_BYTES) {
+                break;
+            }
             keep += n;
         }
     } else {
@@ -67,12 +75,16 @@ void relay_core_output(std::unique_ptr<CoreOutput> output, HelperLog& log, const
         const CoreLineSplitter::LineSink append = [&log](std::string line) { log.append(std::move(line)); };
         for (;;) {
             const Result<std::size_t> got = output->read(buffer);
-            if (!got) break; // the unfinished line is dropped with the failed read
+            if (!got) {
+                break; // the unfinished line is dropped with the failed read
+            }
             if (*got == 0) {
                 splitter.finish(append);
                 break;
             }
-            if (!splitter.feed({buffer.data(), *got}, append)) break;
+            if (!splitter.feed({buffer.data(), *got}, append)) {
+                break;
+            }
         }
         // Closed before `ended`: a Core that goes on writing now gets a broken pipe.
         output.reset();

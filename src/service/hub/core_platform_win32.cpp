@@ -41,20 +41,27 @@ public:
 
     [[nodiscard]] Result<std::unique_ptr<CoreJob>> confine() override {
         UniqueKernelHandle job(::CreateJobObjectW(nullptr, nullptr));
-        if (!job) return fail(win32::last_os_error());
+        if (!job) {
+            return fail(win32::last_os_error());
+        }
 
         // Kill on close and nothing else: no memory, time, count or priority limit, no break-away.
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
         static_assert(sizeof limits == 144);
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits))
+        if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
             return fail(win32::last_os_error()); // read before the job closes
-        if (!::AssignProcessToJobObject(job.get(), process_.get())) return fail(win32::last_os_error());
+        }
+        if (!::AssignProcessToJobObject(job.get(), process_.get())) {
+            return fail(win32::last_os_error());
+        }
         return std::make_unique<Win32CoreJob>(std::move(job));
     }
 
     [[nodiscard]] Result<void> resume() override {
-        if (::ResumeThread(main_thread_.get()) == static_cast<DWORD>(-1)) return fail(win32::last_os_error());
+        if (::ResumeThread(main_thread_.get()) == static_cast<DWORD>(-1)) {
+            return fail(win32::last_os_error());
+        }
         return {};
     }
 
@@ -66,7 +73,9 @@ public:
             return std::nullopt;
         case WAIT_OBJECT_0: {
             DWORD code = 0;
-            if (!::GetExitCodeProcess(process_.get(), &code)) return fail(win32::last_os_error());
+            if (!::GetExitCodeProcess(process_.get(), &code)) {
+                return fail(win32::last_os_error());
+            }
             return code;
         }
         case WAIT_FAILED:
@@ -89,12 +98,18 @@ public:
         for (;;) {
             DWORD got = 0;
             if (::ReadFile(pipe_.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-                if (got > 0) return got;
+                if (got > 0) {
+                    return got;
+                }
                 continue; // a zero-byte write by the Core completes a read with nothing
             }
             const DWORD error = ::GetLastError();
-            if (error == ERROR_BROKEN_PIPE) return 0;
-            if (error == ERROR_OPERATION_ABORTED) continue;
+            if (error == ERROR_BROKEN_PIPE) {
+                return 0;
+            }
+            if (error == ERROR_OPERATION_ABORTED) {
+                continue;
+            }
             return fail(win32::os_error(error));
         }
     }
@@ -114,8 +129,12 @@ public:
         UniqueKernelHandle read_end;
         UniqueKernelHandle write_end;
         SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-        if (!::CreatePipe(read_end.put(), write_end.put(), &inheritable, 0)) return fail(win32::last_os_error());
-        if (!::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) return fail(win32::last_os_error());
+        if (!::CreatePipe(read_end.put(), write_end.put(), &inheritable, 0)) {
+            return fail(win32::last_os_error());
+        }
+        if (!::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0)) {
+            return fail(win32::last_os_error());
+        }
 
         STARTUPINFOEXW startup{};
         startup.StartupInfo.cb = sizeof startup;
@@ -126,8 +145,9 @@ public:
         win32::InheritedHandleList inherited;
         if (auto listed =
                 inherited.init({startup.StartupInfo.hStdInput, startup.StartupInfo.hStdOutput, write_end.get()});
-            !listed)
+            !listed) {
             return fail(listed.error());
+        }
         startup.lpAttributeList = inherited.list();
 
         // The address holds no blank, tab or quote, so it goes unquoted as the only argument.
@@ -137,8 +157,9 @@ public:
         // no instruction (and starts no process) before its Job object holds it.
         if (!::CreateProcessW(path_.c_str(), command_line.data(), nullptr, nullptr, TRUE,
                               CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED, nullptr,
-                              directory_.c_str(), &startup.StartupInfo, &created))
+                              directory_.c_str(), &startup.StartupInfo, &created)) {
             return fail(win32::last_os_error());
+        }
         UniqueKernelHandle process(created.hProcess);
         UniqueKernelHandle main_thread(created.hThread);
 
@@ -156,20 +177,29 @@ private:
 Result<UniqueFileHandle> open_core(const std::wstring& path) {
     UniqueFileHandle file(
         ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return fail(win32::last_os_error());
+    if (!file) {
+        return fail(win32::last_os_error());
+    }
     return file;
 }
 
 Result<std::string> sha256_of(HANDLE file) {
     Result<Sha256> digest = Sha256::create();
-    if (!digest) return fail(digest.error());
+    if (!digest) {
+        return fail(digest.error());
+    }
     std::array<char, 4096> buffer;
     for (;;) {
         DWORD got = 0;
-        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
             return fail(win32::last_os_error());
-        if (got == 0) return digest->hex_digest();
-        if (Result<void> hashed = digest->update({buffer.data(), got}); !hashed) return fail(hashed.error());
+        }
+        if (got == 0) {
+            return digest->hex_digest();
+        }
+        if (Result<void> hashed = digest->update({buffer.data(), got}); !hashed) {
+            return fail(hashed.error());
+        }
     }
 }
 
@@ -179,35 +209,51 @@ Win32CorePlatform::Win32CorePlatform(std::string expected_sha256) : expected_sha
 
 Result<std::string> Win32CorePlatform::own_path() {
     const Result<std::wstring> path = win32::own_executable_path();
-    if (!path) return fail(path.error());
+    if (!path) {
+        return fail(path.error());
+    }
     return win32::to_utf8_lossy(*path);
 }
 
 Result<std::string> Win32CorePlatform::resolve_core_path() {
     Result<std::wstring> helper = win32::own_executable_path();
-    if (!helper) return fail(helper.error());
+    if (!helper) {
+        return fail(helper.error());
+    }
     const std::filesystem::path directory = std::filesystem::path(*helper).parent_path();
-    if (directory.empty()) return fail(Error::message("helper executable has no parent directory"));
+    if (directory.empty()) {
+        return fail(Error::message("helper executable has no parent directory"));
+    }
     return win32::to_utf8_lossy((directory / CORE_FILE_NAME).native());
 }
 
 Result<void> Win32CorePlatform::open_core_file(const std::string& core_path) {
     // Opened and closed at once: only whether it can be opened matters.
     const Result<UniqueFileHandle> file = open_core(win32::to_wide(core_path));
-    if (!file) return fail(file.error());
+    if (!file) {
+        return fail(file.error());
+    }
     return {};
 }
 
 Result<std::unique_ptr<VerifiedCoreFile>> Win32CorePlatform::verify_core_file(const std::string& core_path) {
     std::wstring path = win32::to_wide(core_path);
     std::wstring directory = std::filesystem::path(path).parent_path().native();
-    if (directory.empty()) return fail(Error::message("Core executable has no parent directory"));
+    if (directory.empty()) {
+        return fail(Error::message("Core executable has no parent directory"));
+    }
 
     Result<UniqueFileHandle> file = open_core(path);
-    if (!file) return fail(file.error());
+    if (!file) {
+        return fail(file.error());
+    }
     const Result<std::string> digest = sha256_of(file->get());
-    if (!digest) return fail(digest.error());
-    if (*digest != expected_sha256_) return fail(Error::message("Core executable SHA256 mismatch"));
+    if (!digest) {
+        return fail(digest.error());
+    }
+    if (*digest != expected_sha256_) {
+        return fail(Error::message("Core executable SHA256 mismatch"));
+    }
     return std::make_unique<Win32VerifiedCoreFile>(std::move(path), std::move(directory), std::move(*file));
 }
 

@@ -9,8 +9,9 @@
 namespace quorvex::hub {
 
 bool validate_core_address(std::string_view address) {
-    if (!address.starts_with(CORE_PIPE_PREFIX) || address.size() != CORE_PIPE_PREFIX.size() + CORE_ID_DIGITS)
+    if (!address.starts_with(CORE_PIPE_PREFIX) || address.size() != CORE_PIPE_PREFIX.size() + CORE_ID_DIGITS) {
         return false;
+    }
     return is_lowercase_hex(address.substr(CORE_PIPE_PREFIX.size()));
 }
 
@@ -19,7 +20,9 @@ bool validate_session_id(std::string_view session_id) {
 }
 
 std::string core_exit_code_text(std::uint32_t code) {
-    if ((code & 0x8000'0000u) == 0) return "exit code: " + std::to_string(code);
+    if ((code & 0x8000'0000u) == 0) {
+        return "exit code: " + std::to_string(code);
+    }
     return "exit code: 0x" + lowercase_hex(code);
 }
 
@@ -44,8 +47,12 @@ PingOutcome CoreSupervisor::ping_core(std::string core_sha256) {
     // The file is only opened, not hashed: ping answers fast and tells whether start could read it.
     Result<std::string> helper_path = [this]() -> Result<std::string> {
         const Result<std::string> core_path = platform_.resolve_core_path();
-        if (!core_path) return fail(core_path.error());
-        if (Result<void> opened = platform_.open_core_file(*core_path); !opened) return fail(opened.error());
+        if (!core_path) {
+            return fail(core_path.error());
+        }
+        if (Result<void> opened = platform_.open_core_file(*core_path); !opened) {
+            return fail(opened.error());
+        }
         return platform_.own_path();
     }();
     if (!helper_path) {
@@ -57,8 +64,12 @@ PingOutcome CoreSupervisor::ping_core(std::string core_sha256) {
 }
 
 StartOutcome CoreSupervisor::start_core(std::string address, std::string session_id) {
-    if (!validate_core_address(address)) return InvalidAddress{};
-    if (!validate_session_id(session_id)) return InvalidSessionId{};
+    if (!validate_core_address(address)) {
+        return InvalidAddress{};
+    }
+    if (!validate_session_id(session_id)) {
+        return InvalidSessionId{};
+    }
 
     const std::lock_guard lock(mutex_);
     // Whatever runs is ended first, even a Core of the same session.
@@ -69,9 +80,13 @@ StartOutcome CoreSupervisor::start_core(std::string address, std::string session
     }
 
     const Result<std::string> core_path = platform_.resolve_core_path();
-    if (!core_path) return VerificationFailed{core_path.error().text()};
+    if (!core_path) {
+        return VerificationFailed{core_path.error().text()};
+    }
     Result<std::unique_ptr<VerifiedCoreFile>> verified = platform_.verify_core_file(*core_path);
-    if (!verified) return VerificationFailed{verified.error().text()};
+    if (!verified) {
+        return VerificationFailed{verified.error().text()};
+    }
     // Declared after the lock, so it closes once the outcome is built and before the lock is
     // released: until then nobody can replace the file that was checked.
     const std::unique_ptr<VerifiedCoreFile> core_file = std::move(*verified);
@@ -94,8 +109,11 @@ StartOutcome CoreSupervisor::start_core(std::string address, std::string session
     }
 
     try {
-        if (start_relay_) start_relay_(session_id, std::move(launched->output));
-        else start_detached_relay(session_id, std::move(launched->output));
+        if (start_relay_) {
+            start_relay_(session_id, std::move(launched->output));
+        } else {
+            start_detached_relay(session_id, std::move(launched->output));
+        }
     } catch (...) {
         // Nobody would read its output: it must not run on.
         launched->process->terminate(TERMINATION_EXIT_CODE);
@@ -114,11 +132,17 @@ StartOutcome CoreSupervisor::start_core(std::string address, std::string session
 }
 
 StopOutcome CoreSupervisor::stop_core(std::string session_id) {
-    if (!validate_session_id(session_id)) return InvalidSessionId{};
+    if (!validate_session_id(session_id)) {
+        return InvalidSessionId{};
+    }
 
     const std::lock_guard lock(mutex_);
-    if (!slot_) return NotRunning{std::move(session_id)};
-    if (slot_->session_id != session_id) return SessionMismatch{std::move(session_id)};
+    if (!slot_) {
+        return NotRunning{std::move(session_id)};
+    }
+    if (slot_->session_id != session_id) {
+        return SessionMismatch{std::move(session_id)};
+    }
     if (Result<void> released = release_managed_core(); !released) {
         const std::string& text = released.error().text();
         log_.append("Helper could not stop the managed Core: " + text);
@@ -129,8 +153,9 @@ StopOutcome CoreSupervisor::stop_core(std::string session_id) {
 
 void CoreSupervisor::stop_core_on_shutdown() {
     const std::lock_guard lock(mutex_);
-    if (Result<void> released = release_managed_core(); !released)
+    if (Result<void> released = release_managed_core(); !released) {
         log_.append("Helper could not stop the managed Core on shutdown: " + released.error().text());
+    }
 }
 
 void CoreSupervisor::watch_core_exit(const std::string& session_id) {
@@ -140,7 +165,9 @@ void CoreSupervisor::watch_core_exit(const std::string& session_id) {
             // Held for one query at a time, never across the sleep.
             const std::lock_guard lock(mutex_);
             // A relay of an earlier Core must not touch its successor.
-            if (!slot_ || slot_->session_id != session_id) return;
+            if (!slot_ || slot_->session_id != session_id) {
+                return;
+            }
             const Result<std::optional<std::uint32_t>> ended = slot_->process->exit_code_if_ended();
             if (!ended) {
                 // The record stays: a stop or the next start still ends this Core.
@@ -153,20 +180,28 @@ void CoreSupervisor::watch_core_exit(const std::string& session_id) {
                 return;
             }
         }
-        if (clock_.now() >= deadline) return;
+        if (clock_.now() >= deadline) {
+            return;
+        }
         clock_.sleep_for(EXIT_POLL);
     }
 }
 
 std::optional<std::string> CoreSupervisor::managed_session_id() {
     const std::lock_guard lock(mutex_);
-    if (!slot_) return std::nullopt;
+    if (!slot_) {
+        return std::nullopt;
+    }
     return slot_->session_id;
 }
 
 Result<void> CoreSupervisor::release_managed_core() {
-    if (!slot_) return {};
-    if (Result<void> ended = end_process(*slot_->process); !ended) return ended;
+    if (!slot_) {
+        return {};
+    }
+    if (Result<void> ended = end_process(*slot_->process); !ended) {
+        return ended;
+    }
     slot_.reset();
     return {};
 }
@@ -177,16 +212,23 @@ Result<void> CoreSupervisor::end_process(CoreProcess& process) {
     const Clock::time_point deadline = clock_.now() + EXIT_WAIT;
     for (;;) {
         const Result<std::optional<std::uint32_t>> ended = process.exit_code_if_ended();
-        if (!ended) return fail(ended.error());
-        if (ended->has_value()) return {};
-        if (clock_.now() >= deadline) return fail(Error::message("Core did not exit after termination"));
+        if (!ended) {
+            return fail(ended.error());
+        }
+        if (ended->has_value()) {
+            return {};
+        }
+        if (clock_.now() >= deadline) {
+            return fail(Error::message("Core did not exit after termination"));
+        }
         clock_.sleep_for(EXIT_POLL);
     }
 }
 
 void CoreSupervisor::discard_core(CoreProcess& process) {
-    if (Result<void> ended = end_process(process); !ended)
+    if (Result<void> ended = end_process(process); !ended) {
         log_.append("Helper could not end the unmanaged Core: " + ended.error().text());
+    }
 }
 
 void CoreSupervisor::start_detached_relay(std::string session_id, std::unique_ptr<CoreOutput> output) {

@@ -40,7 +40,9 @@ http::Reply stop_body_reply(unsigned status, std::string_view session_id, bool s
     json::object body;
     body["sessionId"] = json_text(session_id);
     body["stopped"] = stopped;
-    if (reason) body["reason"] = json_text(*reason);
+    if (reason) {
+        body["reason"] = json_text(*reason);
+    }
     return json_reply(status, body);
 }
 

@@ -33,23 +33,43 @@ http::ParsedRoute parsed(Route route, std::string argument = {}) {
 
 Route named_route(std::string_view target) {
     auto path = target.substr(0, target.find('?'));
-    if (!path.starts_with('/')) return Route::none;
+    if (!path.starts_with('/')) {
+        return Route::none;
+    }
     path.remove_prefix(1);
-    if (path.ends_with('/')) path.remove_suffix(1);
-    if (path == "ping") return Route::ping;
-    if (path == "start") return Route::start;
-    if (path == "stop") return Route::stop;
-    if (path == "logs") return Route::logs;
+    if (path.ends_with('/')) {
+        path.remove_suffix(1);
+    }
+    if (path == "ping") {
+        return Route::ping;
+    }
+    if (path == "start") {
+        return Route::start;
+    }
+    if (path == "stop") {
+        return Route::stop;
+    }
+    if (path == "logs") {
+        return Route::logs;
+    }
     return Route::none;
 }
 
 // The checks of a POST route that the head decides, before its body is read.
 std::optional<Refusal> json_head_refusal(const http::RequestHead& head) {
-    if (head.method != "POST") return Refusal::wrong_method;
+    if (head.method != "POST") {
+        return Refusal::wrong_method;
+    }
     const auto length = declared_body_length(head.headers);
-    if (!length) return Refusal::length_required;
-    if (*length > BODY_LIMIT) return Refusal::body_too_large;
-    if (!accepts_json_content_type(head.headers)) return Refusal::unsupported_media_type;
+    if (!length) {
+        return Refusal::length_required;
+    }
+    if (*length > BODY_LIMIT) {
+        return Refusal::body_too_large;
+    }
+    if (!accepts_json_content_type(head.headers)) {
+        return Refusal::unsupported_media_type;
+    }
     return std::nullopt;
 }
 
@@ -88,35 +108,49 @@ asio::awaitable<http::Reply> ping_route(std::string core_sha256, CoreOperations&
         return core.ping_core(digest);
     };
     auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
-    if (!outcome) co_return ping_task_failed_reply(outcome.error());
+    if (!outcome) {
+        co_return ping_task_failed_reply(outcome.error());
+    }
     co_return ping_reply(*outcome);
 }
 
 // A POST /start whose head passed json_head_refusal.
 asio::awaitable<http::Reply> start_route(http::BodyReader& reader, CoreOperations& core, asio::any_io_executor pool) {
     auto body = co_await reader.read_body(BODY_LIMIT);
-    if (!body) co_return refusal_reply(Refusal::body_read_failure);
+    if (!body) {
+        co_return refusal_reply(Refusal::body_read_failure);
+    }
     auto params = parse_start_params(*body);
-    if (!params) co_return refusal_reply(Refusal::invalid_json_body);
+    if (!params) {
+        co_return refusal_reply(Refusal::invalid_json_body);
+    }
 
     std::function<StartOutcome()> operation = [&core, p = std::move(*params)] {
         return core.start_core(p.address, p.session_id);
     };
     auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
-    if (!outcome) co_return start_task_failed_reply(outcome.error());
+    if (!outcome) {
+        co_return start_task_failed_reply(outcome.error());
+    }
     co_return start_reply(*outcome);
 }
 
 // A POST /stop whose head passed json_head_refusal.
 asio::awaitable<http::Reply> stop_route(http::BodyReader& reader, CoreOperations& core, asio::any_io_executor pool) {
     auto body = co_await reader.read_body(BODY_LIMIT);
-    if (!body) co_return refusal_reply(Refusal::body_read_failure);
+    if (!body) {
+        co_return refusal_reply(Refusal::body_read_failure);
+    }
     auto params = parse_stop_params(*body);
-    if (!params) co_return refusal_reply(Refusal::invalid_json_body);
+    if (!params) {
+        co_return refusal_reply(Refusal::invalid_json_body);
+    }
 
     std::function<StopOutcome()> operation = [&core, p = std::move(*params)] { return core.stop_core(p.session_id); };
     auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
-    if (!outcome) co_return stop_task_failed_reply(outcome.error());
+    if (!outcome) {
+        co_return stop_task_failed_reply(outcome.error());
+    }
     co_return stop_reply(*outcome);
 }
 
@@ -131,25 +165,37 @@ HelperRouter::HelperRouter(CoreOperations& core, HelperLog& log, boost::asio::an
 
 http::HeadDecision HelperRouter::answer_at_once(const http::RequestHead& head) {
     const auto gate = check_request_gate(head.headers);
-    if (std::holds_alternative<InvalidGateHeader>(gate)) return refusal_reply(Refusal::invalid_header);
-    if (std::holds_alternative<GateRefusal>(gate)) return refusal_reply(Refusal::gate_refusal);
+    if (std::holds_alternative<InvalidGateHeader>(gate)) {
+        return refusal_reply(Refusal::invalid_header);
+    }
+    if (std::holds_alternative<GateRefusal>(gate)) {
+        return refusal_reply(Refusal::gate_refusal);
+    }
 
     const Route route = named_route(head.target);
     switch (route) {
     case Route::none:
         return refusal_reply(Refusal::no_such_route);
     case Route::logs:
-        if (head.method != "GET") return refusal_reply(Refusal::wrong_method);
+        if (head.method != "GET") {
+            return refusal_reply(Refusal::wrong_method);
+        }
         return logs_at_once(log_);
     case Route::ping: {
-        if (head.method != "GET") return refusal_reply(Refusal::wrong_method);
+        if (head.method != "GET") {
+            return refusal_reply(Refusal::wrong_method);
+        }
         auto query = read_ping_query(head.target);
-        if (!query) return refusal_reply(Refusal::invalid_ping_query);
+        if (!query) {
+            return refusal_reply(Refusal::invalid_ping_query);
+        }
         return parsed(route, std::move(query->core_sha256));
     }
     case Route::start:
     case Route::stop:
-        if (const auto refusal = json_head_refusal(head)) return refusal_reply(*refusal);
+        if (const auto refusal = json_head_refusal(head)) {
+            return refusal_reply(*refusal);
+        }
         return parsed(route);
     }
     return refusal_reply(Refusal::no_such_route);

@@ -25,9 +25,13 @@ public:
         : names_(names), values_(names.size()), claimed_(names.size()) {}
 
     [[nodiscard]] std::optional<std::vector<std::string>> take_result() {
-        if (!complete_) return std::nullopt;
+        if (!complete_) {
+            return std::nullopt;
+        }
         std::vector<std::string> values;
-        for (auto& value : values_) values.push_back(std::move(*value));
+        for (auto& value : values_) {
+            values.push_back(std::move(*value));
+        }
         return values;
     }
 
@@ -38,14 +42,18 @@ public:
     }
 
     bool on_object_begin(json::error_code& ec) {
-        if (shape_ != Shape::none) return refuse(ec);
+        if (shape_ != Shape::none) {
+            return refuse(ec);
+        }
         shape_ = Shape::object;
         return true;
     }
     bool on_object_end(std::size_t, json::error_code& ec) { return all_present() || refuse(ec); }
 
     bool on_array_begin(json::error_code& ec) {
-        if (shape_ != Shape::none) return refuse(ec);
+        if (shape_ != Shape::none) {
+            return refuse(ec);
+        }
         shape_ = Shape::array;
         return true;
     }
@@ -58,8 +66,12 @@ public:
     bool on_key(json::string_view s, std::size_t, json::error_code& ec) {
         text_.append(s.data(), s.size());
         for (std::size_t i = 0; i < names_.size(); ++i) {
-            if (names_[i] != text_) continue;
-            if (claimed_[i]) return refuse(ec); // a duplicate key
+            if (names_[i] != text_) {
+                continue;
+            }
+            if (claimed_[i]) {
+                return refuse(ec); // a duplicate key
+            }
             claimed_[i] = true;
             target_ = i;
             text_.clear();
@@ -104,8 +116,11 @@ private:
         return false;
     }
     [[nodiscard]] bool all_present() const {
-        for (const auto& value : values_)
-            if (!value) return false;
+        for (const auto& value : values_) {
+            if (!value) {
+                return false;
+            }
+        }
         return true;
     }
 
@@ -124,7 +139,9 @@ std::optional<std::vector<std::string>> parse_string_fields(std::string_view bod
     json::basic_parser<FieldsHandler> parser(json::parse_options{}, names);
     json::error_code ec;
     const auto consumed = parser.write_some(false, body.data(), body.size(), ec);
-    if (ec || consumed != body.size()) return std::nullopt;
+    if (ec || consumed != body.size()) {
+        return std::nullopt;
+    }
     return parser.handler().take_result();
 }
 
@@ -135,13 +152,17 @@ constexpr std::string_view STOP_FIELDS[] = {"sessionId"};
 
 std::optional<StartParams> parse_start_params(std::string_view body) {
     auto fields = parse_string_fields(body, START_FIELDS);
-    if (!fields) return std::nullopt;
+    if (!fields) {
+        return std::nullopt;
+    }
     return StartParams{std::move((*fields)[0]), std::move((*fields)[1])};
 }
 
 std::optional<StopParams> parse_stop_params(std::string_view body) {
     auto fields = parse_string_fields(body, STOP_FIELDS);
-    if (!fields) return std::nullopt;
+    if (!fields) {
+        return std::nullopt;
+    }
     return StopParams{std::move((*fields)[0])};
 }
 

@@ -12,22 +12,30 @@ bool is_visible_ascii(std::string_view value) {
 }
 
 std::optional<std::string_view> first_header(const http::Headers& headers, std::string_view name) {
-    for (const auto& header : headers)
-        if (equals_ascii_nocase(header.name, name)) return std::string_view(header.value);
+    for (const auto& header : headers) {
+        if (equals_ascii_nocase(header.name, name)) {
+            return std::string_view(header.value);
+        }
+    }
     return std::nullopt;
 }
 
 std::vector<std::string_view> all_headers(const http::Headers& headers, std::string_view name) {
     std::vector<std::string_view> values;
-    for (const auto& header : headers)
-        if (equals_ascii_nocase(header.name, name)) values.emplace_back(header.value);
+    for (const auto& header : headers) {
+        if (equals_ascii_nocase(header.name, name)) {
+            values.emplace_back(header.value);
+        }
+    }
     return values;
 }
 
 namespace {
 
 bool is_authority_byte(char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+        return true;
+    }
     return std::string_view("!$&'()*+,-.;=_~:@[]%").find(c) != std::string_view::npos;
 }
 
@@ -42,19 +50,29 @@ bool is_whole_authority(std::string_view value) {
     std::optional<std::size_t> last_at;
     for (std::size_t i = 0; i < value.size(); ++i) {
         const char c = value[i];
-        if (c == '/' || c == '?' || c == '#') return false; // something follows the authority
-        if (!is_authority_byte(c)) return false;
+        if (c == '/' || c == '?' || c == '#') {
+            return false; // something follows the authority
+        }
+        if (!is_authority_byte(c)) {
+            return false;
+        }
         switch (c) {
         case ':':
-            if (colons >= MAX_COLONS) return false;
+            if (colons >= MAX_COLONS) {
+                return false;
+            }
             ++colons;
             break;
         case '[':
-            if (percent || open_bracket) return false;
+            if (percent || open_bracket) {
+                return false;
+            }
             open_bracket = true;
             break;
         case ']':
-            if (!open_bracket || close_bracket) return false;
+            if (!open_bracket || close_bracket) {
+                return false;
+            }
             close_bracket = true;
             colons = 0;
             percent = false;
@@ -71,20 +89,32 @@ bool is_whole_authority(std::string_view value) {
             break;
         }
     }
-    if (open_bracket != close_bracket) return false;
-    if (colons > 1) return false;
-    if (last_at && *last_at + 1 == value.size()) return false;
+    if (open_bracket != close_bracket) {
+        return false;
+    }
+    if (colons > 1) {
+        return false;
+    }
+    if (last_at && *last_at + 1 == value.size()) {
+        return false;
+    }
     return !percent;
 }
 
 std::string_view host_of(std::string_view authority) {
-    if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-    if (authority.starts_with('[')) return authority.substr(0, authority.find(']') + 1);
+    if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
+        authority.remove_prefix(at + 1);
+    }
+    if (authority.starts_with('[')) {
+        return authority.substr(0, authority.find(']') + 1);
+    }
     return authority.substr(0, authority.find(':'));
 }
 
 bool is_local_host(std::string_view value) {
-    if (value.empty() || !is_whole_authority(value)) return false;
+    if (value.empty() || !is_whole_authority(value)) {
+        return false;
+    }
     const auto host = host_of(value);
     return std::any_of(LOCAL_HOST_NAMES.begin(), LOCAL_HOST_NAMES.end(),
                        [host](std::string_view name) { return equals_ascii_nocase(host, name); });
@@ -95,12 +125,20 @@ bool is_local_host(std::string_view value) {
 GateOutcome check_request_gate(const http::Headers& headers) {
     // Both headers are checked for bad bytes before either decides anything.
     const auto origin = first_header(headers, "origin");
-    if (origin && !is_visible_ascii(*origin)) return InvalidGateHeader{};
+    if (origin && !is_visible_ascii(*origin)) {
+        return InvalidGateHeader{};
+    }
     const auto host = first_header(headers, "host");
-    if (host && !is_visible_ascii(*host)) return InvalidGateHeader{};
+    if (host && !is_visible_ascii(*host)) {
+        return InvalidGateHeader{};
+    }
 
-    if (host && !is_local_host(*host)) return GateRefusal{};
-    if (origin) return GateRefusal{};
+    if (host && !is_local_host(*host)) {
+        return GateRefusal{};
+    }
+    if (origin) {
+        return GateRefusal{};
+    }
     return GatePass{};
 }
 
@@ -109,15 +147,21 @@ namespace {
 bool is_ows(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view trim_ows(std::string_view text) {
-    while (!text.empty() && is_ows(text.front())) text.remove_prefix(1);
-    while (!text.empty() && is_ows(text.back())) text.remove_suffix(1);
+    while (!text.empty() && is_ows(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && is_ows(text.back())) {
+        text.remove_suffix(1);
+    }
     return text;
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool is_token_char(char c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || is_digit(c)) return true;
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || is_digit(c)) {
+        return true;
+    }
     return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
 }
 
@@ -128,27 +172,39 @@ public:
 
     std::string_view token() {
         std::size_t n = 0;
-        while (n < text_.size() && is_token_char(text_[n])) ++n;
+        while (n < text_.size() && is_token_char(text_[n])) {
+            ++n;
+        }
         const auto taken = text_.substr(0, n);
         text_.remove_prefix(n);
         return taken;
     }
     bool take(char c) {
-        if (text_.empty() || text_.front() != c) return false;
+        if (text_.empty() || text_.front() != c) {
+            return false;
+        }
         text_.remove_prefix(1);
         return true;
     }
     void skip_ows() {
-        while (!text_.empty() && is_ows(text_.front())) text_.remove_prefix(1);
+        while (!text_.empty() && is_ows(text_.front())) {
+            text_.remove_prefix(1);
+        }
     }
     bool quoted_string() {
-        if (!take('"')) return false;
+        if (!take('"')) {
+            return false;
+        }
         while (!text_.empty()) {
             const char c = text_.front();
             text_.remove_prefix(1);
-            if (c == '"') return true;
+            if (c == '"') {
+                return true;
+            }
             if (c == '\\') {
-                if (text_.empty()) return false;
+                if (text_.empty()) {
+                    return false;
+                }
                 text_.remove_prefix(1);
             }
         }
@@ -165,18 +221,32 @@ private:
 bool is_json_media_type(std::string_view value) {
     MediaTypeScanner scan(trim_ows(value));
     const auto type = scan.token();
-    if (type.empty() || !scan.take('/')) return false;
+    if (type.empty() || !scan.take('/')) {
+        return false;
+    }
     const auto subtype = scan.token();
-    if (subtype.empty()) return false;
+    if (subtype.empty()) {
+        return false;
+    }
     for (;;) {
         scan.skip_ows();
-        if (scan.at_end()) break;
-        if (!scan.take(';')) return false;
+        if (scan.at_end()) {
+            break;
+        }
+        if (!scan.take(';')) {
+            return false;
+        }
         scan.skip_ows();
-        if (scan.at_end() || scan.peek() == ';') continue;
-        if (scan.token().empty() || !scan.take('=')) return false;
+        if (scan.at_end() || scan.peek() == ';') {
+            continue;
+        }
+        if (scan.token().empty() || !scan.take('=')) {
+            return false;
+        }
         if (!scan.at_end() && scan.peek() == '"') {
-            if (!scan.quoted_string()) return false;
+            if (!scan.quoted_string()) {
+                return false;
+            }
         } else if (scan.token().empty()) {
             return false;
         }
@@ -188,22 +258,33 @@ bool is_json_media_type(std::string_view value) {
 
 std::optional<std::uint64_t> declared_body_length(const http::Headers& headers) {
     const auto values = all_headers(headers, "content-length");
-    if (values.empty()) return std::nullopt;
+    if (values.empty()) {
+        return std::nullopt;
+    }
 
     std::string_view agreed; // the digits without leading zeros, so "010" agrees with "10"
     for (std::size_t i = 0; i < values.size(); ++i) {
         auto digits = trim_ows(values[i]);
-        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), is_digit)) return std::nullopt;
-        while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
-        if (i == 0) agreed = digits;
-        else if (digits != agreed) return std::nullopt;
+        if (digits.empty() || !std::all_of(digits.begin(), digits.end(), is_digit)) {
+            return std::nullopt;
+        }
+        while (digits.size() > 1 && digits.front() == '0') {
+            digits.remove_prefix(1);
+        }
+        if (i == 0) {
+            agreed = digits;
+        } else if (digits != agreed) {
+            return std::nullopt;
+        }
     }
 
     constexpr auto MAX = std::numeric_limits<std::uint64_t>::max();
     std::uint64_t length = 0;
     for (const char c : agreed) {
         const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (length > (MAX - digit) / 10) return MAX;
+        if (length > (MAX - digit) / 10) {
+            return MAX;
+        }
         length = length * 10 + digit;
     }
     return length;
@@ -218,9 +299,15 @@ bool accepts_json_content_type(const http::Headers& headers) {
 namespace {
 
 int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
     return -1;
 }
 
@@ -252,15 +339,21 @@ std::optional<PingQuery> read_ping_query(std::string_view target) {
         const auto amp = query.find('&');
         const auto piece = query.substr(0, amp);
         query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-        if (piece.empty()) continue;
+        if (piece.empty()) {
+            continue;
+        }
 
         const auto eq = piece.find('=');
         const auto name = decode_form_component(piece.substr(0, eq));
         auto value = eq == std::string_view::npos ? std::string() : decode_form_component(piece.substr(eq + 1));
-        if (name != "coreSha256" || core_sha256) return std::nullopt;
+        if (name != "coreSha256" || core_sha256) {
+            return std::nullopt;
+        }
         core_sha256 = std::move(value);
     }
-    if (!core_sha256) return std::nullopt;
+    if (!core_sha256) {
+        return std::nullopt;
+    }
     return PingQuery{std::move(*core_sha256)};
 }
 

@@ -38,12 +38,15 @@ const Provider& sha256_provider() {
 
 Result<Sha256> Sha256::create() {
     const Provider& provider = sha256_provider();
-    if (!BCRYPT_SUCCESS(provider.status)) return fail(cng_error("open SHA-256", provider.status));
+    if (!BCRYPT_SUCCESS(provider.status)) {
+        return fail(cng_error("open SHA-256", provider.status));
+    }
     win32::UniqueCngHash hash;
     // No object buffer: CNG keeps the hash state itself.
     if (const NTSTATUS status = ::BCryptCreateHash(provider.handle, hash.put(), nullptr, 0, nullptr, 0, 0);
-        !BCRYPT_SUCCESS(status))
+        !BCRYPT_SUCCESS(status)) {
         return fail(cng_error("open SHA-256", status));
+    }
     return Sha256(std::move(hash));
 }
 
@@ -53,8 +56,9 @@ Result<void> Sha256::update(std::string_view bytes) {
         const auto piece = static_cast<ULONG>(std::min<std::size_t>(bytes.size(), std::numeric_limits<ULONG>::max()));
         if (const NTSTATUS status =
                 ::BCryptHashData(hash_.get(), reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())), piece, 0);
-            !BCRYPT_SUCCESS(status))
+            !BCRYPT_SUCCESS(status)) {
             return fail(cng_error("hash SHA-256", status));
+        }
         bytes.remove_prefix(piece);
     }
     return {};
@@ -63,8 +67,9 @@ Result<void> Sha256::update(std::string_view bytes) {
 Result<std::string> Sha256::hex_digest() {
     std::array<std::uint8_t, 32> digest{};
     if (const NTSTATUS status = ::BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
-        !BCRYPT_SUCCESS(status))
+        !BCRYPT_SUCCESS(status)) {
         return fail(cng_error("finish SHA-256", status));
+    }
     return lowercase_hex(digest);
 }
 

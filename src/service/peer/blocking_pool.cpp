@@ -34,7 +34,9 @@ void BlockingPool::submit(Lane lane, Task task) {
 
 void BlockingPool::summon_thread(Lane lane) {
     // Ordinary work beyond its share waits for a running ordinary task, whose thread takes it next.
-    if (lane == Lane::ordinary && running_ordinary_ >= max_threads_ - 1) return;
+    if (lane == Lane::ordinary && running_ordinary_ >= max_threads_ - 1) {
+        return;
+    }
     if (idle_ > 0) {
         --idle_;
         ++wakeups_;
@@ -57,7 +59,9 @@ void BlockingPool::start_thread() {
         ++live_;
     } catch (const std::system_error& e) {
         // The threads already running take the work in turn.
-        if (live_ == 0) append_log(std::string("Helper could not start a blocking thread: ") + e.what());
+        if (live_ == 0) {
+            append_log(std::string("Helper could not start a blocking thread: ") + e.what());
+        }
     }
 }
 
@@ -91,7 +95,9 @@ void BlockingPool::run_thread() {
             }
             task = nullptr; // its state may hold work on other executors: released outside the lock
             lock.lock();
-            if (ordinary) --running_ordinary_;
+            if (ordinary) {
+                --running_ordinary_;
+            }
             continue;
         }
         ++idle_;
@@ -101,7 +107,9 @@ void BlockingPool::run_thread() {
             continue;
         }
         --idle_;
-        if (!stopped_) break; // idle for the whole timeout, and no submit claimed it: end
+        if (!stopped_) {
+            break; // idle for the whole timeout, and no submit claimed it: end
+        }
     }
     --live_;
     ended_.push_back(std::this_thread::get_id());
@@ -115,7 +123,9 @@ void BlockingPool::stop() {
         wake_.notify_all();
         threads.swap(threads_);
     }
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads) {
+        thread.join();
+    }
     const std::lock_guard lock(mutex_);
     ended_.clear();
 }

@@ -8,9 +8,15 @@ Result<boost::asio::ip::tcp::acceptor> open_loopback_listener(const boost::asio:
     tcp::acceptor acceptor(executor);
     boost::system::error_code error;
     acceptor.open(tcp::v4(), error);
-    if (!error) acceptor.bind({boost::asio::ip::address_v4::loopback(), 0}, error);
-    if (!error) acceptor.listen(LISTEN_BACKLOG, error);
-    if (error) return fail(Error::os(error.value(), error.message()));
+    if (!error) {
+        acceptor.bind({boost::asio::ip::address_v4::loopback(), 0}, error);
+    }
+    if (!error) {
+        acceptor.listen(LISTEN_BACKLOG, error);
+    }
+    if (error) {
+        return fail(Error::os(error.value(), error.message()));
+    }
     return acceptor;
 }
 

@@ -33,19 +33,25 @@ boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, Se
     const auto executor = co_await boost::asio::this_coro::executor;
 
     auto listener = platform.open_listener(executor);
-    if (!listener) co_return fail(listener.error().folded_into("bind helper server"));
+    if (!listener) {
+        co_return fail(listener.error().folded_into("bind helper server"));
+    }
 
     boost::system::error_code error;
     const auto endpoint = listener->local_endpoint(error);
-    if (error) co_return fail(Error::message(error.message()).folded_into("read helper server port"));
+    if (error) {
+        co_return fail(Error::message(error.message()).folded_into("read helper server port"));
+    }
 
-    if (auto published = platform.publish_port(endpoint.port()); !published)
+    if (auto published = platform.publish_port(endpoint.port()); !published) {
         co_return fail(published.error().folded_into("publish helper server port"));
+    }
 
     {
         PortPublication publication(platform);
-        if (auto reported = host.report_running(); !reported)
+        if (auto reported = host.report_running(); !reported) {
             co_return fail(std::move(reported.error()).context("report helper service running"));
+        }
 
         http::HttpServer server(executor, std::move(router));
         {

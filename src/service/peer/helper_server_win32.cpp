@@ -8,7 +8,9 @@ namespace {
 
 // IPv4 endpoints as the TCP table stores them: the address bytes in network order.
 std::optional<Ipv4Endpoint> ipv4_endpoint(const boost::asio::ip::tcp::endpoint& endpoint) {
-    if (!endpoint.address().is_v4()) return std::nullopt;
+    if (!endpoint.address().is_v4()) {
+        return std::nullopt;
+    }
     return Ipv4Endpoint{ipv4_address_from_octets(endpoint.address().to_v4().to_bytes()), endpoint.port()};
 }
 
@@ -29,13 +31,17 @@ public:
             boost::system::error_code peer_error, local_error;
             const auto peer = ipv4_endpoint(connections[i].remote_endpoint(peer_error));
             const auto local = ipv4_endpoint(connections[i].local_endpoint(local_error));
-            if (peer_error || local_error || !peer || !local) continue;
+            if (peer_error || local_error || !peer || !local) {
+                continue;
+            }
             endpoints.push_back({*peer, *local});
             looked_up.push_back(i);
         }
         std::vector<PeerVerdict> verdicts(connections.size(), PeerVerdict::foreign_account);
         const std::vector<PeerVerdict> answers = verdicts_of_connections(endpoints, owner_sid, table_reader_);
-        for (std::size_t j = 0; j < looked_up.size(); ++j) verdicts[looked_up[j]] = answers[j];
+        for (std::size_t j = 0; j < looked_up.size(); ++j) {
+            verdicts[looked_up[j]] = answers[j];
+        }
         return verdicts;
     }
 

@@ -21,7 +21,9 @@ void OwnerAcceptor::take_waiting_connections(std::vector<boost::asio::ip::tcp::s
     listener_.non_blocking(true, error);
     while (!error && batch.size() < MAX_CHECK_BATCH) {
         auto connection = listener_.accept(error);
-        if (!error) batch.push_back(std::move(connection));
+        if (!error) {
+            batch.push_back(std::move(connection));
+        }
     }
     // A failure other than an empty queue shows again at the next asynchronous accept.
 }
@@ -41,9 +43,13 @@ boost::asio::awaitable<void> OwnerAcceptor::run(const std::atomic<bool>& stoppin
             continue;
         }
         auto [error, connection] = co_await listener_.async_accept(as_tuple(use_awaitable));
-        if (stopping) break;
+        if (stopping) {
+            break;
+        }
         if (error) {
-            if (error == boost::asio::error::operation_aborted) break;
+            if (error == boost::asio::error::operation_aborted) {
+                break;
+            }
             append_log("Helper could not accept a connection: " + error.message());
             backoff.emplace(co_await boost::asio::this_coro::executor, ACCEPT_BACKOFF);
             continue;

@@ -11,15 +11,23 @@ std::vector<PeerVerdict> verdicts_of_connections(std::span<const ConnectionEndpo
                                                  std::string_view owner_sid, TcpTableReader& reader,
                                                  TcpTableSource& table, const PeerProcessOf& process_of) {
     std::vector<PeerVerdict> verdicts(connections.size(), PeerVerdict::foreign_account);
-    if (connections.empty()) return verdicts;
+    if (connections.empty()) {
+        return verdicts;
+    }
     const auto rows = reader.read(table);
-    if (!rows) return verdicts;
+    if (!rows) {
+        return verdicts;
+    }
     for (std::size_t i = 0; i < connections.size(); ++i) {
         const auto pid = rows->owner_pid_of_client_row(connections[i]);
         // PID 0 is what the system shows for a socket it cannot attribute: never an owner.
-        if (!pid || *pid == 0) continue;
+        if (!pid || *pid == 0) {
+            continue;
+        }
         const auto process = process_of(*pid);
-        if (process) verdicts[i] = verdict_for(*process, owner_sid);
+        if (process) {
+            verdicts[i] = verdict_for(*process, owner_sid);
+        }
     }
     return verdicts;
 }

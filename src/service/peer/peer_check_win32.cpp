@@ -38,16 +38,21 @@ namespace {
 Result<TokenStanding> standing_of_token(HANDLE token) {
     TokenStanding standing;
     const auto label_buffer = win32::token_information(token, TokenIntegrityLevel);
-    if (!label_buffer) return fail(label_buffer.error());
+    if (!label_buffer) {
+        return fail(label_buffer.error());
+    }
     const PSID label = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label_buffer->data())->Label.Sid;
     const UCHAR sub_authorities = *::GetSidSubAuthorityCount(label);
-    if (sub_authorities == 0) return fail(Error::message("the integrity label has no level"));
+    if (sub_authorities == 0) {
+        return fail(Error::message("the integrity label has no level"));
+    }
     standing.integrity_rid = *::GetSidSubAuthority(label, sub_authorities - 1u);
 
     DWORD app_container = 0;
     DWORD length = 0;
-    if (!::GetTokenInformation(token, TokenIsAppContainer, &app_container, sizeof app_container, &length))
+    if (!::GetTokenInformation(token, TokenIsAppContainer, &app_container, sizeof app_container, &length)) {
         return fail(win32::last_os_error());
+    }
     standing.app_container = app_container != 0;
 
     // IsTokenRestricted rather than the TokenIsRestricted class, which not every system answers.
@@ -61,9 +66,13 @@ Result<TokenStanding> standing_of_token(HANDLE token) {
 
 Result<PeerProcess> peer_process_of(std::uint32_t pid) {
     const auto token = win32::primary_token_of(pid);
-    if (!token) return fail(token.error());
+    if (!token) {
+        return fail(token.error());
+    }
     auto account = win32::account_sid_of_token(token->get());
-    if (!account) return fail(account.error());
+    if (!account) {
+        return fail(account.error());
+    }
     return PeerProcess{std::move(*account), standing_of_token(token->get())};
 }
 

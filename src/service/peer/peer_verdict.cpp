@@ -9,12 +9,22 @@ bool sid_matches_owner(std::string_view account_sid, std::string_view owner_sid)
 }
 
 PeerVerdict verdict_for(const PeerProcess& process, std::string_view owner_sid) {
-    if (!sid_matches_owner(process.account_sid, owner_sid)) return PeerVerdict::foreign_account;
-    if (!process.standing) return PeerVerdict::standing_unreadable;
+    if (!sid_matches_owner(process.account_sid, owner_sid)) {
+        return PeerVerdict::foreign_account;
+    }
+    if (!process.standing) {
+        return PeerVerdict::standing_unreadable;
+    }
     // UIAccess (medium plus) and elevated processes lie above medium and are admitted.
-    if (process.standing->integrity_rid < MEDIUM_INTEGRITY_RID) return PeerVerdict::below_medium_integrity;
-    if (process.standing->app_container) return PeerVerdict::app_container;
-    if (process.standing->restricted) return PeerVerdict::restricted_token;
+    if (process.standing->integrity_rid < MEDIUM_INTEGRITY_RID) {
+        return PeerVerdict::below_medium_integrity;
+    }
+    if (process.standing->app_container) {
+        return PeerVerdict::app_container;
+    }
+    if (process.standing->restricted) {
+        return PeerVerdict::restricted_token;
+    }
     return PeerVerdict::admitted;
 }
 

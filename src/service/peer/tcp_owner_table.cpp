@@ -55,12 +55,20 @@ std::optional<std::uint32_t> TcpOwnerTable::owner_pid_of_client_row(const Connec
     for (; row != blocks_end; row += BLOCK_WORDS) {
         const unsigned candidate = local_port_in(row) | local_port_in(row + ROW_WORDS) |
                                    local_port_in(row + 2 * ROW_WORDS) | local_port_in(row + 3 * ROW_WORDS);
-        if (candidate == 0) continue;
-        for (const std::uint32_t* in_block = row; in_block != row + BLOCK_WORDS; in_block += ROW_WORDS)
-            if (is_client_row(in_block)) return in_block[OWNING_PID];
+        if (candidate == 0) {
+            continue;
+        }
+        for (const std::uint32_t* in_block = row; in_block != row + BLOCK_WORDS; in_block += ROW_WORDS) {
+            if (is_client_row(in_block)) {
+                return in_block[OWNING_PID];
+            }
+        }
     }
-    for (const std::uint32_t* const end = words_.data() + 1 + rows * ROW_WORDS; row != end; row += ROW_WORDS)
-        if (is_client_row(row)) return row[OWNING_PID];
+    for (const std::uint32_t* const end = words_.data() + 1 + rows * ROW_WORDS; row != end; row += ROW_WORDS) {
+        if (is_client_row(row)) {
+            return row[OWNING_PID];
+        }
+    }
     return std::nullopt;
 }
 
@@ -72,7 +80,9 @@ std::vector<TcpOwnerRow> TcpOwnerTable::rows_with_local_port(std::uint16_t port)
     std::vector<TcpOwnerRow> rows;
     const std::uint32_t* const end = words_.data() + 1 + std::size_t{words_[0]} * ROW_WORDS;
     for (const std::uint32_t* row = words_.data() + 1; row != end; row += ROW_WORDS) {
-        if ((row[LOCAL_PORT] & 0xFFFFu) != key) continue;
+        if ((row[LOCAL_PORT] & 0xFFFFu) != key) {
+            continue;
+        }
         rows.push_back({.state = row[STATE],
                         .local = {.address = row[LOCAL_ADDR], .port = host_port(row[LOCAL_PORT])},
                         .remote = {.address = row[REMOTE_ADDR], .port = host_port(row[REMOTE_PORT])},
@@ -82,7 +92,9 @@ std::vector<TcpOwnerRow> TcpOwnerTable::rows_with_local_port(std::uint16_t port)
 }
 
 void TcpTableReader::grow_to(std::uint32_t bytes) {
-    if (bytes <= capacity_bytes_) return;
+    if (bytes <= capacity_bytes_) {
+        return;
+    }
     // Left uninitialised: the system writes what it reports, and the entry count is checked.
     words_ = std::make_unique_for_overwrite<std::uint32_t[]>((std::size_t{bytes} + 3) / 4);
     capacity_bytes_ = bytes;
@@ -100,21 +112,28 @@ Result<TcpOwnerTable> TcpTableReader::read(TcpTableSource& source) {
         }
         // A table that changes during the read can fail the call outright (STATUS_UNSUCCESSFUL
         // on Windows, out of memory on Wine); calling again is the documented cure.
-        if (status != 0) continue;
+        if (status != 0) {
+            continue;
+        }
 
         // Never trust the entry count beyond the buffer we own.
-        if (buffer.empty() || (buffer.size() - 1) / ROW_WORDS < buffer[0])
+        if (buffer.empty() || (buffer.size() - 1) / ROW_WORDS < buffer[0]) {
             return fail(Error::message("the TCP table is shorter than its entry count"));
+        }
         return TcpOwnerTable(buffer.first(1 + std::size_t{buffer[0]} * ROW_WORDS));
     }
-    if (status == STATUS_INSUFFICIENT_BUFFER) return fail(Error::message("the TCP table kept growing"));
+    if (status == STATUS_INSUFFICIENT_BUFFER) {
+        return fail(Error::message("the TCP table kept growing"));
+    }
     return fail(source.error_of(status));
 }
 
 Result<std::optional<std::uint32_t>> owning_process_of_connection(TcpTableReader& reader, TcpTableSource& source,
                                                                   const ConnectionEndpoints& endpoints) {
     auto table = reader.read(source);
-    if (!table) return fail(std::move(table.error()));
+    if (!table) {
+        return fail(std::move(table.error()));
+    }
     return table->owner_pid_of_client_row(endpoints);
 }
 

@@ -14,8 +14,9 @@ Result<std::unique_ptr<HelperRuntime>> HelperRuntime::create(unsigned worker_thr
     try {
         runtime.reset(new HelperRuntime());
         const unsigned count = worker_threads == 0 ? 1 : worker_threads;
-        for (unsigned i = 0; i < count; ++i)
+        for (unsigned i = 0; i < count; ++i) {
             runtime->workers_.emplace_back([raw = runtime.get()] { raw->run_worker(); });
+        }
     } catch (const std::system_error& e) {
         // The destructor stops and joins whatever was started.
         return fail(Error::os(e.code().value(), e.code().message()));
@@ -44,8 +45,11 @@ void HelperRuntime::run_worker() {
 void HelperRuntime::shutdown() {
     keep_running_.reset();
     io_.stop();
-    for (auto& worker : workers_)
-        if (worker.joinable()) worker.join();
+    for (auto& worker : workers_) {
+        if (worker.joinable()) {
+            worker.join();
+        }
+    }
     blocking_.stop();
     // Handlers of either pool may hold work on the other: drop the io_context's while the
     // blocking pool still exists; the pool drops its own when it is destroyed, before io_.

@@ -17,13 +17,17 @@ void StopRequest::request() {
     // The listener runs under the lock, so stop_listening() never returns while it runs.
     const std::lock_guard lock(mutex_);
     requested_ = true;
-    if (listener_) listener_();
+    if (listener_) {
+        listener_();
+    }
 }
 
 void StopRequest::listen(std::function<void()> listener) {
     const std::lock_guard lock(mutex_);
     listener_ = std::move(listener);
-    if (requested_) listener_();
+    if (requested_) {
+        listener_();
+    }
 }
 
 void StopRequest::stop_listening() {
@@ -65,9 +69,13 @@ void StopSignal::trigger() const {
 
 // Runs on the strand, where triggers land: the flag and the timer need no lock.
 boost::asio::awaitable<void> StopSignal::wait_for_trigger(std::shared_ptr<State> state) {
-    if (!state->triggered) co_await state->wake.async_wait(boost::asio::as_tuple(boost::asio::use_awaitable));
+    if (!state->triggered) {
+        co_await state->wake.async_wait(boost::asio::as_tuple(boost::asio::use_awaitable));
+    }
     // The timer's wait also ends when the awaiting operation is cancelled: that is no stop.
-    if (!state->triggered) throw boost::system::system_error(boost::asio::error::operation_aborted);
+    if (!state->triggered) {
+        throw boost::system::system_error(boost::asio::error::operation_aborted);
+    }
 }
 
 boost::asio::awaitable<void> StopSignal::wait() const {

@@ -42,7 +42,9 @@ ServiceOwnerCell SERVICE_OWNER;
 
 bool ServiceOwnerCell::store(std::string owner_sid) {
     std::lock_guard lock(mutex_);
-    if (owner_sid_) return false;
+    if (owner_sid_) {
+        return false;
+    }
     owner_sid_ = std::move(owner_sid);
     return true;
 }
@@ -57,15 +59,20 @@ Result<std::unique_ptr<HelperRuntime>> build_helper_runtime() {
 }
 
 Result<void> run_helper_service(std::optional<std::string> owner_sid, const ServiceHostParts& parts) {
-    if (!owner_sid || owner_sid->empty()) return fail(Error::message("the helper service has no owner"));
+    if (!owner_sid || owner_sid->empty()) {
+        return fail(Error::message("the helper service has no owner"));
+    }
 
     auto stop = std::make_shared<StopRequest>();
     auto status = parts.register_control_handler(stop);
-    if (!status) return fail(std::move(status.error()).context("register helper service control handler"));
+    if (!status) {
+        return fail(std::move(status.error()).context("register helper service control handler"));
+    }
     ServiceStatusReporter& reporter = **status;
 
-    if (auto sent = reporter.report(STARTING_REPORT); !sent)
+    if (auto sent = reporter.report(STARTING_REPORT); !sent) {
         return fail(std::move(sent.error()).context("report helper service startup"));
+    }
 
     auto runtime = parts.build_runtime();
     if (!runtime) {
@@ -83,8 +90,12 @@ Result<void> run_helper_service(std::optional<std::string> owner_sid, const Serv
     // Only after the stopped report: the SCM must not wait on our threads to learn we stopped.
     (*runtime)->shutdown();
 
-    if (!served) return fail(served.error().context("run helper service"));
-    if (!stopped) return fail(stopped.error().context("report helper service stopped"));
+    if (!served) {
+        return fail(served.error().context("run helper service"));
+    }
+    if (!stopped) {
+        return fail(stopped.error().context("report helper service stopped"));
+    }
     return {};
 }
 

@@ -46,8 +46,9 @@ public:
         status.dwServiceSpecificExitCode = 0;
         status.dwCheckPoint = report.checkpoint;
         status.dwWaitHint = report.wait_hint_ms;
-        if (!::SetServiceStatus(handle_, &status))
+        if (!::SetServiceStatus(handle_, &status)) {
             return fail(win32::last_os_error().context("IO error in winapi call"));
+        }
         return {};
     }
 
@@ -65,7 +66,9 @@ Result<std::unique_ptr<ServiceStatusReporter>> register_control_handler(std::sha
     auto context = std::make_unique<std::shared_ptr<StopRequest>>(std::move(stop));
     const SERVICE_STATUS_HANDLE handle =
         ::RegisterServiceCtrlHandlerExW(helper_service_name_w().c_str(), helper_control_handler, context.get());
-    if (handle == nullptr) return fail(win32::last_os_error().context("IO error in winapi call"));
+    if (handle == nullptr) {
+        return fail(win32::last_os_error().context("IO error in winapi call"));
+    }
     (void)context.release();
     return std::make_unique<ScmStatusReporter>(handle);
 }
@@ -100,7 +103,9 @@ Result<void> run_as_helper_service(std::string owner_sid) {
         {const_cast<LPWSTR>(helper_service_name_w().c_str()), helper_service_main},
         {nullptr, nullptr},
     };
-    if (!::StartServiceCtrlDispatcherW(table)) return fail(win32::last_os_error().context("IO error in winapi call"));
+    if (!::StartServiceCtrlDispatcherW(table)) {
+        return fail(win32::last_os_error().context("IO error in winapi call"));
+    }
     return {};
 }
 

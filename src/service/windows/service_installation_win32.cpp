@@ -38,39 +38,48 @@ public:
         SERVICE_STATUS_PROCESS status{};
         DWORD needed = 0;
         if (!::QueryServiceStatusEx(handle_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                    sizeof status, &needed))
+                                    sizeof status, &needed)) {
             return fail(win32::last_os_error());
+        }
         return status.dwCurrentState;
     }
 
     Result<std::uint32_t> send_stop() override {
         SERVICE_STATUS status{};
-        if (!::ControlService(handle_.get(), SERVICE_CONTROL_STOP, &status)) return fail(win32::last_os_error());
+        if (!::ControlService(handle_.get(), SERVICE_CONTROL_STOP, &status)) {
+            return fail(win32::last_os_error());
+        }
         return status.dwCurrentState;
     }
 
     Result<void> mark_for_deletion() override {
-        if (!::DeleteService(handle_.get())) return fail(win32::last_os_error());
+        if (!::DeleteService(handle_.get())) {
+            return fail(win32::last_os_error());
+        }
         return {};
     }
 
     Result<void> set_failure_actions(const ServiceFailureActions& actions) override {
         std::vector<SC_ACTION> records;
-        for (const ServiceFailureAction& action : actions.actions)
+        for (const ServiceFailureAction& action : actions.actions) {
             records.push_back({static_cast<SC_ACTION_TYPE>(action.type), action.delay_ms});
+        }
         SERVICE_FAILURE_ACTIONSW config{};
         config.dwResetPeriod = actions.reset_period_s;
         config.lpRebootMsg = nullptr;
         config.lpCommand = nullptr;
         config.cActions = static_cast<DWORD>(records.size());
         config.lpsaActions = records.data();
-        if (!::ChangeServiceConfig2W(handle_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &config))
+        if (!::ChangeServiceConfig2W(handle_.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &config)) {
             return fail(win32::last_os_error());
+        }
         return {};
     }
 
     Result<void> start() override {
-        if (!::StartServiceW(handle_.get(), 0, nullptr)) return fail(win32::last_os_error());
+        if (!::StartServiceW(handle_.get(), 0, nullptr)) {
+            return fail(win32::last_os_error());
+        }
         return {};
     }
 
@@ -84,7 +93,9 @@ public:
 
     Result<std::unique_ptr<InstalledService>> open_service(std::string_view name, std::uint32_t access) override {
         UniqueServiceHandle service(::OpenServiceW(handle_.get(), win32::to_wide(name).c_str(), access));
-        if (!service) return fail(win32::last_os_error());
+        if (!service) {
+            return fail(win32::last_os_error());
+        }
         return std::make_unique<SystemService>(std::move(service));
     }
 
@@ -98,7 +109,9 @@ public:
             handle_.get(), name.c_str(), display_name.c_str(), registration.access, registration.service_type,
             registration.start_type, registration.error_control, binary_path.c_str(), nullptr, nullptr, nullptr,
             account ? account->c_str() : nullptr, nullptr));
-        if (!service) return fail(win32::last_os_error());
+        if (!service) {
+            return fail(win32::last_os_error());
+        }
         return std::make_unique<SystemService>(std::move(service));
     }
 
@@ -110,7 +123,9 @@ private:
 
 Result<std::unique_ptr<ServiceManager>> SystemInstallationPlatform::open_manager(std::uint32_t access) {
     UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, access));
-    if (!manager) return fail(win32::last_os_error());
+    if (!manager) {
+        return fail(win32::last_os_error());
+    }
     return std::make_unique<SystemServiceManager>(std::move(manager));
 }
 
@@ -120,10 +135,14 @@ Result<std::string> SystemInstallationPlatform::account_sid_of_process(std::uint
 
 Result<std::string> SystemInstallationPlatform::own_executable_path() {
     const Result<std::wstring> path = win32::own_executable_path();
-    if (!path) return fail(path.error());
+    if (!path) {
+        return fail(path.error());
+    }
     // The path goes onto the command line: it must survive the trip through UTF-8.
     auto utf8 = utf16_to_utf8(win32::as_u16(*path));
-    if (!utf8) return fail(Error::message("the helper executable path is not valid Unicode"));
+    if (!utf8) {
+        return fail(Error::message("the helper executable path is not valid Unicode"));
+    }
     return std::move(*utf8);
 }
 

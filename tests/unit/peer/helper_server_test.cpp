@@ -34,8 +34,9 @@ public:
     Result<void> report(const service::ServiceStatusReport& status) override {
         std::lock_guard lock(mutex_);
         reports_.push_back(status.current_state);
-        if (fail_running_ && status.current_state == service::SERVICE_STATE_RUNNING)
+        if (fail_running_ && status.current_state == service::SERVICE_STATE_RUNNING) {
             return fail(Error::message("status refused"));
+        }
         return {};
     }
     std::vector<std::uint32_t> states() {
@@ -72,12 +73,16 @@ public:
 class FakePlatform final : public HelperServerPlatform {
 public:
     Result<tcp::acceptor> open_listener(const asio::any_io_executor& executor) override {
-        if (bind_error) return fail(Error::message("address in use"));
+        if (bind_error) {
+            return fail(Error::message("address in use"));
+        }
         return open_loopback_listener(executor);
     }
     Result<void> publish_port(std::uint16_t port) override {
         events.emplace_back("publish");
-        if (publish_error) return fail(Error::message("registry refused"));
+        if (publish_error) {
+            return fail(Error::message("registry refused"));
+        }
         published.set_value(port);
         return {};
     }
@@ -87,7 +92,9 @@ public:
         peer_checks += static_cast<int>(connections.size());
         ++check_calls;
         EXPECT_EQ(owner_sid, OWNER);
-        if (during_first_check) std::exchange(during_first_check, nullptr)();
+        if (during_first_check) {
+            std::exchange(during_first_check, nullptr)();
+        }
         return std::vector<PeerVerdict>(connections.size(), verdict.load());
     }
 
@@ -117,11 +124,16 @@ public:
 
     explicit ServerRun(const Server& server, bool stop_first = false, bool fail_running = false) {
         reporter.fail_running_ = fail_running;
-        if (stop_first) stop_.trigger();
+        if (stop_first) {
+            stop_.trigger();
+        }
         host_.emplace(stop_, reporter);
         asio::co_spawn(io_, server(*host_), [this](const std::exception_ptr& e, Result<void> r) {
-            if (e) result_.set_exception(e);
-            else result_.set_value(std::move(r));
+            if (e) {
+                result_.set_exception(e);
+            } else {
+                result_.set_value(std::move(r));
+            }
         });
         thread_ = std::thread([this] { io_.run(); });
     }
