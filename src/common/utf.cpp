@@ -27,30 +27,27 @@ void append_utf8(std::string& out, char32_t cp) {
 // each replacement covers what a standard decoder would replace.
 std::size_t invalid_subpart_length(std::string_view bytes) {
     const auto lead = static_cast<unsigned char>(bytes[0]);
-    unsigned char lo = 0x80, hi = 0xBF;
     std::size_t need = 0;
     if (lead >= 0xC2 && lead <= 0xDF) {
         need = 1;
-    } else if (lead == 0xE0) {
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
         need = 2;
-        lo = 0xA0;
-    } else if (lead >= 0xE1 && lead <= 0xEC) {
-        need = 2; // NOLINT(bugprone-branch-clone): the table of lead bytes
-    } else if (lead == 0xED) {
-        need = 2;
-        hi = 0x9F;
-    } else if (lead >= 0xEE && lead <= 0xEF) {
-        need = 2;
-    } else if (lead == 0xF0) {
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
         need = 3;
-        lo = 0x90;
-    } else if (lead >= 0xF1 && lead <= 0xF3) {
-        need = 3;
-    } else if (lead == 0xF4) {
-        need = 3;
-        hi = 0x8F;
     } else {
         return 1;
+    }
+    // After these leads the second byte's range is narrower: it rules out overlong forms,
+    // surrogates and code points above U+10FFFF.
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (lead == 0xE0) {
+        lo = 0xA0;
+    } else if (lead == 0xED) {
+        hi = 0x9F;
+    } else if (lead == 0xF0) {
+        lo = 0x90;
+    } else if (lead == 0xF4) {
+        hi = 0x8F;
     }
     std::size_t n = 1;
     for (std::size_t i = 0; i < need && n < bytes.size(); ++i) {

@@ -19,8 +19,8 @@ inline void keep_wine_descriptor_of(SOCKET socket) {
     static const auto handle_to_fd = reinterpret_cast<HandleToFd>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_server_handle_to_fd")));
     int fd = -1;
-    // NOLINTNEXTLINE(performance-no-int-to-ptr): a SOCKET is a kernel handle that Winsock types as an integer
     if (handle_to_fd) {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): a SOCKET is a kernel handle that Winsock types as an integer
         handle_to_fd(reinterpret_cast<HANDLE>(socket), 0, &fd, nullptr);
     }
 }
