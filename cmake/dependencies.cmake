@@ -15,7 +15,13 @@ add_library(quorvex_boost INTERFACE)
 target_include_directories(quorvex_boost SYSTEM INTERFACE ${QUORVEX_BOOST_INCLUDE})
 target_compile_definitions(quorvex_boost INTERFACE
   BOOST_ASIO_NO_DEPRECATED BOOST_BEAST_USE_STD_STRING_VIEW BOOST_JSON_NO_LIB BOOST_CONTAINER_NO_LIB)
-target_link_libraries(quorvex_boost INTERFACE Threads::Threads)
+target_link_libraries(quorvex_boost INTERFACE Threads::Threads quorvex_boost_assertion)
+# Builds that keep assertions send Boost's through one handler, which passes a single assertion
+# of Boost 1.81 known to be wrong; NDEBUG builds compile them out as before. Defined for every
+# file, so that no header is compiled with two meanings of BOOST_ASSERT.
+add_compile_definitions(BOOST_ENABLE_ASSERT_DEBUG_HANDLER)
+add_library(quorvex_boost_assertion STATIC ${PROJECT_SOURCE_DIR}/src/common/boost_assertion_handler.cpp)
+target_include_directories(quorvex_boost_assertion SYSTEM PRIVATE ${QUORVEX_BOOST_INCLUDE})
 if(WIN32)
   # System DLLs that are no KnownDLLs are delay-loaded from the system directory only
   # (src/platform/win32/system_dlls.cpp): quorvex_delay_<name> links in place of <name>.

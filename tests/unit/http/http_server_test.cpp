@@ -21,6 +21,7 @@
 #include <string>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 namespace quorvex::http {
 namespace {
@@ -196,6 +197,29 @@ TEST_F(HttpServerTest, MalformedHttp1GetsAnErrorReplyAndTheConnectionCloses) {
         EXPECT_TRUE(reply.starts_with(c.status_line)) << c.name << ": " << reply;
         EXPECT_TRUE(client.read_until_closed()) << c.name;
     }
+}
+
+// The final chunk's line and the byte after it in two reads, then the end of the stream: the
+// parser meets that line twice, with only 4 bytes the second time. The outcome must be the one
+// the same bytes get when they arrive together.
+TEST_F(HttpServerTest, FinalChunkSplitAcrossReadsEndsAsTheSameBytesSentWhole) {
+    const std::string head = "POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const auto outcome = [&](const std::vector<std::string>& reads) {
+        RawClient client(port_);
+        EXPECT_TRUE(client.connected());
+        for (const auto& bytes : reads) {
+            client.send(bytes);
+            EXPECT_TRUE(client.wait_until_peer_has_read());
+        }
+        client.finish_sending();
+        EXPECT_TRUE(client.read_until_closed());
+        return client.received();
+    };
+    const auto whole = outcome({head + "0\r\nh"});
+    EXPECT_TRUE(whole.starts_with("HTTP/1.1 200")) << whole;
+    EXPECT_NE(whole.find("body failed: read request body: partial message"), std::string::npos) << whole;
+    EXPECT_EQ(outcome({head + "0\r\n", "h"}), whole);
+    EXPECT_EQ(outcome({head + "0\r", "\n", "h"}), whole);
 }
 
 TEST_F(HttpServerTest, ConnectionStaysOpenOnlyWhenTheRequestWasFullyReadAndNobodyAskedToClose) {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <thread>
 #include <utility>
 
 namespace quorvex::http::test {
@@ -38,6 +43,55 @@ bool RawClient::send(const std::string& bytes) const {
         sent += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+void RawClient::finish_sending() const { ::shutdown(fd_, SHUT_WR); }
+
+namespace {
+
+// /proc/net/tcp's form of an IPv4 end: the address's bytes as one native word, then the port.
+std::string proc_net_tcp_end(const sockaddr_in& end) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X:%04X", end.sin_addr.s_addr, ntohs(end.sin_port));
+    return text;
+}
+
+// The receive queue of the connection whose local end is `local` and remote end `remote`.
+std::optional<unsigned long> receive_queue(const std::string& local, const std::string& remote) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line); // the column names
+    while (std::getline(table, line)) {
+        std::istringstream row(line);
+        std::string slot, row_local, row_remote, state, queues;
+        row >> slot >> row_local >> row_remote >> state >> queues;
+        if (row_local == local && row_remote == remote) {
+            return std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+bool RawClient::wait_until_peer_has_read(std::chrono::milliseconds wait) const {
+    sockaddr_in own{}, peer{};
+    socklen_t own_size = sizeof own, peer_size = sizeof peer;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&own), &own_size) != 0 ||
+        ::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &peer_size) != 0) {
+        return false;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        int unsent = 0;
+        // Everything left this end, and the server's end holds none of it unread.
+        if (::ioctl(fd_, TIOCOUTQ, &unsent) == 0 && unsent == 0 &&
+            receive_queue(proc_net_tcp_end(peer), proc_net_tcp_end(own)) == 0UL) {
+            return true;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return false;
 }
 
 bool RawClient::read_more(std::chrono::milliseconds wait) {

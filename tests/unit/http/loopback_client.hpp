@@ -23,6 +23,13 @@ public:
     // Sends all of `bytes`; false if the peer stopped taking them (reset or closed).
     bool send(const std::string& bytes) const;
 
+    // Ends the sending half: the peer reads the end of the stream after what was sent.
+    void finish_sending() const;
+
+    // Waits until the server's end has read every byte sent so far out of its receive queue, so
+    // that bytes sent after this arrive in a read of their own; false if it did not within `wait`.
+    [[nodiscard]] bool wait_until_peer_has_read(std::chrono::milliseconds wait = std::chrono::milliseconds(5000)) const;
+
     // Appends what arrives within `wait` to received(); false once the peer has closed.
     bool read_more(std::chrono::milliseconds wait);
 
