@@ -6,7 +6,6 @@
 #include "service/peer/peer_check.hpp"
 
 #include <boost/asio/ip/address_v4.hpp>
-#include <boost/beast/http/error.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
@@ -127,10 +126,7 @@ std::expected<HttpReply, ExchangeFailure> HelperConnection::exchange(http::verb 
     http::read(socket_, buffer_, parser, error);
     if (error) {
         const bool nothing = !parser.got_some();
-        // Beast's parse errors (a body over the limit, bad framing) judge the bytes, not the
-        // connection; a stream that ended before or within the reply is a broken connection.
-        const bool malformed = error.category() == http::make_error_code(http::error::body_limit).category() &&
-                               error != http::error::end_of_stream && error != http::error::partial_message;
+        const bool malformed = is_malformed_reply(error);
         Error cause = error.category() == asio::error::get_system_category() ? os_error_of(error)
                                                                              : Error::message(error.message());
         return std::unexpected(

@@ -131,7 +131,7 @@ public:
 
 private:
     // Kept between reads: the list is about the same size each time.
-    std::vector<std::byte> process_list_ = std::vector<std::byte>(256 * 1024);
+    std::vector<std::byte> process_list_ = std::vector<std::byte>(std::size_t{256} * 1024);
 };
 
 } // namespace
