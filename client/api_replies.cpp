@@ -1,5 +1,6 @@
 #include "client/api_replies.hpp"
 
+#include <boost/beast/http/error.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <boost/json/value.hpp>
@@ -80,6 +81,12 @@ ClientError error_of_reply(std::string_view operation, const HttpReply& reply) {
 }
 
 } // namespace
+
+bool is_malformed_reply(const boost::system::error_code& read_error) {
+    namespace http = boost::beast::http;
+    return read_error.category() == http::make_error_code(http::error::body_limit).category() &&
+           read_error != http::error::end_of_stream && read_error != http::error::partial_message;
+}
 
 ClientResult<PingReply> ping_result(const HttpReply& reply) {
     constexpr std::string_view operation = "ping";

@@ -4,6 +4,8 @@
 
 #include "client/client_error.hpp"
 
+#include <boost/system/error_code.hpp>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,6 +35,10 @@ struct StartReply {
 };
 
 enum class StopResult { Stopped, NotRunning, SessionMismatch };
+
+// Whether reading a reply failed on the bytes themselves (a body over the limit, framing that
+// is no HTTP), not on the connection (ended before or within the reply, reset, timed out).
+[[nodiscard]] bool is_malformed_reply(const boost::system::error_code& read_error);
 
 [[nodiscard]] ClientResult<PingReply> ping_result(const HttpReply& reply);
 [[nodiscard]] ClientResult<StartReply> start_result(const HttpReply& reply);

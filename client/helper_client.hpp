@@ -27,6 +27,8 @@ struct StartedCore {
 class HelperClient {
 public:
     HelperClient();
+    // The system's reads the checks rest on (for the control tool's step-by-step report).
+    [[nodiscard]] HelperSystem& system() { return *system_; }
     ~HelperClient();
     HelperClient(HelperClient&&) noexcept;
     HelperClient& operator=(HelperClient&&) noexcept;
@@ -50,6 +52,7 @@ private:
     enum class Method { Get, Post };
     [[nodiscard]] ClientResult<HttpReply> request(Method method, std::string_view target, const std::string& body);
 
+    std::unique_ptr<HelperSystem> system_;
     std::unique_ptr<HelperConnection> connection_;
     HelperEndpoint endpoint_;
 };

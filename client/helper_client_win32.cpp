@@ -10,7 +10,7 @@ namespace http = boost::beast::http;
 
 } // namespace
 
-HelperClient::HelperClient() = default;
+HelperClient::HelperClient() : system_(win32_helper_system()) {}
 HelperClient::~HelperClient() = default;
 HelperClient::HelperClient(HelperClient&&) noexcept = default;
 HelperClient& HelperClient::operator=(HelperClient&&) noexcept = default;
@@ -20,11 +20,11 @@ ClientResult<HelperEndpoint> HelperClient::connect() {
         return endpoint_;
     }
     connection_.reset();
-    auto endpoint = locate_helper_service();
+    auto endpoint = locate_helper_service(*system_);
     if (!endpoint) {
         return std::unexpected(std::move(endpoint.error()));
     }
-    auto connection = HelperConnection::open(*endpoint);
+    auto connection = HelperConnection::open(*endpoint, *system_);
     if (!connection) {
         return std::unexpected(std::move(connection.error()));
     }
@@ -51,6 +51,10 @@ ClientResult<HttpReply> HelperClient::request(Method method, std::string_view ta
             return std::move(*reply);
         }
         connection_.reset();
+        if (reply.error().malformed) {
+            return fail(ClientErrorKind::UnexpectedReply,
+                        std::move(reply.error().error).context("the helper's reply is not one the API describes"));
+        }
         if (reply.error().before_reply && was_used && attempt == 0) {
             continue;
         }

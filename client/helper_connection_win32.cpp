@@ -1,6 +1,7 @@
 #include "client/helper_connection_win32.hpp"
 
 #include "platform/win32/system_error.hpp"
+#include "platform/win32/unique_handle.hpp"
 #include "platform/win32/wine_socket_owner.hpp"
 #include "service/peer/peer_check.hpp"
 
@@ -19,8 +20,8 @@ namespace http = boost::beast::http;
 
 // A helper that stops answering must not hang its client: no reply takes this long.
 constexpr DWORD SOCKET_TIMEOUT_MS = 30'000;
-// Logs are at most 100 lines; anything far larger is not the helper.
-constexpr std::uint64_t REPLY_BODY_LIMIT = 1 << 20;
+// The largest reply is the logs: 100 lines of at most 64 KiB each (6.4 MiB), with room to spare.
+constexpr std::uint64_t REPLY_BODY_LIMIT = std::uint64_t{8} << 20;
 
 Error os_error_of(const boost::system::error_code& error) { return win32::os_error(static_cast<DWORD>(error.value())); }
 
@@ -45,7 +46,8 @@ HelperConnection::~HelperConnection() {
     (void)socket_.close(ignored);
 }
 
-ClientResult<std::unique_ptr<HelperConnection>> HelperConnection::open(const HelperEndpoint& endpoint) {
+ClientResult<std::unique_ptr<HelperConnection>> HelperConnection::open(const HelperEndpoint& endpoint,
+                                                                       HelperSystem& system) {
     const std::uint16_t port = endpoint.published.port;
     const auto listeners = rows_of_port(port);
     if (!listeners) {
@@ -57,11 +59,20 @@ ClientResult<std::unique_ptr<HelperConnection>> HelperConnection::open(const Hel
 
     std::unique_ptr<HelperConnection> connection(new HelperConnection(port));
     auto& socket = connection->socket_;
+    // Not inheritable: a host that starts children with inheritance on must not hand them a
+    // connection the helper has verified and admitted (Asio's own sockets are inheritable).
+    win32::UniqueSocket created(
+        ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
+    if (!created) {
+        return fail(ClientErrorKind::SystemError,
+                    win32::os_error(static_cast<DWORD>(::WSAGetLastError())).context("create a socket"));
+    }
     boost::system::error_code error;
-    (void)socket.open(asio::ip::tcp::v4(), error);
+    (void)socket.assign(asio::ip::tcp::v4(), created.get(), error);
     if (error) {
         return fail(ClientErrorKind::SystemError, os_error_of(error).context("create a socket"));
     }
+    (void)created.release(); // the Asio socket owns it now
     win32::keep_wine_descriptor_of(socket.native_handle());
     for (const int option : {SO_RCVTIMEO, SO_SNDTIMEO}) {
         (void)::setsockopt(socket.native_handle(), SOL_SOCKET, option,
@@ -86,6 +97,9 @@ ClientResult<std::unique_ptr<HelperConnection>> HelperConnection::open(const Hel
     if (auto server_end = check_accepted_connection(*accepted, port, client_end, endpoint.process); !server_end) {
         return std::unexpected(std::move(server_end.error()));
     }
+    if (auto same = check_same_process(system, endpoint.process); !same) {
+        return std::unexpected(std::move(same.error()));
+    }
     return connection;
 }
 
@@ -104,7 +118,7 @@ std::expected<HttpReply, ExchangeFailure> HelperConnection::exchange(http::verb 
     boost::system::error_code error;
     http::write(socket_, request, error);
     if (error) {
-        return std::unexpected(ExchangeFailure{true, os_error_of(error).context("send the request")});
+        return std::unexpected(ExchangeFailure{true, false, os_error_of(error).context("send the request")});
     }
 
     http::response_parser<http::string_body> parser;
@@ -112,9 +126,11 @@ std::expected<HttpReply, ExchangeFailure> HelperConnection::exchange(http::verb 
     http::read(socket_, buffer_, parser, error);
     if (error) {
         const bool nothing = !parser.got_some();
+        const bool malformed = is_malformed_reply(error);
         Error cause = error.category() == asio::error::get_system_category() ? os_error_of(error)
                                                                              : Error::message(error.message());
-        return std::unexpected(ExchangeFailure{nothing, std::move(cause).context("read the reply")});
+        return std::unexpected(
+            ExchangeFailure{nothing && !malformed, malformed, std::move(cause).context("read the reply")});
     }
     auto& response = parser.get();
     reusable_ = response.keep_alive();

@@ -18,17 +18,20 @@
 namespace quorvex::client {
 
 // A request that got no reply: `before_reply` when not one byte of a reply arrived (the helper
-// closed the connection: a refusal on a new connection, an idle close on a used one).
+// closed the connection: a refusal on a new connection, an idle close on a used one);
+// `malformed` when what arrived is no reply the helper sends (too large, not HTTP).
 struct ExchangeFailure {
     bool before_reply = false;
+    bool malformed = false;
     Error error;
 };
 
 class HelperConnection {
 public:
-    // Checks the listener, connects, checks the server's end of this connection. No byte is
-    // sent before both checks passed.
-    [[nodiscard]] static ClientResult<std::unique_ptr<HelperConnection>> open(const HelperEndpoint& endpoint);
+    // Checks the listener, connects, checks the server's end of this connection, and that the
+    // service's process is still the one `endpoint` names. No byte is sent before all passed.
+    [[nodiscard]] static ClientResult<std::unique_ptr<HelperConnection>> open(const HelperEndpoint& endpoint,
+                                                                              HelperSystem& system);
     ~HelperConnection();
     HelperConnection(const HelperConnection&) = delete;
     HelperConnection& operator=(const HelperConnection&) = delete;

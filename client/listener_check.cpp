@@ -26,19 +26,37 @@ ClientResult<void> check_port_is_fresh(const PublishedPort& published, const Ser
 
 ClientResult<void> check_listener(std::span<const peer::TcpOwnerRow> rows, std::uint16_t port,
                                   const ServiceProcess& service) {
+    const auto listens_on = [port](const peer::TcpOwnerRow& row, std::uint32_t address) {
+        return row.state == peer::TCP_STATE_LISTEN && row.local.port == port && row.local.address == address;
+    };
+    const auto not_helper = [&](std::uint32_t pid) {
+        return fail(ClientErrorKind::ListenerNotHelper,
+                    Error::message("the listener on port " + std::to_string(port) + " belongs to process " +
+                                   std::to_string(pid) + ", not to the helper service (process " +
+                                   std::to_string(service.pid) + ")"));
+    };
+    // Windows lets any account bind the wildcard address on the helper's port after the helper
+    // bound 127.0.0.1, and the more specific bind keeps every loopback connection. Such a row
+    // is harmless once the table names the service as the owner of 127.0.0.1's listener; the
+    // check of this connection's server end then decides.
     bool listening = false;
+    bool service_holds_loopback = false;
     for (const peer::TcpOwnerRow& row : rows) {
-        if (row.state != peer::TCP_STATE_LISTEN || row.local.port != port) {
-            continue;
-        }
-        if (row.local.address != LOOPBACK && row.local.address != ANY_ADDRESS) {
+        if (!listens_on(row, LOOPBACK)) {
             continue;
         }
         if (!is_service_or_unattributed(row.pid, service)) {
-            return fail(ClientErrorKind::ListenerNotHelper,
-                        Error::message("the listener on port " + std::to_string(port) + " belongs to process " +
-                                       std::to_string(row.pid) + ", not to the helper service (process " +
-                                       std::to_string(service.pid) + ")"));
+            return not_helper(row.pid);
+        }
+        listening = true;
+        service_holds_loopback = service_holds_loopback || row.pid == service.pid;
+    }
+    for (const peer::TcpOwnerRow& row : rows) {
+        if (!listens_on(row, ANY_ADDRESS)) {
+            continue;
+        }
+        if (!is_service_or_unattributed(row.pid, service) && !service_holds_loopback) {
+            return not_helper(row.pid);
         }
         listening = true;
     }

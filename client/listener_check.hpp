@@ -38,8 +38,9 @@ struct PublishedPort {
 [[nodiscard]] ClientResult<void> check_port_is_fresh(const PublishedPort& published, const ServiceProcess& service);
 
 // Before connecting: some row listens on 127.0.0.1:port (or on every address, which covers
-// 127.0.0.1 too), and every such row is the service's or not attributed. `rows` are the table's
-// rows with that local port.
+// 127.0.0.1 too), and every such row is the service's or not attributed, save a wildcard row of
+// another process beside a 127.0.0.1 row that names the service. `rows` are the table's rows
+// with that local port.
 [[nodiscard]] ClientResult<void> check_listener(std::span<const peer::TcpOwnerRow> rows, std::uint16_t port,
                                                 const ServiceProcess& service);
 

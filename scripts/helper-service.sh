@@ -76,7 +76,7 @@ request() { # request <curl options...> <path>
   rm -f "$scratch/body" "$scratch/headers" # curl leaves them alone when no reply comes
   status=$(curl -s -m 20 -o "$scratch/body" -D "$scratch/headers" -w '%{http_code}' "${@:1:$#-1}" \
     "http://127.0.0.1:$relay_port$path")
-  body=$(cat "$scratch/body" 2>/dev/null); headers=$(tr -d '\r' <"$scratch/headers" 2>/dev/null)
+  body=$(tr -d '\0' <"$scratch/body" 2>/dev/null); headers=$(tr -d '\r' <"$scratch/headers" 2>/dev/null)
 }
 
 # Stub Core scenarios are chosen by the first digits of the address (tests/support/stub_core.cpp).

@@ -4,6 +4,8 @@
 #include "client/c_api/quorvex_helper_client.h"
 
 #include "client/helper_client.hpp"
+#include "client/log_text.hpp"
+#include "platform/win32/system_dlls.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +25,9 @@ using quorvex::client::ClientError;
 using quorvex::client::ClientErrorKind;
 
 thread_local std::optional<std::string> last_error;
+// Set when a failure's text could not be kept for want of memory.
+thread_local bool last_error_lost = false;
+constexpr std::string_view LOST_ERROR_TEXT = "out of memory (the failure's description could not be kept)";
 
 qvx_status status_of(ClientErrorKind kind) {
     switch (kind) {
@@ -72,8 +77,15 @@ qvx_status status_of(ClientErrorKind kind) {
     return QVX_ERROR_SYSTEM;
 }
 
-qvx_status failed(qvx_status status, std::string text) {
-    last_error = std::move(text);
+// Never throws: it runs outside any try, and in the catch blocks of guarded.
+qvx_status failed(qvx_status status, std::string_view text) noexcept {
+    try {
+        last_error.emplace(text);
+        last_error_lost = false;
+    } catch (...) {
+        last_error.reset();
+        last_error_lost = true;
+    }
     return status;
 }
 
@@ -82,16 +94,25 @@ qvx_status failed(const ClientError& error) {
     for (const std::string& link : error.error.links()) {
         text += (text.empty() ? "" : ": ") + link;
     }
-    return failed(status_of(error.kind), std::move(text));
+    return failed(status_of(error.kind), text);
 }
 
-// A copy the caller frees with qvx_string_free; bad_alloc when there is no memory.
-char* handed_out(const std::string& text) {
+// A copy the caller frees with qvx_string_free; null when there is no memory.
+char* copied(std::string_view text) noexcept {
     char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+    if (copy != nullptr) {
+        std::memcpy(copy, text.data(), text.size());
+        copy[text.size()] = '\0';
+    }
+    return copy;
+}
+
+// As copied; bad_alloc when there is no memory, for guarded to turn into a status.
+char* handed_out(std::string_view text) {
+    char* copy = copied(text);
     if (copy == nullptr) {
         throw std::bad_alloc();
     }
-    std::memcpy(copy, text.c_str(), text.size() + 1);
     return copy;
 }
 
@@ -128,8 +149,18 @@ qvx_status qvx_client_create(qvx_client** client) {
     if (client == nullptr) {
         return failed(QVX_ERROR_INVALID_ARGUMENT, "no place for the client");
     }
-    *client = new (std::nothrow) qvx_client();
-    return *client != nullptr ? QVX_OK : failed(QVX_ERROR_OUT_OF_MEMORY, "out of memory");
+    *client = nullptr;
+    try {
+        // A system DLL that cannot load from the system directory fails here, before a
+        // delay-loaded call could fall back to the host's search order.
+        if (const auto loaded = quorvex::win32::load_delay_loaded_dlls(); !loaded) {
+            return failed(ClientError{ClientErrorKind::SystemError, loaded.error()});
+        }
+        *client = new qvx_client();
+        return QVX_OK;
+    } catch (...) {
+        return failed(QVX_ERROR_OUT_OF_MEMORY, "out of memory");
+    }
 }
 
 void qvx_client_destroy(qvx_client* client) { delete client; }
@@ -233,17 +264,16 @@ qvx_status qvx_client_logs(qvx_client* client, char** text) {
         if (!logs) {
             return failed(logs.error());
         }
-        *text = handed_out(*logs);
+        *text = handed_out(quorvex::client::log_text_without_nul(*logs));
         return QVX_OK;
     });
 }
 
 char* qvx_last_error(void) {
-    try {
-        return last_error ? handed_out(*last_error) : nullptr;
-    } catch (...) {
-        return nullptr;
+    if (last_error) {
+        return copied(*last_error);
     }
+    return last_error_lost ? copied(LOST_ERROR_TEXT) : nullptr;
 }
 
 const char* qvx_status_name(qvx_status status) {

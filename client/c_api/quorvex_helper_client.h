@@ -66,9 +66,12 @@ typedef enum qvx_stop_result {
 
 typedef struct qvx_client qvx_client;
 
-/* A client with no connection yet. */
+/* A client with no connection yet. QVX_ERROR_SYSTEM when a system DLL the library needs cannot
+ * be loaded from the system directory (the library never loads one through the host's search). */
 QVX_API qvx_status qvx_client_create(qvx_client** client);
-/* Closes the connection and frees the client; NULL is allowed. */
+/* Closes the connection and frees the client; NULL is allowed. Call it only once no other
+ * thread is in a call on this client or can start one: the caller, not the library, orders the
+ * end of a client's use before its destruction. */
 QVX_API void qvx_client_destroy(qvx_client* client);
 
 /* The verified connect. Requests connect on their own; this says early whether they could. */
@@ -80,7 +83,9 @@ QVX_API qvx_status qvx_client_ping(qvx_client* client, const char* core_sha256, 
  * generator. Keep the session ID: it is what stops this Core. Any out-parameter may be NULL. */
 QVX_API qvx_status qvx_client_start(qvx_client* client, char** session_id, char** address, uint32_t* pid);
 QVX_API qvx_status qvx_client_stop(qvx_client* client, const char* session_id, qvx_stop_result* result);
-/* The helper's last 100 log lines, joined by line feeds. */
+/* The helper's last 100 log lines, joined by line feeds. The Core's lines are passed on as it
+ * wrote them, control characters included (escape them before showing them), except that each
+ * NUL byte becomes U+FFFD (EF BF BD), so that the text ends only at its end. */
 QVX_API qvx_status qvx_client_logs(qvx_client* client, char** text);
 
 /* The calling thread's last failure: the failed step, then its causes, joined by ": ". NULL when

@@ -5,6 +5,7 @@
 #include "client/ctl/doctor_advice.hpp"
 #include "client/helper_client.hpp"
 #include "client/log_follow.hpp"
+#include "client/log_text.hpp"
 #include "command/helper_command.hpp"
 #include "platform/win32/system_dlls.hpp"
 #include "platform/win32/wide.hpp"
@@ -31,6 +32,23 @@ using namespace quorvex;
 using namespace quorvex::client;
 using namespace quorvex::client::ctl;
 namespace json = boost::json;
+
+// A failure as --json shows it: {"kind":...,"message":...,"causes":[...],"advice":...}.
+json::object error_json(const ClientError& failure) {
+    json::array causes;
+    for (std::size_t i = 1; i < failure.error.links().size(); ++i) {
+        causes.emplace_back(failure.error.links()[i]);
+    }
+    return json::object{{"kind", kind_name(failure.kind)},
+                        {"message", failure.error.text()},
+                        {"causes", std::move(causes)},
+                        {"advice", advice_for(failure.kind)}};
+}
+
+// One --json line; DEL and C1 controls escaped too, for a terminal that shows it.
+void print_json_line(const json::value& value) {
+    std::cout << with_json_controls_escaped(json::serialize(value)) << '\n' << std::flush;
+}
 
 // What a command found, in order, and how it ended. Text shows the fields as "label: value"
 // lines on standard output and a failure in the helper's "Error: ... Caused by:" form on standard
@@ -73,16 +91,9 @@ private:
     void print_json() const {
         json::object out = fields_;
         if (failure_) {
-            json::array causes;
-            for (std::size_t i = 1; i < failure_->error.links().size(); ++i) {
-                causes.emplace_back(failure_->error.links()[i]);
-            }
-            out["error"] = json::object{{"kind", kind_name(failure_->kind)},
-                                        {"message", failure_->error.text()},
-                                        {"causes", std::move(causes)},
-                                        {"advice", advice_for(failure_->kind)}};
+            out["error"] = error_json(*failure_);
         }
-        std::cout << json::serialize(out) << '\n' << std::flush;
+        print_json_line(out);
     }
 
     bool json_;
@@ -98,7 +109,7 @@ std::string core_sha256_of(const CtlCommand& command) {
 
 // The service and its process, step by step, each step's finding reported before the next.
 int report_service(Report& report, HelperClient& client, const std::string& core_sha256) {
-    const auto state = query_helper_service();
+    const auto state = client.system().service_state();
     if (!state) {
         if (state.error().kind == ClientErrorKind::ServiceNotInstalled) {
             report.add("installed", "installed", false, "no");
@@ -112,11 +123,11 @@ int report_service(Report& report, HelperClient& client, const std::string& core
         return report.fail(running.error());
     }
     report.add("pid", "process", state->pid, std::to_string(state->pid));
-    const auto process = live_service_process(state->pid);
+    const auto process = live_service_process(client.system(), state->pid);
     if (!process) {
         return report.fail(process.error());
     }
-    const auto published = read_published_port();
+    const auto published = client.system().published_port();
     if (!published) {
         return report.fail(published.error());
     }
@@ -196,9 +207,12 @@ int follow_logs(bool as_json, HelperClient& client) {
         }
         auto lines = log_lines(*logs);
         for (const std::string& line : new_log_lines(shown, lines)) {
-            std::cout << (as_json ? json::serialize(json::string(line)) : line) << '\n';
+            if (as_json) {
+                print_json_line(json::string(line));
+            } else {
+                std::cout << displayable_log_text(line) << '\n' << std::flush;
+            }
         }
-        std::cout.flush();
         shown = std::move(lines);
         for (int tick = 0; tick < 10 && !interrupted; ++tick) {
             ::Sleep(100);
@@ -216,7 +230,7 @@ int run_logs(Report& report, HelperClient& client) {
     for (const std::string& line : log_lines(*logs)) {
         lines.emplace_back(line);
     }
-    report.add_text("lines", std::move(lines), logs->empty() ? std::string() : *logs + "\n");
+    report.add_text("lines", std::move(lines), logs->empty() ? std::string() : displayable_log_text(*logs) + "\n");
     return EXIT_SUCCESS_CODE;
 }
 
@@ -228,7 +242,7 @@ int run_doctor(bool as_json, HelperClient& client, const std::string& core_sha25
     const std::vector<std::pair<std::string, std::function<ClientResult<void>()>>> checks{
         {"the helper service is installed",
          [&]() -> ClientResult<void> {
-             auto found = query_helper_service();
+             auto found = client.system().service_state();
              if (!found) {
                  return std::unexpected(std::move(found.error()));
              }
@@ -238,7 +252,7 @@ int run_doctor(bool as_json, HelperClient& client, const std::string& core_sha25
         {"the service is running", [&] { return require_running(*state); }},
         {"its process is alive",
          [&]() -> ClientResult<void> {
-             auto alive = live_service_process(state->pid);
+             auto alive = live_service_process(client.system(), state->pid);
              if (!alive) {
                  return std::unexpected(std::move(alive.error()));
              }
@@ -247,7 +261,7 @@ int run_doctor(bool as_json, HelperClient& client, const std::string& core_sha25
          }},
         {"it has published its port",
          [&]() -> ClientResult<void> {
-             auto port = read_published_port();
+             auto port = client.system().published_port();
              if (!port) {
                  return std::unexpected(std::move(port.error()));
              }
@@ -284,11 +298,7 @@ int run_doctor(bool as_json, HelperClient& client, const std::string& core_sha25
             continue;
         }
         if (as_json) {
-            json::object out{{"checks", std::move(done)}};
-            out["error"] = json::object{{"kind", kind_name(outcome.error().kind)},
-                                        {"message", outcome.error().error.text()},
-                                        {"advice", advice_for(outcome.error().kind)}};
-            std::cout << json::serialize(out) << '\n';
+            print_json_line(json::object{{"checks", std::move(done)}, {"error", error_json(outcome.error())}});
         } else {
             std::cout << '\n';
             command::report_failure(outcome.error().error, std::cerr);
@@ -297,7 +307,7 @@ int run_doctor(bool as_json, HelperClient& client, const std::string& core_sha25
         return exit_code_of(outcome.error().kind);
     }
     if (as_json) {
-        std::cout << json::serialize(json::object{{"checks", std::move(done)}}) << '\n';
+        print_json_line(json::object{{"checks", std::move(done)}});
     } else {
         std::cout << "\nThe helper is ready.\n";
     }

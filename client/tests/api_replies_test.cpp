@@ -2,6 +2,9 @@
 
 #include "client/api_replies.hpp"
 
+#include <boost/asio/error.hpp>
+#include <boost/beast/http/error.hpp>
+
 #include <gtest/gtest.h>
 
 namespace quorvex::client {
@@ -103,6 +106,18 @@ TEST(RequestBodies, AsTheHelperParsesThem) {
     EXPECT_EQ(start_body("\\\\.\\pipe\\QuorvexCore_0123", "abcd"),
               R"j({"address":"\\\\.\\pipe\\QuorvexCore_0123","sessionId":"abcd"})j");
     EXPECT_EQ(stop_body("abcd"), R"j({"sessionId":"abcd"})j");
+}
+
+TEST(ReplyReadErrors, OnlyBadBytesAreAMalformedReplyTheRestABrokenConnection) {
+    namespace http = boost::beast::http;
+    // The largest logs the helper sends fit; a reply beyond the limit is not the helper's.
+    EXPECT_TRUE(is_malformed_reply(http::error::body_limit));
+    EXPECT_TRUE(is_malformed_reply(http::error::header_limit));
+    EXPECT_TRUE(is_malformed_reply(http::error::bad_version));
+    EXPECT_FALSE(is_malformed_reply(http::error::end_of_stream));
+    EXPECT_FALSE(is_malformed_reply(http::error::partial_message));
+    EXPECT_FALSE(is_malformed_reply(boost::asio::error::connection_reset));
+    EXPECT_FALSE(is_malformed_reply(boost::asio::error::timed_out));
 }
 
 } // namespace

@@ -1,11 +1,14 @@
 /* The C interface driven from C, against the installed helper under Wine.
  *
  *   c_api_test.exe <expected Core digest>       connect, ping, start, logs, stop, from two threads too
- *   c_api_test.exe --refused <status name>      the connect must fail with that status
+ *   c_api_test.exe --refused <status name>      the create or else the connect must fail with that status
+ *   c_api_test.exe --logs-after-nul             the logs hold the stub Core's line with two NULs, each
+ *                                               as U+FFFD, and what follows them
  *
  * Every string the library hands out is freed; prints a count and fails on any failed check. */
 #include "client/c_api/quorvex_helper_client.h"
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <stdio.h>
@@ -51,10 +54,38 @@ static DWORD WINAPI read_logs(void* client) {
     return 0;
 }
 
+/* Counts the bound sockets this process holds (the library's open connection among them), and
+ * those of them a child started with inheritance on would get. */
+static void count_sockets(int* sockets, int* inheritable) {
+    *sockets = 0;
+    *inheritable = 0;
+    for (UINT_PTR value = 4; value < 0x10000; value += 4) {
+        struct sockaddr_in address;
+        int length = sizeof address;
+        if (getsockname((SOCKET)value, (struct sockaddr*)&address, &length) != 0) {
+            continue;
+        }
+        ++*sockets;
+        DWORD flags = 0;
+        if (GetHandleInformation((HANDLE)value, &flags) && (flags & HANDLE_FLAG_INHERIT) != 0) {
+            (void)fprintf(stderr, "inheritable socket %#llx (%s:%u)\n", (unsigned long long)value,
+                          inet_ntoa(address.sin_addr), ntohs(address.sin_port));
+            ++*inheritable;
+        }
+    }
+}
+
 static void drive(const char* digest) {
     qvx_client* client = NULL;
     check(qvx_client_create(&client) == QVX_OK, "create");
     check(qvx_client_connect(client) == QVX_OK, "connect");
+
+    /* The verified connection must not leak into the host's children. */
+    int sockets = 0;
+    int inheritable = 0;
+    count_sockets(&sockets, &inheritable);
+    check(sockets >= 1, "the connection is a socket of this process");
+    check(inheritable == 0, "no socket of the library is inheritable");
 
     char* path = NULL;
     char* protocol = NULL;
@@ -126,14 +157,15 @@ static void drive(const char* digest) {
 
 static void expect_refused(const char* status_name) {
     qvx_client* client = NULL;
-    check(qvx_client_create(&client) == QVX_OK, "create");
-    const qvx_status status = qvx_client_connect(client);
+    const qvx_status created = qvx_client_create(&client);
+    const qvx_status status = created == QVX_OK ? qvx_client_connect(client) : created;
     if (strcmp(qvx_status_name(status), status_name) != 0) {
         (void)fprintf(stderr, "connect gave %s, expected %s\n", qvx_status_name(status), status_name);
     }
     check(strcmp(qvx_status_name(status), status_name) == 0, "connect refuses with the expected status");
     char* logs = NULL;
-    check(qvx_client_logs(client, &logs) == status && logs == NULL, "a request refuses the same way");
+    check(client == NULL || (qvx_client_logs(client, &logs) == status && logs == NULL),
+          "a request refuses the same way");
     char* error = qvx_last_error();
     if (error != NULL) {
         printf("%s: %s\n", qvx_status_name(status), error);
@@ -142,13 +174,32 @@ static void expect_refused(const char* status_name) {
     qvx_client_destroy(client);
 }
 
+static void expect_logs_after_nul(void) {
+    qvx_client* client = NULL;
+    check(qvx_client_create(&client) == QVX_OK, "create");
+    char* text = NULL;
+    check(qvx_client_logs(client, &text) == QVX_OK, "logs");
+    check(text != NULL && strstr(text, "nul\xEF\xBF\xBDin\xEF\xBF\xBDthe line\n") != NULL,
+          "each NUL is U+FFFD and the line goes on after it");
+    check(text != NULL && strstr(text, "\x1b[31mred") != NULL, "the lines after it are there too");
+    qvx_string_free(text);
+    qvx_client_destroy(client);
+}
+
 int main(int argc, char** argv) {
-    if (argc == 2) {
+    WSADATA winsock;
+    if (WSAStartup(MAKEWORD(2, 2), &winsock) != 0) {
+        (void)fputs("WSAStartup failed\n", stderr);
+        return 1;
+    }
+    if (argc == 2 && strcmp(argv[1], "--logs-after-nul") == 0) {
+        expect_logs_after_nul();
+    } else if (argc == 2) {
         drive(argv[1]);
     } else if (argc == 3 && strcmp(argv[1], "--refused") == 0) {
         expect_refused(argv[2]);
     } else {
-        (void)fputs("usage: c_api_test.exe <Core digest> | --refused <status name>\n", stderr);
+        (void)fputs("usage: c_api_test.exe <Core digest> | --refused <status name> | --logs-after-nul\n", stderr);
         return 2;
     }
     printf("c_api_test: %d passed, %d failed\n", passed, failed);

@@ -3,13 +3,16 @@
 # command, the C test program, each failure kind a user meets (no service, a stopped service, no
 # port) with its own error and exit code, and the impostor: the service's process killed, its
 # Port left behind, another process listening there. The tool and the library must refuse
-# before they send a byte. Expects the Wine prefix to be up.
+# before they send a byte. The service's process gets the DACL Windows gives a LocalSystem
+# process, so that the tool and the library are shown working as a standard user on Windows,
+# who may not open that process. Expects the Wine prefix to be up.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/wine-prefix"
 source "$root/scripts/helper-service.sh"
 ctl_exe=$build/src/QuorvexHelperCtl.exe
 c_test_exe=$build/src/quorvex_c_api_test.exe
+dacl_exe=$build/tests/support/process_dacl.exe
 
 stop_follow() { [ -n "${follow_job:-}" ] && kill "$follow_job" 2>/dev/null; follow_job=; }
 stop_impostor() { [ -n "${impostor_job:-}" ] && kill "$impostor_job" 2>/dev/null && wait "$impostor_job"; impostor_job=; }
@@ -35,16 +38,43 @@ check "no service: the report names it" contains "$err" "Error: the helper servi
 ctl status --json
 check "no service: --json names the kind" equals "$(member error kind)" serviceNotInstalled
 check "no service: --json says not installed" equals "$(member installed)" False
+ctl doctor --json
+check "no service: doctor --json names the kind" equals "$(member error kind)" serviceNotInstalled
+check "no service: doctor --json lists the causes, as every command does" matches "$(member error causes)" '^\[.+\]$'
+
+# Windows gives a LocalSystem service's process the SYSTEM token's default DACL: nothing for a
+# standard user, nor for an unelevated administrator. Wine lets everyone in unless told.
+deny_service_process() {
+  ctl status --json
+  wine "$dacl_exe" "$(member pid)" 'D:(A;;0x1fffff;;;SY)' >"$scratch/dacl.out" 2>&1 </dev/null
+  matches "$(tr -d '\r' <"$scratch/dacl.out")" '^denied=5$'
+}
 
 start_relay || exit 1
 install_for_relay || exit 1
 port=$(published_port)
+check "the service's process is denied to other processes, as on Windows" deny_service_process
 ctl status
 check "status exits 0" equals "$code" 0
 check "status: running, with its port" contains "$out" $'state: running\nprocess: '
 check "status: the published port" contains "$out" "port: $port"
 check "status: listener verified" contains "$out" "listener: verified"
 check "status: the helper's path and protocol" matches "$out" $'helper: .*QuorvexHelper\\.exe\nprotocol: 8$'
+
+# A system DLL the library delay-loads that cannot come from the system directory, with the
+# helper running (so that a call would reach the TCP table): the library fails with a status,
+# and never takes the DLL from the host's folder (Wine told to accept only a non-Wine
+# iphlpapi.dll, which only the planted one is).
+host=$scratch/planted_host
+rm -rf "$host" && mkdir -p "$host"
+cp "$c_test_exe" "$build/src/QuorvexHelperClient.dll" "$host/"
+cp "$build/tests/support/quorvex_planted.dll" "$host/iphlpapi.dll"
+WINEDLLOVERRIDES="mscoree,mshtml=;iphlpapi=n" wine "$host/quorvex_c_api_test.exe" --refused QVX_ERROR_SYSTEM \
+  >"$scratch/c_test.out" 2>&1 </dev/null
+check "no system iphlpapi.dll: the C interface fails with QVX_ERROR_SYSTEM" \
+  contains "$(tr -d '\r' <"$scratch/c_test.out")" "QVX_ERROR_SYSTEM: load IPHLPAPI.DLL from the system directory"
+check "no system iphlpapi.dll: the one beside the host was not loaded" test ! -e "$host/iphlpapi.dll.loaded"
+
 ctl ping --json
 check "ping --json: the protocol" equals "$(member protocol)" 8
 ctl ping --core-sha256 "$(printf '%064d' 0)"
@@ -88,8 +118,43 @@ ctl doctor
 check "doctor: every check passes" equals "$code" 0
 check "doctor: the helper is ready" contains "$out" "The helper is ready."
 
-check "the C interface: connect, ping, start, logs, stop, strings freed" \
+check "the C interface: connect, ping, start, logs, stop, strings freed, no inheritable socket" \
   c_test "$(sha256sum "$build/src/QuorvexCore.exe" | cut -d' ' -f1)"
+
+# What the Core writes reaches a terminal only escaped, and the C interface's text past a NUL.
+start_core 09000000000000000000000000000000
+check "the stub Core's hostile lines are logged" logs_contain '2J'
+ctl logs
+check "logs: no control byte reaches the terminal" equals "$(LC_ALL=C tr -d '\n\t' <"$scratch/ctl.out" | LC_ALL=C tr -d '\040-\176\200-\377' | wc -c)" 0
+check "logs: the control characters shown escaped" contains "$out" \
+  'nul\x00in\x00the line'$'\n''\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1bc A\x0dB \x7f \u009b2J'
+ctl logs --json
+check "logs --json: DEL and C1 escaped too" contains "$out" '"nul\u0000in\u0000the line","\u001b[31mred\u001b[0m \u001b]0;title\u0007 \u001bc A\rB \u007f \u009b2J"'
+check "the C interface: each NUL of the logs is U+FFFD" c_test --logs-after-nul
+
+# The largest logs the helper keeps are far above 1 MiB: 100 lines of up to 64 KiB.
+big_lines() { python3 -c 'import json, sys; print(sum(len(l) == 65536 for l in json.load(open(sys.argv[1]))["lines"]))' "$scratch/ctl.out"; }
+logged_after() { # logged_after <count>: polls until the logs hold <count> "after" lines
+  local deadline=$((SECONDS + 20))
+  until request /logs && [ "$(grep -cx after <<<"$body")" -ge "$1" ]; do
+    [ $SECONDS -ge $deadline ] && return 1
+    sleep 0.2
+  done
+}
+for i in $(seq 1 20); do
+  start_core 05000000000000000000000000000000
+  logged_after "$i" || break
+done
+ctl logs --json
+check "logs of more than 1 MiB: exit 0" equals "$code" 0
+check "logs of more than 1 MiB: every 64 KiB line" equals "$(big_lines)" 20
+check "logs of more than 1 MiB: over 1 MiB indeed" test "$(stat -c %s "$scratch/ctl.out")" -gt $((1 << 20))
+
+# A Port value of the wrong type is no port, as any other bad value.
+wine_quiet reg add "$runtime_key" /v Port /t REG_SZ /d 'not a port number' /f
+ctl status
+check "a text Port: status exits 4" equals "$code" 4
+check "a text Port: the report names it" contains "$err" $'Caused by:\n    the Port value is not a port number'
 
 # No port: the Runtime key removed under the running service.
 wine_quiet reg delete "$runtime_key" /f
@@ -141,6 +206,7 @@ check "the impostor counts a client that does reach it" matches "$(cat "$scratch
 # Wine's service manager starts the killed service again: a new process, a new port, verified.
 wine_quiet sc start "$service"
 wait_for_state RUNNING
+check "restarted: its process denied to others too" deny_service_process
 ctl status
 check "restarted: status exits 0 with a new process" equals "$code" 0
 

@@ -41,14 +41,25 @@ TEST(ListenerCheck, RefusesAnyListenerOfAnotherProcessOnThatPort) {
     EXPECT_EQ(impostor.error().kind, ClientErrorKind::ListenerNotHelper);
     EXPECT_EQ(impostor.error().error.text(),
               "the listener on port 50123 belongs to process 4444, not to the helper service (process 1200)");
-    // A second listener on every address also takes 127.0.0.1's connections: it refuses too,
-    // in whichever order the table lists the two.
+    // Another process's listener on every address takes 127.0.0.1's connections unless the
+    // service holds 127.0.0.1 itself: alone, or beside a loopback row that names nobody, it refuses.
+    EXPECT_EQ(kind_of(check_listener(std::vector{listener(ANY, OTHER_PID)}, PORT, SERVICE)),
+              ClientErrorKind::ListenerNotHelper);
+    EXPECT_EQ(kind_of(check_listener(std::vector{listener(ANY, OTHER_PID), listener(LOOPBACK, UNATTRIBUTED_PID)}, PORT,
+                                     SERVICE)),
+              ClientErrorKind::ListenerNotHelper);
+    // A 127.0.0.1 listener of another process refuses beside the service's wildcard row too.
     EXPECT_EQ(
-        kind_of(check_listener(std::vector{listener(LOOPBACK, SERVICE_PID), listener(ANY, OTHER_PID)}, PORT, SERVICE)),
+        kind_of(check_listener(std::vector{listener(ANY, SERVICE_PID), listener(LOOPBACK, OTHER_PID)}, PORT, SERVICE)),
         ClientErrorKind::ListenerNotHelper);
-    EXPECT_EQ(
-        kind_of(check_listener(std::vector{listener(ANY, OTHER_PID), listener(LOOPBACK, SERVICE_PID)}, PORT, SERVICE)),
-        ClientErrorKind::ListenerNotHelper);
+}
+
+TEST(ListenerCheck, ToleratesAForeignWildcardListenerBesideTheServicesLoopbackOne) {
+    // Windows lets any account bind 0.0.0.0 on the helper's port; the helper's 127.0.0.1 bind
+    // keeps the loopback connections, so such a row must not make every client refuse the
+    // helper. The table may list the two in either order.
+    EXPECT_TRUE(check_listener(std::vector{listener(LOOPBACK, SERVICE_PID), listener(ANY, OTHER_PID)}, PORT, SERVICE));
+    EXPECT_TRUE(check_listener(std::vector{listener(ANY, OTHER_PID), listener(LOOPBACK, SERVICE_PID)}, PORT, SERVICE));
 }
 
 TEST(ListenerCheck, NoListenerOnTheLoopbackPortIsNamed) {

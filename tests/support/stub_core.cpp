@@ -17,6 +17,9 @@
 //       10 MiB of "x" with no line feed; exit 0
 //   08  at once start a second stub Core in scenario 00 (no handle inherited), then write
 //       "child: " and its process ID, LF; run until killed
+//   09  write what could take over a terminal that shows the log: "nul", NUL, "in", NUL,
+//       "the line" LF, then "\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1bc A" CR "B \x7f \xc2\x9b2J" LF
+//       (a colour, a window title, a reset, a lone CR, DEL and the 8-bit CSI U+009B); exit 0
 //
 // Any other address, such as a client's random one, is served as the real Core would: the stub
 // creates that pipe, writes "listening on " and the address, LF, and runs until killed.
@@ -156,6 +159,13 @@ int main(int argc, char** argv) {
         ::CloseHandle(child.hProcess);
         write_error("child: " + std::to_string(child.dwProcessId) + "\n");
         run_until_killed();
+    }
+    if (scenario == "09") {
+        write_error(std::string_view("nul\0in\0the line\n", 16));
+        write_error("\x1b[31mred\x1b[0m \x1b]0;title\x07 \x1b"
+                    "c A\rB \x7f \xc2\x9b"
+                    "2J\n");
+        exit_with(0);
     }
     write_error("stub Core: unknown scenario\n");
     return 2;

@@ -317,6 +317,25 @@ TEST_F(Win32CorePlatformTest, LaunchedCoreRunsNothingUntilResumed) {
     EXPECT_EQ(*nothing, 0u);
 }
 
+TEST_F(Win32CorePlatformTest, CoreIsInItsJobFromItsCreationAndEndsWithItUnconfined) {
+    Result<std::unique_ptr<VerifiedCoreFile>> verified =
+        platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
+    ASSERT_TRUE(verified.has_value());
+    Result<LaunchedCore> launched = (*verified)->launch(stub_address("00"));
+    ASSERT_TRUE(launched.has_value()) << launched.error().text();
+    win32::UniqueKernelHandle process(
+        ::OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, launched->process->id()));
+    ASSERT_TRUE(process);
+    // Before confine: already in a job, so no moment exists in which a helper that dies would
+    // leave the suspended Core outside one.
+    BOOL in_job = FALSE;
+    ASSERT_TRUE(::IsProcessInJob(process.get(), nullptr, &in_job));
+    EXPECT_TRUE(in_job);
+    // The helper letting go of it unconfined (as its death would) ends it.
+    launched->process.reset();
+    EXPECT_EQ(::WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
+}
+
 TEST_F(Win32CorePlatformTest, ProcessTheCoreStartsAtOnceEndsWithItsJob) {
     ASSERT_NO_FATAL_FAILURE(launch_confined_stub("08"));
     const std::string line = read_lines(*core.output, 1);

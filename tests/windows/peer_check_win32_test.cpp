@@ -3,7 +3,10 @@
 // can show the admitting side of the token check only.
 
 #include "platform/win32/unique_handle.hpp"
+#include "service/peer/helper_port.hpp"
 #include "service/peer/peer_check.hpp"
+
+#include <boost/asio/io_context.hpp>
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -104,6 +107,22 @@ TEST_F(Winsock, PeerCheckAdmitsOnlyTheAccountOfTheClient) {
     ConnectionEndpoints closed = connection.endpoints;
     connection = {};
     EXPECT_EQ(verdict_of_connection(closed, WINE_USER), PeerVerdict::foreign_account);
+}
+
+// The helper's own listener: no child inherits it, and no other socket may bind its address.
+TEST_F(Winsock, TheHelpersListenerIsExclusiveAndNotInherited) {
+    boost::asio::io_context io;
+    auto listener = open_loopback_listener(io.get_executor());
+    ASSERT_TRUE(listener) << listener.error().text();
+    const SOCKET socket = listener->native_handle();
+    BOOL exclusive = FALSE;
+    int length = sizeof exclusive;
+    ASSERT_EQ(::getsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<char*>(&exclusive), &length), 0);
+    EXPECT_TRUE(exclusive);
+    DWORD flags = 0;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a SOCKET is a kernel handle that Winsock types as an integer
+    ASSERT_TRUE(::GetHandleInformation(reinterpret_cast<HANDLE>(socket), &flags));
+    EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0U);
 }
 
 } // namespace

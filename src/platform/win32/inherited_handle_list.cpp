@@ -12,7 +12,7 @@ InheritedHandleList::~InheritedHandleList() {
     }
 }
 
-Result<void> InheritedHandleList::init(std::initializer_list<HANDLE> candidates) {
+Result<void> InheritedHandleList::init(std::initializer_list<HANDLE> candidates, HANDLE job) {
     for (HANDLE h : candidates) {
         DWORD flags = 0;
         if (h == nullptr || h == INVALID_HANDLE_VALUE || !::GetHandleInformation(h, &flags) ||
@@ -21,15 +21,21 @@ Result<void> InheritedHandleList::init(std::initializer_list<HANDLE> candidates)
         }
         handles_.push_back(h);
     }
+    job_ = job;
+    const DWORD attributes = job_ != nullptr ? 2 : 1;
     SIZE_T size = 0;
-    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    ::InitializeProcThreadAttributeList(nullptr, attributes, 0, &size);
     buffer_.resize(size);
-    if (!::InitializeProcThreadAttributeList(list(), 1, 0, &size)) {
+    if (!::InitializeProcThreadAttributeList(list(), attributes, 0, &size)) {
         return fail(last_os_error());
     }
     initialized_ = true;
     if (!::UpdateProcThreadAttribute(list(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
                                      handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
+        return fail(last_os_error());
+    }
+    if (job_ != nullptr &&
+        !::UpdateProcThreadAttribute(list(), 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job_, sizeof job_, nullptr, nullptr)) {
         return fail(last_os_error());
     }
     return {};

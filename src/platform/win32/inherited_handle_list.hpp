@@ -21,14 +21,18 @@ public:
     InheritedHandleList& operator=(const InheritedHandleList&) = delete;
     ~InheritedHandleList();
 
-    // Keeps the candidates that are valid and inheritable, each once. Call it once.
-    [[nodiscard]] Result<void> init(std::initializer_list<HANDLE> candidates);
+    // Keeps the candidates that are valid and inheritable, each once. A `job` other than null
+    // goes into the list too (PROC_THREAD_ATTRIBUTE_JOB_LIST): the process is created inside
+    // it, so it is never outside a job, not even between its creation and an assignment. Call
+    // it once; the job must outlive the list.
+    [[nodiscard]] Result<void> init(std::initializer_list<HANDLE> candidates, HANDLE job = nullptr);
 
     // For STARTUPINFOEXW::lpAttributeList; it points into this object.
     [[nodiscard]] LPPROC_THREAD_ATTRIBUTE_LIST list();
 
 private:
     std::vector<HANDLE> handles_;
+    HANDLE job_ = nullptr;
     std::vector<std::byte> buffer_;
     bool initialized_ = false;
 };

@@ -14,8 +14,9 @@
 namespace {
 
 // The delay-load helper asks here before it loads a DLL. They are all loaded already
-// (load_dlls_from_system_directory_only), so this finds the loaded module; should one ever not
-// be, it still comes from the system directory and never from the helper's folder.
+// (load_delay_loaded_dlls), so this finds the loaded module. Were this load to fail, the helper
+// would fall back to LoadLibraryA and the caller's search order: every user of these DLLs
+// therefore loads them first and fails on its own terms if one cannot load.
 FARPROC WINAPI load_from_system_directory(unsigned notification, PDelayLoadInfo info) {
     if (notification != dliNotePreLoadLibrary || info == nullptr || info->szDll == nullptr) {
         return nullptr;
@@ -36,6 +37,10 @@ Result<void> load_dlls_from_system_directory_only() {
     if (!::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         return fail(last_os_error().context("limit DLL loading to the system directory"));
     }
+    return load_delay_loaded_dlls();
+}
+
+Result<void> load_delay_loaded_dlls() {
     // Loaded for the life of the process: the delay-load helper binds its imports to these.
     for (const wchar_t* dll : DELAY_LOADED_DLLS) {
         if (::LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr) {

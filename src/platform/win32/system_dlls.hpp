@@ -13,4 +13,9 @@ namespace quorvex::win32 {
 // worker thread at first use. Fails with the step that failed.
 [[nodiscard]] Result<void> load_dlls_from_system_directory_only();
 
+// Only the second half: each delay-loaded system DLL from the system directory, kept for the
+// life of the process, for a DLL that must leave its host's DLL search as it is. Call it before
+// anything that needs one of them.
+[[nodiscard]] Result<void> load_delay_loaded_dlls();
+
 } // namespace quorvex::win32

@@ -31,14 +31,15 @@ public:
 };
 
 // One launched Core process, created suspended. Destroying it closes the process handle, then
-// the main-thread handle; it does not end the process.
+// the main-thread handle; it does not end a confined process. (The Win32 platform creates the
+// process inside its job, so one destroyed before confine ends with that job.)
 class CoreProcess {
 public:
     virtual ~CoreProcess() = default;
     // The process ID, read from the process handle.
     [[nodiscard]] virtual std::uint32_t id() const = 0;
-    // Puts the process into a new kill-on-close Job object. On failure the process is left as
-    // it was.
+    // Hands over the kill-on-close Job object that holds the process, putting the process into
+    // it where it is not in it yet. On failure the process is left as it was.
     [[nodiscard]] virtual Result<std::unique_ptr<CoreJob>> confine() = 0;
     // Lets the suspended main thread run.
     [[nodiscard]] virtual Result<void> resume() = 0;

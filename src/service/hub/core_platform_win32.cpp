@@ -28,10 +28,25 @@ private:
     UniqueKernelHandle job_;
 };
 
+// Kill on close and nothing else: no memory, time, count or priority limit, no break-away.
+Result<UniqueKernelHandle> kill_on_close_job() {
+    UniqueKernelHandle job(::CreateJobObjectW(nullptr, nullptr));
+    if (!job) {
+        return fail(win32::last_os_error());
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    static_assert(sizeof limits == 144);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        return fail(win32::last_os_error()); // read before the job closes
+    }
+    return job;
+}
+
 class Win32CoreProcess final : public CoreProcess {
 public:
-    Win32CoreProcess(UniqueKernelHandle process, UniqueKernelHandle main_thread)
-        : process_(std::move(process)), main_thread_(std::move(main_thread)) {}
+    Win32CoreProcess(UniqueKernelHandle process, UniqueKernelHandle main_thread, UniqueKernelHandle job)
+        : process_(std::move(process)), main_thread_(std::move(main_thread)), job_(std::move(job)) {}
     ~Win32CoreProcess() override {
         process_.reset();
         main_thread_.reset();
@@ -39,23 +54,17 @@ public:
 
     [[nodiscard]] std::uint32_t id() const override { return ::GetProcessId(process_.get()); }
 
+    // The process was created in its job; this checks that it is, assigns it where the system
+    // did not, and hands the job's only handle to the caller.
     [[nodiscard]] Result<std::unique_ptr<CoreJob>> confine() override {
-        UniqueKernelHandle job(::CreateJobObjectW(nullptr, nullptr));
-        if (!job) {
+        BOOL in_job = FALSE;
+        if (!::IsProcessInJob(process_.get(), job_.get(), &in_job)) {
             return fail(win32::last_os_error());
         }
-
-        // Kill on close and nothing else: no memory, time, count or priority limit, no break-away.
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-        static_assert(sizeof limits == 144);
-        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-        if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-            return fail(win32::last_os_error()); // read before the job closes
-        }
-        if (!::AssignProcessToJobObject(job.get(), process_.get())) {
+        if (!in_job && !::AssignProcessToJobObject(job_.get(), process_.get())) {
             return fail(win32::last_os_error());
         }
-        return std::make_unique<Win32CoreJob>(std::move(job));
+        return std::make_unique<Win32CoreJob>(std::move(job_));
     }
 
     [[nodiscard]] Result<void> resume() override {
@@ -88,6 +97,7 @@ public:
 private:
     UniqueKernelHandle process_;
     UniqueKernelHandle main_thread_;
+    UniqueKernelHandle job_; // until confine hands it over; closed unconfined, it ends the Core
 };
 
 class Win32CoreOutput final : public CoreOutput {
@@ -142,9 +152,15 @@ public:
         startup.StartupInfo.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
         startup.StartupInfo.hStdOutput = ::GetStdHandle(STD_OUTPUT_HANDLE);
         startup.StartupInfo.hStdError = write_end.get();
+        // Created inside its kill-on-close job: should the helper die before the Core is
+        // confined, the job's last handle closes with it and takes the suspended Core along.
+        Result<UniqueKernelHandle> job = kill_on_close_job();
+        if (!job) {
+            return fail(job.error());
+        }
         win32::InheritedHandleList inherited;
-        if (auto listed =
-                inherited.init({startup.StartupInfo.hStdInput, startup.StartupInfo.hStdOutput, write_end.get()});
+        if (auto listed = inherited.init(
+                {startup.StartupInfo.hStdInput, startup.StartupInfo.hStdOutput, write_end.get()}, job->get());
             !listed) {
             return fail(listed.error());
         }
@@ -154,7 +170,7 @@ public:
         std::wstring command_line = L"\"" + path_ + L"\" " + win32::to_wide(address);
         PROCESS_INFORMATION created{};
         // EXTENDED_STARTUPINFO_PRESENT only says which startup record is passed. Suspended, it runs
-        // no instruction (and starts no process) before its Job object holds it.
+        // no instruction (and starts no process) before its relay is set up and confine checked it.
         if (!::CreateProcessW(path_.c_str(), command_line.data(), nullptr, nullptr, TRUE,
                               CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED, nullptr,
                               directory_.c_str(), &startup.StartupInfo, &created)) {
@@ -163,8 +179,9 @@ public:
         UniqueKernelHandle process(created.hProcess);
         UniqueKernelHandle main_thread(created.hThread);
 
-        return LaunchedCore{std::make_unique<Win32CoreProcess>(std::move(process), std::move(main_thread)),
-                            std::make_unique<Win32CoreOutput>(std::move(read_end))};
+        return LaunchedCore{
+            std::make_unique<Win32CoreProcess>(std::move(process), std::move(main_thread), std::move(*job)),
+            std::make_unique<Win32CoreOutput>(std::move(read_end))};
     }
 
 private:

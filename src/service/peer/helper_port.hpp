@@ -17,8 +17,8 @@ namespace quorvex::peer {
 inline constexpr int LISTEN_BACKLOG = 128;
 
 // On Windows the socket is created without handle inheritance, so a Core launched with inherited
-// handles never holds the helper's listener. Natively, a plain Asio listener for the tests and
-// benchmarks of the real run loop and transport.
+// handles never holds the helper's listener, and bound with SO_EXCLUSIVEADDRUSE. Natively, a plain Asio listener for
+// the tests and benchmarks of the real run loop and transport.
 [[nodiscard]] Result<boost::asio::ip::tcp::acceptor> open_loopback_listener(
     const boost::asio::any_io_executor& executor);
 

@@ -31,6 +31,15 @@ Result<boost::asio::ip::tcp::acceptor> open_loopback_listener(const boost::asio:
         return fail(win32::os_error(static_cast<DWORD>(::WSAGetLastError())));
     }
 
+    // No other socket may bind 127.0.0.1 on this port, with SO_REUSEADDR or without, of any
+    // account. Windows still lets another account bind the wildcard address on the same port;
+    // the more specific bind keeps the loopback connections (docs/security.md).
+    const BOOL exclusive = TRUE;
+    if (::setsockopt(socket.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+                     sizeof exclusive) != 0) {
+        return fail(win32::os_error(static_cast<DWORD>(::WSAGetLastError())));
+    }
+
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
