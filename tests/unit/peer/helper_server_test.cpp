@@ -1,6 +1,7 @@
 #include "service/peer/helper_server.hpp"
 
 #include "../fake_core_platform.hpp"
+#include "../recording_reporter.hpp"
 #include "common/helper_log.hpp"
 #include "service/peer/helper_port.hpp"
 #include "service/peer/owner_acceptor.hpp"
@@ -29,38 +30,7 @@ using asio::ip::tcp;
 
 const std::string OWNER = "S-1-5-21-1-2-3-1000";
 
-class RecordingReporter final : public service::ServiceStatusReporter {
-public:
-    Result<void> report(const service::ServiceStatusReport& status) override {
-        std::lock_guard lock(mutex_);
-        reports_.push_back(status.current_state);
-        if (fail_running_ && status.current_state == service::SERVICE_STATE_RUNNING) {
-            return fail(Error::message("status refused"));
-        }
-        return {};
-    }
-    std::vector<std::uint32_t> states() {
-        std::lock_guard lock(mutex_);
-        return reports_;
-    }
-    bool fail_running_ = false;
-
-private:
-    std::mutex mutex_;
-    std::vector<std::uint32_t> reports_;
-};
-
-// The service side as the service host builds it: the reporter, and the StopSignal.
-class TestHost final : public ServerHost {
-public:
-    TestHost(service::StopSignal stop, RecordingReporter& reporter) : stop_(std::move(stop)), reporter_(reporter) {}
-    Result<void> report_running() override { return reporter_.report(service::RUNNING_REPORT); }
-    asio::awaitable<void> stop_requested() override { return stop_.wait(); }
-
-private:
-    service::StopSignal stop_;
-    RecordingReporter& reporter_;
-};
+using service::testing::RecordingReporter;
 
 class AnswerEverything final : public http::RequestHandler {
 public:
@@ -123,7 +93,9 @@ public:
               stop_first, fail_running) {}
 
     explicit ServerRun(const Server& server, bool stop_first = false, bool fail_running = false) {
-        reporter.fail_running_ = fail_running;
+        if (fail_running) {
+            reporter.refuse(service::SERVICE_STATE_RUNNING);
+        }
         if (stop_first) {
             stop_.trigger();
         }
@@ -153,8 +125,8 @@ public:
 
 private:
     asio::io_context io_;
-    service::StopSignal stop_{io_.get_executor(), reporter};
-    std::optional<TestHost> host_;
+    service::StopSignal stop_{io_.get_executor()};
+    std::optional<service::ScmServerHost> host_;
     std::promise<Result<void>> result_;
     std::thread thread_;
 };
