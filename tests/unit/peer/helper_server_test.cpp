@@ -34,7 +34,10 @@ using service::testing::RecordingReporter;
 
 class AnswerEverything final : public http::RequestHandler {
 public:
-    asio::awaitable<http::Reply> handle(http::RequestHead head, http::ParsedRoute, http::BodyReader&) override {
+    http::HeadDecision answer_at_once(const http::RequestHead&) override {
+        return http::PendingRoute([](http::RequestHead head, http::BodyReader&) { return served(std::move(head)); });
+    }
+    static asio::awaitable<http::Reply> served(http::RequestHead head) {
         co_return http::Reply{200, {{"Content-Type", "text/plain"}}, "served " + head.target};
     }
 };

@@ -92,11 +92,12 @@ private:
 };
 
 boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connection, StartedRequest request,
-                                        ParsedRoute route) {
+                                        PendingRoute route) {
     std::optional<Reply> reply;
     try {
         Http2BodyReader body(*connection, request.stream_id);
-        reply = co_await connection->handler->handle(std::move(request.head), std::move(route), body);
+        auto handling = std::move(route).run(std::move(request.head), body);
+        reply = co_await std::move(handling);
     } catch (const std::exception& e) {
         // A failing handler costs its own stream only; the log line is the one HTTP/1.1 writes
         // for the same failure.
@@ -131,7 +132,7 @@ void start_streams(const std::shared_ptr<Http2Connection>& connection) {
         ++connection->running_handlers;
         boost::asio::co_spawn(connection->strand,
                               run_stream(connection, StartedRequest{stream_id, std::move(head)},
-                                         std::get<ParsedRoute>(std::move(decision))),
+                                         std::get<PendingRoute>(std::move(decision))),
                               boost::asio::detached);
     });
 }
