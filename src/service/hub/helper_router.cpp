@@ -9,7 +9,6 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include <exception>
-#include <expected>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -81,20 +80,19 @@ asio::awaitable<Outcome> run_operation(std::function<Outcome()> operation) {
 }
 
 // Runs a Core operation on the blocking pool and resumes on the caller's executor. An
-// operation that throws ends without an outcome: the text says why. (Callers build the
-// operation as a named local: g++ 12 mishandles non-trivial temporaries inside co_await.)
+// operation that throws ends without an outcome: the text says why.
 template <class Outcome>
-asio::awaitable<std::expected<Outcome, std::string>> on_blocking_pool(asio::any_io_executor pool,
-                                                                      std::function<Outcome()> operation) {
+asio::awaitable<Result<Outcome>> on_blocking_pool(asio::any_io_executor pool, std::function<Outcome()> operation) {
     std::string failure;
     try {
-        co_return co_await asio::co_spawn(pool, run_operation<Outcome>(std::move(operation)), asio::use_awaitable);
+        auto running = asio::co_spawn(pool, run_operation<Outcome>(std::move(operation)), asio::use_awaitable);
+        co_return co_await std::move(running);
     } catch (const std::exception& e) {
         failure = e.what();
     } catch (...) {
         failure = "unknown failure";
     }
-    co_return std::unexpected(std::move(failure));
+    co_return fail(Error::message(std::move(failure)));
 }
 
 // A GET /ping whose query is valid.
@@ -102,9 +100,10 @@ asio::awaitable<http::Reply> ping_route(std::string core_sha256, CoreOperations&
     std::function<PingOutcome()> operation = [&core, digest = std::move(core_sha256)] {
         return core.ping_core(digest);
     };
-    auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
+    auto running = on_blocking_pool(std::move(pool), std::move(operation));
+    auto outcome = co_await std::move(running);
     if (!outcome) {
-        co_return ping_task_failed_reply(outcome.error());
+        co_return ping_task_failed_reply(outcome.error().text());
     }
     co_return ping_reply(*outcome);
 }
@@ -142,9 +141,10 @@ asio::awaitable<http::Reply> json_route(http::BodyReader& reader, CoreOperations
 
     using Outcome = decltype(JsonRoute::run(core, *params));
     std::function<Outcome()> operation = [&core, p = std::move(*params)] { return JsonRoute::run(core, p); };
-    auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
+    auto running = on_blocking_pool(std::move(pool), std::move(operation));
+    auto outcome = co_await std::move(running);
     if (!outcome) {
-        co_return JsonRoute::task_failed(outcome.error());
+        co_return JsonRoute::task_failed(outcome.error().text());
     }
     co_return JsonRoute::reply(*outcome);
 }

@@ -31,7 +31,6 @@ public:
     CountingBody(BodyReader& body, std::atomic<int>& reads) : body_(body), reads_(reads) {}
     boost::asio::awaitable<Result<std::string>> read_body(std::size_t limit) override {
         ++reads_;
-        // A named awaitable: g++ 12 can destroy temporaries of a co_await expression twice.
         auto reading = body_.read_body(limit);
         co_return co_await std::move(reading);
     }

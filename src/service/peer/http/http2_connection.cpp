@@ -129,6 +129,9 @@ void start_streams(const std::shared_ptr<Http2Connection>& connection) {
             session.abandon_stream(stream_id);
             return;
         }
+        // Detached and counted, not in a TaskGroup: a stream is never cancelled (the drain lets
+        // open streams finish, and the connection waits for them), and a group's member, list
+        // node and posted start would be three allocations more per request.
         ++connection->running_handlers;
         boost::asio::co_spawn(connection->strand,
                               run_stream(connection, StartedRequest{stream_id, std::move(head)},
