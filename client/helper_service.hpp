@@ -5,6 +5,7 @@
 
 #include "client/client_error.hpp"
 #include "client/listener_check.hpp"
+#include "common/helper_contract.hpp"
 
 #include <cstdint>
 #include <string_view>
@@ -16,7 +17,6 @@ struct ServiceState {
     std::uint32_t state = 0; // SERVICE_STOPPED (1) ... SERVICE_PAUSED (7)
     std::uint32_t pid = 0;
 };
-inline constexpr std::uint32_t SERVICE_STATE_RUNNING = 4;
 
 // "running", "stopped", "start pending", ...
 [[nodiscard]] std::string_view service_state_name(std::uint32_t state);

@@ -5,7 +5,7 @@
 
 #include "common/helper_log.hpp"
 #include "service/hub/core_outcomes.hpp"
-#include "service/hub/request_handler.hpp"
+#include "service/peer/http/request_handler.hpp"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>

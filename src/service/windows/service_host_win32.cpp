@@ -1,6 +1,6 @@
 #include "service/windows/service_host.hpp"
 
-#include "common/helper_service_name.hpp"
+#include "common/helper_contract.hpp"
 #include "platform/win32/system_error.hpp"
 #include "platform/win32/wide.hpp"
 #include "service/hub/core_platform_win32.hpp"
@@ -81,7 +81,7 @@ void WINAPI helper_service_main(DWORD, LPWSTR*) {
     // detached and may still write to the log and ask the supervisor after the service stopped.
     auto* const wiring = new HelperWiring(
         HelperPlatforms{
-            .core = std::make_unique<hub::Win32CorePlatform>(std::string(hub::EXPECTED_CORE_SHA256)),
+            .core = std::make_unique<hub::Win32CorePlatform>(std::string(EXPECTED_CORE_SHA256)),
             .server = peer::win32_helper_server_platform(),
             .clock = std::make_unique<SteadyClock>(),
         },

@@ -11,7 +11,7 @@
 
 #include "common/clock.hpp"
 #include "common/error.hpp"
-#include "common/helper_service_name.hpp"
+#include "common/helper_contract.hpp"
 #include "service/windows/service_status.hpp"
 
 #include <chrono>

@@ -6,7 +6,7 @@
 #include "common/helper_log.hpp"
 #include "loopback_server.hpp"
 #include "service/hub/core_outcomes.hpp"
-#include "service/hub/request_handler.hpp"
+#include "service/peer/http/request_handler.hpp"
 
 #include <boost/asio/thread_pool.hpp>
 

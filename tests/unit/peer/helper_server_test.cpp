@@ -97,7 +97,7 @@ public:
 
     explicit ServerRun(const Server& server, bool stop_first = false, bool fail_running = false) {
         if (fail_running) {
-            reporter.refuse(service::SERVICE_STATE_RUNNING);
+            reporter.refuse(SERVICE_STATE_RUNNING);
         }
         if (stop_first) {
             stop_.trigger();
@@ -157,7 +157,7 @@ TEST(HelperServer, ServesAfterPublishingAndCleansUpInOrderOnStop) {
     ASSERT_TRUE(run.finish());
     EXPECT_EQ(platform.events, (std::vector<std::string>{"publish", "unpublish", "stop core"}));
     EXPECT_EQ(run.reporter.states(),
-              (std::vector<std::uint32_t>{service::SERVICE_STATE_RUNNING, service::SERVICE_STATE_STOP_PENDING}));
+              (std::vector<std::uint32_t>{SERVICE_STATE_RUNNING, service::SERVICE_STATE_STOP_PENDING}));
 }
 
 TEST(HelperServer, StopRequestedBeforeServingAcceptsNothing) {
@@ -265,9 +265,8 @@ TEST(HelperWiring, ServesThroughTheSupervisorOverItsPlatforms) {
         ServerRun run([&](ServerHost& host) { return wiring.serve(OWNER, host, **runtime); });
         const std::uint16_t port = server.published.get_future().get();
         // Qualified: a std::string argument would bring std::exchange in.
-        const std::string reply =
-            peer::exchange(port, "GET /ping?coreSha256=" + std::string(hub::EXPECTED_CORE_SHA256) +
-                                     " HTTP/1.1\r\nhost: localhost\r\nconnection: close\r\n\r\n");
+        const std::string reply = peer::exchange(port, "GET /ping?coreSha256=" + std::string(EXPECTED_CORE_SHA256) +
+                                                           " HTTP/1.1\r\nhost: localhost\r\nconnection: close\r\n\r\n");
         EXPECT_NE(reply.find("200 OK"), std::string::npos) << reply;
         EXPECT_NE(reply.find(hub::testing::FAKE_HELPER_PATH), std::string::npos) << reply;
         run.stop();

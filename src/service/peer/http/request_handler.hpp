@@ -1,11 +1,12 @@
 #pragma once
 // What the transport asks of the application, the same for HTTP/1.1 and HTTP/2. The handler sees
 // the request head first; it reads the body only if it asks for it, so a body it refuses (too
-// large, wrong route) is never read. It lives with the router, which implements it, so the
-// transport depends on the router and never the other way round.
+// large, wrong route) is never read. It lives with the transport, which asks it; the router
+// implements it, so the router depends on the transport's interface and the transport knows no
+// route.
 
-#include "service/hub/http_message.hpp"
-#include "service/hub/pending_route.hpp"
+#include "service/peer/http/http_message.hpp"
+#include "service/peer/http/pending_route.hpp"
 
 #include <variant>
 

@@ -3,7 +3,7 @@
 // reader, it yields the reply. The transport runs it without knowing what it is. Move-only, and
 // held inline: choosing a route costs no allocation of its own.
 
-#include "service/hub/http_message.hpp"
+#include "service/peer/http/http_message.hpp"
 
 #include <boost/asio/awaitable.hpp>
 
