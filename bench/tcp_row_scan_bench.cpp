@@ -3,7 +3,7 @@
 // one (the worst case: every row compared). The reader is kept across scans, as the accept loop
 // keeps it.
 
-#include "service/peer/tcp_owner_table.hpp"
+#include "platform/tcp_owner_table.hpp"
 
 #include <benchmark/benchmark.h>
 

@@ -3,6 +3,7 @@
 // typed error; anything else is an unexpected reply. docs/api.md is the contract.
 
 #include "client/client_error.hpp"
+#include "common/helper_contract.hpp"
 
 #include <boost/system/error_code.hpp>
 
@@ -12,10 +13,6 @@
 #include <string_view>
 
 namespace quorvex::client {
-
-// The protocol this client speaks; every ping reply names the helper's.
-inline constexpr std::string_view HELPER_PROTOCOL_VERSION = "8";
-inline constexpr std::string_view HELPER_PROTOCOL_HEADER = "x-quorvex-helper-protocol";
 
 // One reply as received: status, the protocol header if present, the body.
 struct HttpReply {

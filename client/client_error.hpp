@@ -5,6 +5,7 @@
 
 #include "common/error.hpp"
 
+#include <cstddef>
 #include <expected>
 #include <string_view>
 
@@ -32,7 +33,9 @@ enum class ClientErrorKind {
     InternalError,          // the helper failed internally
     UnexpectedReply,        // a reply that the API does not describe
     SystemError,            // a system call on the client's side failed
+    // New kinds go above: the count below, and with it the error table's size, follows the last.
 };
+inline constexpr std::size_t CLIENT_ERROR_KIND_COUNT = static_cast<std::size_t>(ClientErrorKind::SystemError) + 1;
 
 struct ClientError {
     ClientErrorKind kind;

@@ -3,7 +3,7 @@
 #include "platform/win32/system_error.hpp"
 #include "platform/win32/unique_handle.hpp"
 #include "platform/win32/wine_socket_owner.hpp"
-#include "service/peer/peer_check.hpp"
+#include "platform/win32/system_tcp_table.hpp"
 
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/beast/http/read.hpp>

@@ -7,6 +7,7 @@
 
 #include "client/client_error.hpp"
 #include "client/listener_check.hpp"
+#include "common/helper_contract.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -20,7 +21,6 @@ struct ServiceState {
     std::uint32_t state = 0; // SERVICE_STOPPED (1) ... SERVICE_PAUSED (7)
     std::uint32_t pid = 0;
 };
-inline constexpr std::uint32_t SERVICE_STATE_RUNNING = 4;
 
 // A process as the system's process list shows it to every account.
 struct ListedProcess {

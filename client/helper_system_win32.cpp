@@ -1,10 +1,9 @@
 #include "client/helper_service.hpp"
 
-#include "common/helper_service_name.hpp"
+#include "common/helper_contract.hpp"
 #include "platform/win32/system_error.hpp"
 #include "platform/win32/unique_handle.hpp"
 #include "platform/win32/wide.hpp"
-#include "service/peer/helper_port.hpp"
 
 #include <windows.h>
 #include <winternl.h>
@@ -25,8 +24,7 @@ std::uint64_t ticks_of(const FILETIME& time) { return (std::uint64_t{time.dwHigh
 ClientError system_error(Error error) { return {ClientErrorKind::SystemError, std::move(error)}; }
 
 const std::wstring& runtime_key_path() {
-    static const std::wstring path =
-        win32::to_wide(std::string(peer::SERVICES_KEY_PATH) + std::string(HELPER_SERVICE_NAME) + "\\Runtime");
+    static const std::wstring path = win32::to_wide(RUNTIME_KEY_PATH);
     return path;
 }
 
@@ -105,7 +103,7 @@ public:
                 system_error(win32::os_error(static_cast<DWORD>(opened)).context("open the Runtime key")));
         }
         DWORD type = 0, value = 0, size = sizeof value;
-        const LSTATUS read = ::RegQueryValueExW(key.get(), peer::PORT_VALUE_NAME, nullptr, &type,
+        const LSTATUS read = ::RegQueryValueExW(key.get(), PORT_VALUE_NAME, nullptr, &type,
                                                 reinterpret_cast<BYTE*>(&value), &size);
         if (read == ERROR_FILE_NOT_FOUND) {
             return none(win32::os_error(static_cast<DWORD>(read)));

@@ -10,7 +10,7 @@
 // published after it started) decide alone. A row that names any other process refuses.
 
 #include "client/client_error.hpp"
-#include "service/peer/tcp_owner_table.hpp"
+#include "platform/tcp_owner_table.hpp"
 
 #include <cstdint>
 #include <span>

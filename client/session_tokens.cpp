@@ -5,7 +5,7 @@
 namespace quorvex::client {
 
 ClientResult<void> check_session_id(std::string_view session_id) {
-    if (session_id.size() == SESSION_ID_LENGTH && is_lowercase_hex(session_id)) {
+    if (session_id.size() == CORE_ID_DIGITS && is_lowercase_hex(session_id)) {
         return {};
     }
     return fail(
@@ -14,7 +14,7 @@ ClientResult<void> check_session_id(std::string_view session_id) {
 }
 
 ClientResult<void> check_core_sha256(std::string_view digest) {
-    if (digest.size() == CORE_SHA256_LENGTH && is_lowercase_hex(digest)) {
+    if (digest.size() == CORE_SHA256_DIGITS && is_lowercase_hex(digest)) {
         return {};
     }
     return fail(

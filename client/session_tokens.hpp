@@ -4,17 +4,17 @@
 // so both come from the system's cryptographic generator, never from a clock or a counter.
 
 #include "client/client_error.hpp"
+#include "common/helper_contract.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace quorvex::client {
 
-inline constexpr std::string_view CORE_PIPE_PREFIX = "\\\\.\\pipe\\QuorvexCore_";
 inline constexpr std::size_t TOKEN_BYTES = 16;
-inline constexpr std::size_t SESSION_ID_LENGTH = 2 * TOKEN_BYTES;
-inline constexpr std::size_t CORE_SHA256_LENGTH = 64;
+static_assert(2 * TOKEN_BYTES == CORE_ID_DIGITS);
 
 struct SessionTokens {
     std::string session_id; // 32 lowercase hex digits

@@ -11,13 +11,13 @@ if(NOT DIGEST MATCHES "^[0-9a-f]+$" OR NOT length EQUAL 64)
   message(FATAL_ERROR "Core digest must be 64 hexadecimal digits, got '${DIGEST}'")
 endif()
 set(content "// Generated at build time by cmake/core_sha256.cmake.
-#include \"service/hub/core_supervisor.hpp\"
+#include \"common/helper_contract.hpp\"
 
-namespace quorvex::hub {
+namespace quorvex {
 
 const std::string_view EXPECTED_CORE_SHA256 = \"${DIGEST}\";
 
-} // namespace quorvex::hub
+} // namespace quorvex
 ")
 if(EXISTS "${OUTPUT}")
   file(READ "${OUTPUT}" old)

@@ -3,10 +3,12 @@
 
 #include "client/c_api/quorvex_helper_client.h"
 
+#include "client/client_error_table.hpp"
 #include "client/helper_client.hpp"
 #include "client/log_text.hpp"
 #include "platform/win32/system_dlls.hpp"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -29,53 +31,11 @@ thread_local std::optional<std::string> last_error;
 thread_local bool last_error_lost = false;
 constexpr std::string_view LOST_ERROR_TEXT = "out of memory (the failure's description could not be kept)";
 
-qvx_status status_of(ClientErrorKind kind) {
-    switch (kind) {
-    case ClientErrorKind::InvalidArgument:
-        return QVX_ERROR_INVALID_ARGUMENT;
-    case ClientErrorKind::ServiceNotInstalled:
-        return QVX_ERROR_SERVICE_NOT_INSTALLED;
-    case ClientErrorKind::ServiceNotRunning:
-        return QVX_ERROR_SERVICE_NOT_RUNNING;
-    case ClientErrorKind::ServiceProcessGone:
-        return QVX_ERROR_SERVICE_PROCESS_GONE;
-    case ClientErrorKind::NoPortPublished:
-        return QVX_ERROR_NO_PORT_PUBLISHED;
-    case ClientErrorKind::StalePort:
-        return QVX_ERROR_STALE_PORT;
-    case ClientErrorKind::NoListener:
-        return QVX_ERROR_NO_LISTENER;
-    case ClientErrorKind::ListenerNotHelper:
-        return QVX_ERROR_LISTENER_NOT_HELPER;
-    case ClientErrorKind::ConnectionNotHelper:
-        return QVX_ERROR_CONNECTION_NOT_HELPER;
-    case ClientErrorKind::ConnectFailed:
-        return QVX_ERROR_CONNECT_FAILED;
-    case ClientErrorKind::ConnectionRefused:
-        return QVX_ERROR_CONNECTION_REFUSED;
-    case ClientErrorKind::ProtocolMismatch:
-        return QVX_ERROR_PROTOCOL_MISMATCH;
-    case ClientErrorKind::CoreSha256Mismatch:
-        return QVX_ERROR_CORE_SHA256_MISMATCH;
-    case ClientErrorKind::CoreFileUnavailable:
-        return QVX_ERROR_CORE_FILE_UNAVAILABLE;
-    case ClientErrorKind::CoreVerificationFailed:
-        return QVX_ERROR_CORE_VERIFICATION_FAILED;
-    case ClientErrorKind::ProcessLaunchFailed:
-        return QVX_ERROR_PROCESS_LAUNCH_FAILED;
-    case ClientErrorKind::CoreStopFailed:
-        return QVX_ERROR_CORE_STOP_FAILED;
-    case ClientErrorKind::InvalidRequest:
-        return QVX_ERROR_INVALID_REQUEST;
-    case ClientErrorKind::InternalError:
-        return QVX_ERROR_INTERNAL;
-    case ClientErrorKind::UnexpectedReply:
-        return QVX_ERROR_UNEXPECTED_REPLY;
-    case ClientErrorKind::SystemError:
-        return QVX_ERROR_SYSTEM;
-    }
-    return QVX_ERROR_SYSTEM;
-}
+// The table's numbers are this header's: its first and last rows pin the two ends.
+static_assert(quorvex::client::row_of(ClientErrorKind::InvalidArgument).c_status == QVX_ERROR_INVALID_ARGUMENT);
+static_assert(quorvex::client::row_of(ClientErrorKind::SystemError).c_status == QVX_ERROR_SYSTEM);
+
+qvx_status status_of(ClientErrorKind kind) { return static_cast<qvx_status>(quorvex::client::row_of(kind).c_status); }
 
 // Never throws: it runs outside any try, and in the catch blocks of guarded.
 qvx_status failed(qvx_status status, std::string_view text) noexcept {
@@ -280,50 +240,15 @@ const char* qvx_status_name(qvx_status status) {
     switch (status) {
     case QVX_OK:
         return "QVX_OK";
-    case QVX_ERROR_INVALID_ARGUMENT:
-        return "QVX_ERROR_INVALID_ARGUMENT";
-    case QVX_ERROR_SERVICE_NOT_INSTALLED:
-        return "QVX_ERROR_SERVICE_NOT_INSTALLED";
-    case QVX_ERROR_SERVICE_NOT_RUNNING:
-        return "QVX_ERROR_SERVICE_NOT_RUNNING";
-    case QVX_ERROR_SERVICE_PROCESS_GONE:
-        return "QVX_ERROR_SERVICE_PROCESS_GONE";
-    case QVX_ERROR_NO_PORT_PUBLISHED:
-        return "QVX_ERROR_NO_PORT_PUBLISHED";
-    case QVX_ERROR_STALE_PORT:
-        return "QVX_ERROR_STALE_PORT";
-    case QVX_ERROR_NO_LISTENER:
-        return "QVX_ERROR_NO_LISTENER";
-    case QVX_ERROR_LISTENER_NOT_HELPER:
-        return "QVX_ERROR_LISTENER_NOT_HELPER";
-    case QVX_ERROR_CONNECTION_NOT_HELPER:
-        return "QVX_ERROR_CONNECTION_NOT_HELPER";
-    case QVX_ERROR_CONNECT_FAILED:
-        return "QVX_ERROR_CONNECT_FAILED";
-    case QVX_ERROR_CONNECTION_REFUSED:
-        return "QVX_ERROR_CONNECTION_REFUSED";
-    case QVX_ERROR_PROTOCOL_MISMATCH:
-        return "QVX_ERROR_PROTOCOL_MISMATCH";
-    case QVX_ERROR_CORE_SHA256_MISMATCH:
-        return "QVX_ERROR_CORE_SHA256_MISMATCH";
-    case QVX_ERROR_CORE_FILE_UNAVAILABLE:
-        return "QVX_ERROR_CORE_FILE_UNAVAILABLE";
-    case QVX_ERROR_CORE_VERIFICATION_FAILED:
-        return "QVX_ERROR_CORE_VERIFICATION_FAILED";
-    case QVX_ERROR_PROCESS_LAUNCH_FAILED:
-        return "QVX_ERROR_PROCESS_LAUNCH_FAILED";
-    case QVX_ERROR_CORE_STOP_FAILED:
-        return "QVX_ERROR_CORE_STOP_FAILED";
-    case QVX_ERROR_INVALID_REQUEST:
-        return "QVX_ERROR_INVALID_REQUEST";
-    case QVX_ERROR_INTERNAL:
-        return "QVX_ERROR_INTERNAL";
-    case QVX_ERROR_UNEXPECTED_REPLY:
-        return "QVX_ERROR_UNEXPECTED_REPLY";
-    case QVX_ERROR_SYSTEM:
-        return "QVX_ERROR_SYSTEM";
     case QVX_ERROR_OUT_OF_MEMORY:
         return "QVX_ERROR_OUT_OF_MEMORY";
+    default:
+        break;
+    }
+    for (const auto& row : quorvex::client::CLIENT_ERROR_ROWS) {
+        if (row.c_status == static_cast<std::uint32_t>(status)) {
+            return row.c_name.data(); // each name is a literal: terminated
+        }
     }
     return "QVX_UNKNOWN_STATUS";
 }

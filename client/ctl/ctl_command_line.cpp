@@ -1,5 +1,6 @@
 #include "client/ctl/ctl_command_line.hpp"
 
+#include "client/client_error_table.hpp"
 #include "client/session_tokens.hpp"
 
 #include <array>
@@ -83,38 +84,6 @@ Result<CtlCommand> parse_ctl_command(std::span<const std::string> args) {
     return command;
 }
 
-int exit_code_of(ClientErrorKind kind) {
-    switch (kind) {
-    case ClientErrorKind::ServiceNotInstalled:
-        return EXIT_NOT_INSTALLED;
-    case ClientErrorKind::ServiceNotRunning:
-    case ClientErrorKind::ServiceProcessGone:
-    case ClientErrorKind::NoPortPublished:
-        return EXIT_NOT_RUNNING;
-    case ClientErrorKind::StalePort:
-    case ClientErrorKind::NoListener:
-    case ClientErrorKind::ListenerNotHelper:
-    case ClientErrorKind::ConnectionNotHelper:
-        return EXIT_NOT_VERIFIED;
-    case ClientErrorKind::ConnectionRefused:
-        return EXIT_REFUSED_ACCOUNT;
-    case ClientErrorKind::CoreSha256Mismatch:
-    case ClientErrorKind::CoreFileUnavailable:
-    case ClientErrorKind::CoreVerificationFailed:
-    case ClientErrorKind::ProcessLaunchFailed:
-    case ClientErrorKind::CoreStopFailed:
-    case ClientErrorKind::InvalidRequest:
-    case ClientErrorKind::InternalError:
-        return EXIT_REQUEST_REFUSED;
-    case ClientErrorKind::InvalidArgument:
-        return EXIT_USAGE;
-    case ClientErrorKind::ConnectFailed:
-    case ClientErrorKind::ProtocolMismatch:
-    case ClientErrorKind::UnexpectedReply:
-    case ClientErrorKind::SystemError:
-        return EXIT_FAILED;
-    }
-    return EXIT_FAILED;
-}
+int exit_code_of(ClientErrorKind kind) { return row_of(kind).exit_code; }
 
 } // namespace quorvex::client::ctl

@@ -7,9 +7,9 @@
 #include "client/log_follow.hpp"
 #include "client/log_text.hpp"
 #include "command/helper_command.hpp"
+#include "common/helper_contract.hpp"
 #include "platform/win32/system_dlls.hpp"
 #include "platform/win32/wide.hpp"
-#include "service/hub/core_supervisor.hpp"
 
 #include <boost/json/object.hpp>
 #include <boost/json/serialize.hpp>
@@ -104,7 +104,7 @@ private:
 };
 
 std::string core_sha256_of(const CtlCommand& command) {
-    return command.core_sha256.value_or(std::string(hub::EXPECTED_CORE_SHA256));
+    return command.core_sha256.value_or(std::string(EXPECTED_CORE_SHA256));
 }
 
 // The service and its process, step by step, each step's finding reported before the next.

@@ -29,7 +29,10 @@ private:
 };
 
 // The process-wide log, created on first use and never destroyed, so detached relay threads
-// never touch a dead object.
+// never touch a dead object. The router and the supervisor take the log as a parameter, since
+// their tests read what they write; the transport, the accept loop, the blocking pool and the
+// runtime write their rare failure lines here, through append_log(): the process has one log,
+// and threading it through every connection and pool thread would buy no test anything.
 [[nodiscard]] HelperLog& helper_log();
 
 inline void append_log(std::string line) { helper_log().append(std::move(line)); }

@@ -150,7 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (auto* at_once = std::get_if<http::Reply>(&decision)) {
         reply = std::move(*at_once);
     } else {
-        asio::co_spawn(io, router.handle(std::move(head), std::get<http::ParsedRoute>(std::move(decision)), body),
+        asio::co_spawn(io, std::get<http::PendingRoute>(std::move(decision)).run(std::move(head), body),
                        [&](std::exception_ptr e, http::Reply r) {
                            FUZZ_CHECK(!e); // the router never throws
                            reply = std::move(r);

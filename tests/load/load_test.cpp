@@ -81,7 +81,7 @@ void run_h2load(const LoadRun& run) {
     test::ServedRouter served(2, peer::LISTEN_BACKLOG);
     ASSERT_EQ(server_sockets(served.server.port()), 1u) << "the listener alone";
     const auto base = "http://127.0.0.1:" + std::to_string(served.server.port());
-    const auto ping = base + "/ping?coreSha256=" + std::string(hub::EXPECTED_CORE_SHA256);
+    const auto ping = base + "/ping?coreSha256=" + std::string(EXPECTED_CORE_SHA256);
     const auto result = test::run_command(
         "h2load " + run.options + " -n " + std::to_string(run.requests) + " " + ping + " " + base + "/logs", 240);
     ASSERT_EQ(result.status, 0) << result.output;

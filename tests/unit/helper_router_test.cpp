@@ -87,9 +87,10 @@ private:
 };
 
 // Notes the thread the caller resumes on: it must be the connection's, not the blocking pool's.
-asio::awaitable<http::Reply> handle_noting_thread(HelperRouter& router, http::RequestHead head, http::ParsedRoute route,
+asio::awaitable<http::Reply> handle_noting_thread(http::PendingRoute route, http::RequestHead head,
                                                   http::BodyReader& reader, std::thread::id& resumed_on) {
-    auto reply = co_await router.handle(std::move(head), std::move(route), reader);
+    auto handling = std::move(route).run(std::move(head), reader);
+    auto reply = co_await std::move(handling);
     resumed_on = std::this_thread::get_id();
     co_return reply;
 }
@@ -129,8 +130,8 @@ protected:
             asio::io_context io;
             std::thread::id resumed_on;
             asio::co_spawn(io,
-                           handle_noting_thread(router, std::move(head),
-                                                std::get<http::ParsedRoute>(std::move(decision)), reader, resumed_on),
+                           handle_noting_thread(std::get<http::PendingRoute>(std::move(decision)), std::move(head),
+                                                reader, resumed_on),
                            [&](const std::exception_ptr& e, http::Reply r) {
                                ASSERT_FALSE(e) << "the handler threw";
                                reply = std::move(r);

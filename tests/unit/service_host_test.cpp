@@ -1,5 +1,5 @@
-#include "service/windows/service_control.hpp"
 #include "service/windows/service_host.hpp"
+#include "service/windows/stop_request.hpp"
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/this_coro.hpp>

@@ -1,4 +1,7 @@
-#include "service/windows/service_control.hpp"
+#include "recording_reporter.hpp"
+#include "service/windows/service_host.hpp"
+#include "service/windows/stop_request.hpp"
+#include "service/windows/stop_signal.hpp"
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
@@ -10,49 +13,33 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace quorvex::service {
 namespace {
 
-class RecordingReporter final : public ServiceStatusReporter {
-public:
-    Result<void> report(const ServiceStatusReport& status) override {
-        std::lock_guard lock(mutex_);
-        reports_.push_back(status);
-        return {};
-    }
-    std::vector<ServiceStatusReport> reports() const {
-        std::lock_guard lock(mutex_);
-        return reports_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<ServiceStatusReport> reports_;
-};
-
-// The control handler's request, told to a StopSignal on `io` as the service host wires them.
+// The control handler's request, told to a StopSignal on `io` and awaited through the host, as
+// the service host wires them.
 struct StopSignalTest : ::testing::Test {
-    RecordingReporter reporter;
+    testing::RecordingReporter reporter;
     boost::asio::io_context io;
-    StopSignal stop{io.get_executor(), reporter};
+    StopSignal stop{io.get_executor()};
+    ScmServerHost host{stop, reporter};
     StopRequest request;
     std::atomic<bool> completed = false;
 
     void listen() {
         request.listen([stop = stop] { stop.trigger(); });
     }
-    // Starts awaiting the StopSignal on `io`; `completed` turns true when the wait returns.
+    // Starts awaiting the host's stop on `io`; `completed` turns true when the wait returns.
     void spawn_wait() {
         boost::asio::co_spawn(
             io,
-            [](StopSignal signal, std::atomic<bool>& done) -> boost::asio::awaitable<void> {
-                co_await signal.wait();
+            [](ScmServerHost& host, std::atomic<bool>& done) -> boost::asio::awaitable<void> {
+                co_await host.stop_requested();
                 done = true;
-            }(stop, completed),
+            }(host, completed),
             boost::asio::detached);
     }
 };
@@ -125,13 +112,14 @@ TEST_F(StopSignalTest, CancelledWaitSendsNoReportAndHoldsNoWork) {
     bool timer_fired = false;
     boost::asio::co_spawn(
         io,
-        [&, signal = stop]() -> boost::asio::awaitable<void> {
+        [&]() -> boost::asio::awaitable<void> {
             boost::asio::steady_timer timer(io, std::chrono::milliseconds(1));
             auto fire = [&]() -> boost::asio::awaitable<void> {
                 co_await timer.async_wait(boost::asio::use_awaitable);
                 timer_fired = true;
             };
-            co_await (signal.wait() || fire());
+            auto race = host.stop_requested() || fire();
+            co_await std::move(race);
         },
         boost::asio::detached);
     io.run(); // returns only if the cancelled wait released its work

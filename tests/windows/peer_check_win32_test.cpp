@@ -2,6 +2,7 @@
 // S-1-5-21-0-0-0-1000, and reads back as high integrity, no AppContainer, not restricted: Wine
 // can show the admitting side of the token check only.
 
+#include "platform/win32/system_tcp_table.hpp"
 #include "platform/win32/unique_handle.hpp"
 #include "service/peer/helper_port.hpp"
 #include "service/peer/peer_check.hpp"

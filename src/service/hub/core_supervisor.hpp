@@ -6,6 +6,7 @@
 
 #include "common/clock.hpp"
 #include "common/error.hpp"
+#include "common/helper_contract.hpp"
 #include "common/helper_log.hpp"
 #include "service/hub/core_outcomes.hpp"
 #include "service/hub/core_platform.hpp"
@@ -21,15 +22,6 @@
 #include <string_view>
 
 namespace quorvex::hub {
-
-// The digest of the one Core executable this build accepts, fixed when the helper is built:
-// 64 lowercase hexadecimal digits. The build generates its definition (cmake/core_sha256.cmake).
-extern const std::string_view EXPECTED_CORE_SHA256;
-
-// Two backslashes, a full stop, a backslash, "pipe", a backslash, "QuorvexCore_": 21 bytes.
-inline constexpr std::string_view CORE_PIPE_PREFIX = "\\\\.\\pipe\\QuorvexCore_";
-// Session IDs and the address suffix: this many lowercase hexadecimal digits.
-inline constexpr std::size_t CORE_ID_DIGITS = 32;
 
 // The Core's pipe address a start request names: the prefix followed by exactly 32 lowercase
 // hexadecimal digits; case-sensitive throughout.

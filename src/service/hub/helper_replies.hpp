@@ -2,8 +2,9 @@
 // The wire form of every helper reply: status, headers and byte-exact bodies. JSON bodies are
 // compact with members in a fixed order; text bodies are UTF-8.
 
+#include "common/helper_contract.hpp"
 #include "service/hub/core_outcomes.hpp"
-#include "service/hub/request_handler.hpp"
+#include "service/peer/http/request_handler.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -12,10 +13,6 @@
 #include <vector>
 
 namespace quorvex::hub {
-
-// Sent on every reply of the ping endpoint; never read from requests.
-inline constexpr std::string_view HELPER_PROTOCOL_HEADER = "x-quorvex-helper-protocol";
-inline constexpr std::string_view HELPER_PROTOCOL_VERSION = "8";
 
 // An error that becomes a JSON error reply. Only a launch failure carries an OS error number.
 struct HelperError {

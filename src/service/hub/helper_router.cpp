@@ -9,7 +9,6 @@
 #include <boost/asio/use_awaitable.hpp>
 
 #include <exception>
-#include <expected>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -23,13 +22,8 @@ namespace asio = boost::asio;
 
 // The route whose path the target names: one segment after the leading "/", compared exactly,
 // with one trailing "/" tolerated; at most one route can match. The named route's own refusal
-// is the reply, and "not found" when no route is named. `none` is 0, what a ParsedRoute holds
-// unless the router filled it.
-enum class Route : unsigned { none, ping, start, stop, logs };
-
-http::ParsedRoute parsed(Route route, std::string argument = {}) {
-    return {static_cast<unsigned>(route), std::move(argument)};
-}
+// is the reply, and "not found" when no route is named.
+enum class Route { none, ping, start, stop, logs };
 
 Route named_route(std::string_view target) {
     auto path = target.substr(0, target.find('?'));
@@ -86,20 +80,19 @@ asio::awaitable<Outcome> run_operation(std::function<Outcome()> operation) {
 }
 
 // Runs a Core operation on the blocking pool and resumes on the caller's executor. An
-// operation that throws ends without an outcome: the text says why. (Callers build the
-// operation as a named local: g++ 12 mishandles non-trivial temporaries inside co_await.)
+// operation that throws ends without an outcome: the text says why.
 template <class Outcome>
-asio::awaitable<std::expected<Outcome, std::string>> on_blocking_pool(asio::any_io_executor pool,
-                                                                      std::function<Outcome()> operation) {
+asio::awaitable<Result<Outcome>> on_blocking_pool(asio::any_io_executor pool, std::function<Outcome()> operation) {
     std::string failure;
     try {
-        co_return co_await asio::co_spawn(pool, run_operation<Outcome>(std::move(operation)), asio::use_awaitable);
+        auto running = asio::co_spawn(pool, run_operation<Outcome>(std::move(operation)), asio::use_awaitable);
+        co_return co_await std::move(running);
     } catch (const std::exception& e) {
         failure = e.what();
     } catch (...) {
         failure = "unknown failure";
     }
-    co_return std::unexpected(std::move(failure));
+    co_return fail(Error::message(std::move(failure)));
 }
 
 // A GET /ping whose query is valid.
@@ -107,51 +100,60 @@ asio::awaitable<http::Reply> ping_route(std::string core_sha256, CoreOperations&
     std::function<PingOutcome()> operation = [&core, digest = std::move(core_sha256)] {
         return core.ping_core(digest);
     };
-    auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
+    auto running = on_blocking_pool(std::move(pool), std::move(operation));
+    auto outcome = co_await std::move(running);
     if (!outcome) {
-        co_return ping_task_failed_reply(outcome.error());
+        co_return ping_task_failed_reply(outcome.error().text());
     }
     co_return ping_reply(*outcome);
 }
 
-// A POST /start whose head passed json_head_refusal.
-asio::awaitable<http::Reply> start_route(http::BodyReader& reader, CoreOperations& core, asio::any_io_executor pool) {
+// What a POST route with a JSON body needs besides the body: its parser, its Core operation and
+// its replies.
+struct StartRoute {
+    static std::optional<StartParams> parse(std::string_view body) { return parse_start_params(body); }
+    static StartOutcome run(CoreOperations& core, const StartParams& params) {
+        return core.start_core(params.address, params.session_id);
+    }
+    static http::Reply reply(const StartOutcome& outcome) { return start_reply(outcome); }
+    static http::Reply task_failed(std::string_view text) { return start_task_failed_reply(text); }
+};
+
+struct StopRoute {
+    static std::optional<StopParams> parse(std::string_view body) { return parse_stop_params(body); }
+    static StopOutcome run(CoreOperations& core, const StopParams& params) { return core.stop_core(params.session_id); }
+    static http::Reply reply(const StopOutcome& outcome) { return stop_reply(outcome); }
+    static http::Reply task_failed(std::string_view text) { return stop_task_failed_reply(text); }
+};
+
+// A POST route whose head passed json_head_refusal: reads at most BODY_LIMIT bytes, parses them
+// strictly, and runs the Core operation on the blocking pool.
+template <class JsonRoute>
+asio::awaitable<http::Reply> json_route(http::BodyReader& reader, CoreOperations& core, asio::any_io_executor pool) {
     auto body = co_await reader.read_body(BODY_LIMIT);
     if (!body) {
         co_return refusal_reply(Refusal::body_read_failure);
     }
-    auto params = parse_start_params(*body);
+    auto params = JsonRoute::parse(*body);
     if (!params) {
         co_return refusal_reply(Refusal::invalid_json_body);
     }
 
-    std::function<StartOutcome()> operation = [&core, p = std::move(*params)] {
-        return core.start_core(p.address, p.session_id);
-    };
-    auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
+    using Outcome = decltype(JsonRoute::run(core, *params));
+    std::function<Outcome()> operation = [&core, p = std::move(*params)] { return JsonRoute::run(core, p); };
+    auto running = on_blocking_pool(std::move(pool), std::move(operation));
+    auto outcome = co_await std::move(running);
     if (!outcome) {
-        co_return start_task_failed_reply(outcome.error());
+        co_return JsonRoute::task_failed(outcome.error().text());
     }
-    co_return start_reply(*outcome);
+    co_return JsonRoute::reply(*outcome);
 }
 
-// A POST /stop whose head passed json_head_refusal.
-asio::awaitable<http::Reply> stop_route(http::BodyReader& reader, CoreOperations& core, asio::any_io_executor pool) {
-    auto body = co_await reader.read_body(BODY_LIMIT);
-    if (!body) {
-        co_return refusal_reply(Refusal::body_read_failure);
-    }
-    auto params = parse_stop_params(*body);
-    if (!params) {
-        co_return refusal_reply(Refusal::invalid_json_body);
-    }
-
-    std::function<StopOutcome()> operation = [&core, p = std::move(*params)] { return core.stop_core(p.session_id); };
-    auto outcome = co_await on_blocking_pool(std::move(pool), std::move(operation));
-    if (!outcome) {
-        co_return stop_task_failed_reply(outcome.error());
-    }
-    co_return stop_reply(*outcome);
+// The pending route of a JSON route: the head is read, the body is not.
+template <class JsonRoute>
+http::PendingRoute pending_json_route(CoreOperations& core, const asio::any_io_executor& pool) {
+    return http::PendingRoute(
+        [&core, &pool](http::RequestHead, http::BodyReader& body) { return json_route<JsonRoute>(body, core, pool); });
 }
 
 } // namespace
@@ -189,38 +191,20 @@ http::HeadDecision HelperRouter::answer_at_once(const http::RequestHead& head) {
         if (!query) {
             return refusal_reply(Refusal::invalid_ping_query);
         }
-        return parsed(route, std::move(query->core_sha256));
+        return http::PendingRoute(
+            [this, digest = std::move(query->core_sha256)](http::RequestHead, http::BodyReader&) mutable {
+                return ping_route(std::move(digest), core_, ping_blocking_);
+            });
     }
     case Route::start:
     case Route::stop:
         if (const auto refusal = json_head_refusal(head)) {
             return refusal_reply(*refusal);
         }
-        return parsed(route);
+        return route == Route::start ? pending_json_route<StartRoute>(core_, blocking_)
+                                     : pending_json_route<StopRoute>(core_, blocking_);
     }
     return refusal_reply(Refusal::no_such_route);
-}
-
-asio::awaitable<http::Reply> HelperRouter::handle(http::RequestHead, http::ParsedRoute route, http::BodyReader& body) {
-    // Named awaitables: g++ 12 can destroy temporaries of a co_await expression twice.
-    switch (static_cast<Route>(route.route)) {
-    case Route::ping: {
-        auto answer = ping_route(std::move(route.argument), core_, ping_blocking_);
-        co_return co_await std::move(answer);
-    }
-    case Route::start: {
-        auto answer = start_route(body, core_, blocking_);
-        co_return co_await std::move(answer);
-    }
-    case Route::stop: {
-        auto answer = stop_route(body, core_, blocking_);
-        co_return co_await std::move(answer);
-    }
-    case Route::none:
-    case Route::logs:
-        break;
-    }
-    co_return refusal_reply(Refusal::no_such_route); // answer_at_once gives no other route
 }
 
 } // namespace quorvex::hub

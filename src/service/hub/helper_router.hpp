@@ -5,7 +5,7 @@
 
 #include "common/helper_log.hpp"
 #include "service/hub/core_outcomes.hpp"
-#include "service/hub/request_handler.hpp"
+#include "service/peer/http/request_handler.hpp"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
@@ -23,11 +23,10 @@ public:
                  boost::asio::any_io_executor ping_blocking);
 
     // Gate refusals, the logs, unknown paths and every refusal the head decides; otherwise the
-    // route with the ping query's digest.
+    // route that reads the body (start, stop) or takes the ping query's digest. The route never
+    // fails: every refusal and every failed operation is a reply. It uses this router, which
+    // must outlive it.
     http::HeadDecision answer_at_once(const http::RequestHead& head) override;
-    // Runs the parsed route. Never fails: every refusal and every failed operation is a reply.
-    boost::asio::awaitable<http::Reply> handle(http::RequestHead head, http::ParsedRoute route,
-                                               http::BodyReader& body) override;
 
 private:
     CoreOperations& core_;

@@ -4,8 +4,8 @@
 // gate, the headers that decide whether a start or stop body is read at all, and the ping query.
 
 #include "common/ascii_case.hpp"
-#include "common/helper_service_name.hpp"
-#include "service/hub/request_handler.hpp"
+#include "common/helper_contract.hpp"
+#include "service/peer/http/request_handler.hpp"
 
 #include <array>
 #include <cstdint>

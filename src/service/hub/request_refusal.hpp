@@ -1,7 +1,7 @@
 #pragma once
 // Why a request was not served, and the one error reply each refusal turns into.
 
-#include "service/hub/request_handler.hpp"
+#include "service/peer/http/request_handler.hpp"
 
 namespace quorvex::hub {
 

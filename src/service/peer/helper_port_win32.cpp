@@ -12,8 +12,7 @@ namespace quorvex::peer {
 namespace {
 
 const std::wstring& runtime_key_path() {
-    static const std::wstring path =
-        win32::to_wide(std::string(SERVICES_KEY_PATH) + std::string(HELPER_SERVICE_NAME) + "\\Runtime");
+    static const std::wstring path = win32::to_wide(RUNTIME_KEY_PATH);
     return path;
 }
 

@@ -6,7 +6,7 @@
 #include <boost/asio/experimental/awaitable_operators.hpp>
 #include <boost/asio/this_coro.hpp>
 
-#include <atomic>
+#include <utility>
 
 namespace quorvex::peer {
 namespace {
@@ -55,16 +55,12 @@ boost::asio::awaitable<Result<void>> run_helper_server(std::string owner_sid, Se
 
         http::HttpServer server(executor, std::move(router));
         {
-            std::atomic<bool> stopping{false};
             OwnerAcceptor acceptor(std::move(*listener), owner_sid, platform);
-            auto stop_then_flag = [&]() -> boost::asio::awaitable<void> {
-                co_await host.stop_requested();
-                stopping = true;
-            };
-            // The stop signal is consulted first: a stop requested earlier accepts nothing.
-            co_await (stop_then_flag() || acceptor.run(stopping, [&](boost::asio::ip::tcp::socket socket) {
-                server.serve(std::move(socket));
-            }));
+            // The stop is consulted first; its completion cancels the accept loop, which reads
+            // its own cancellation state, so a stop requested earlier accepts nothing.
+            auto serving = host.stop_requested() ||
+                           acceptor.run([&](boost::asio::ip::tcp::socket socket) { server.serve(std::move(socket)); });
+            co_await std::move(serving);
         } // the listener closes here, before the drain
 
         co_await server.drain();

@@ -3,7 +3,7 @@
 // the helper API to the owner's account until the stop request, then drain and clean up.
 
 #include "common/error.hpp"
-#include "service/hub/request_handler.hpp"
+#include "service/peer/http/request_handler.hpp"
 #include "service/peer/helper_server_platform.hpp"
 
 #include <boost/asio/awaitable.hpp>

@@ -3,6 +3,7 @@
 #include "common/helper_log.hpp"
 
 #include <boost/asio/as_tuple.hpp>
+#include <boost/asio/cancellation_type.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -32,18 +33,22 @@ OwnerAcceptor::OwnerAcceptor(boost::asio::ip::tcp::acceptor listener, std::strin
                              ConnectionOwnerCheck& owner_check)
     : listener_(std::move(listener)), owner_sid_(std::move(owner_sid)), owner_check_(owner_check) {}
 
-boost::asio::awaitable<void> OwnerAcceptor::run(const std::atomic<bool>& stopping, Handoff handoff) {
+boost::asio::awaitable<void> OwnerAcceptor::run(Handoff handoff) {
     using boost::asio::as_tuple;
     using boost::asio::use_awaitable;
+    // The caller's cancellation, read as Beast's listeners read it: an accept that completed in
+    // the same turn as the cancellation still reports success.
+    const auto cancellation = co_await boost::asio::this_coro::cancellation_state;
+    const auto cancelled = [&] { return cancellation.cancelled() != boost::asio::cancellation_type::none; };
     std::optional<boost::asio::steady_timer> backoff;
-    while (!stopping) {
+    while (!cancelled()) {
         if (backoff) {
             co_await backoff->async_wait(as_tuple(use_awaitable));
             backoff.reset();
             continue;
         }
         auto [error, connection] = co_await listener_.async_accept(as_tuple(use_awaitable));
-        if (stopping) {
+        if (cancelled()) {
             break;
         }
         if (error) {

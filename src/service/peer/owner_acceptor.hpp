@@ -12,7 +12,6 @@
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
-#include <atomic>
 #include <bitset>
 #include <chrono>
 #include <cstddef>
@@ -28,8 +27,9 @@ public:
 
     OwnerAcceptor(boost::asio::ip::tcp::acceptor listener, std::string owner_sid, ConnectionOwnerCheck& owner_check);
 
-    // Runs until cancelled or `stopping` is set; each admitted connection goes to `handoff`.
-    boost::asio::awaitable<void> run(const std::atomic<bool>& stopping, Handoff handoff);
+    // Runs until cancelled; each admitted connection goes to `handoff`. A connection accepted in
+    // the same turn as the cancellation is closed unchecked.
+    boost::asio::awaitable<void> run(Handoff handoff);
 
     static constexpr std::chrono::seconds ACCEPT_BACKOFF{1};
     // At most this many connections are checked together.

@@ -6,7 +6,7 @@
 
 #include "common/error.hpp"
 #include "service/peer/peer_verdict.hpp"
-#include "service/peer/tcp_owner_table.hpp"
+#include "platform/tcp_owner_table.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -32,13 +32,6 @@ using PeerProcessOf = std::function<Result<PeerProcess>(std::uint32_t pid)>;
 [[nodiscard]] std::vector<PeerVerdict> verdicts_of_connections(std::span<const ConnectionEndpoints> connections,
                                                                std::string_view owner_sid, TcpTableReader& reader,
                                                                TcpTableSource& table, const PeerProcessOf& process_of);
-
-// GetExtendedTcpTable for AF_INET with TCP_TABLE_OWNER_PID_ALL, unsorted.
-class SystemTcpTable final : public TcpTableSource {
-public:
-    std::uint32_t fill(std::span<std::uint32_t> buffer, std::uint32_t& size_bytes) override;
-    [[nodiscard]] Error error_of(std::uint32_t status) const override;
-};
 
 // The user SID and the standing of process `pid`'s primary token, from one open of it. Fails as
 // win32::account_sid_of_process does; a failed standing query fails the standing alone.

@@ -2,24 +2,14 @@
 
 #include "platform/win32/process_account.hpp"
 #include "platform/win32/system_error.hpp"
+#include "platform/win32/system_tcp_table.hpp"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <iphlpapi.h>
 
 #include <vector>
 
 namespace quorvex::peer {
-
-std::uint32_t SystemTcpTable::fill(std::span<std::uint32_t> buffer, std::uint32_t& size_bytes) {
-    DWORD size = size_bytes;
-    const DWORD status = ::GetExtendedTcpTable(buffer.empty() ? nullptr : buffer.data(), &size, FALSE, AF_INET,
-                                               TCP_TABLE_OWNER_PID_ALL, 0);
-    size_bytes = size;
-    return status;
-}
-
-Error SystemTcpTable::error_of(std::uint32_t status) const { return win32::os_error(status); }
 
 PeerVerdict verdict_of_connection(const ConnectionEndpoints& endpoints, std::string_view owner_sid) {
     SystemTcpTable table;

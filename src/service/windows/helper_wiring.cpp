@@ -14,7 +14,6 @@ boost::asio::awaitable<Result<void>> HelperWiring::serve(std::string owner_sid, 
     // Pings take the pool's urgent lane: they never wait behind starts and stops.
     auto router = std::make_shared<hub::HelperRouter>(supervisor_, log_, runtime.blocking().get_executor(),
                                                       runtime.blocking().urgent_executor());
-    // A named awaitable: g++ 12 can destroy temporaries of a co_await expression twice.
     auto serving = peer::run_helper_server(std::move(owner_sid), host, *platforms_.server, std::move(router),
                                            [this] { supervisor_.stop_core_on_shutdown(); });
     co_return co_await std::move(serving);

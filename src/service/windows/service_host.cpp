@@ -9,19 +9,6 @@
 namespace quorvex::service {
 namespace {
 
-// The service as the helper server sees it: the running report, and the StopSignal.
-class ScmServerHost final : public peer::ServerHost {
-public:
-    ScmServerHost(StopSignal stop, ServiceStatusReporter& status) : stop_(std::move(stop)), status_(status) {}
-
-    Result<void> report_running() override { return status_.report(RUNNING_REPORT); }
-    boost::asio::awaitable<void> stop_requested() override { return stop_.wait(); }
-
-private:
-    StopSignal stop_;
-    ServiceStatusReporter& status_;
-};
-
 // Runs the server on the runtime and blocks this (the service main) thread until it returns.
 Result<void> serve_on(HelperRuntime& runtime, const HelperServer& server, std::string owner_sid, StopSignal stop,
                       ServiceStatusReporter& status) {
@@ -37,6 +24,13 @@ Result<void> serve_on(HelperRuntime& runtime, const HelperServer& server, std::s
 }
 
 } // namespace
+
+Result<void> ScmServerHost::report_running() { return status_.report(RUNNING_REPORT); }
+
+boost::asio::awaitable<void> ScmServerHost::stop_requested() {
+    co_await stop_.wait();
+    (void)status_.report(STOPPING_REPORT);
+}
 
 ServiceOwnerCell SERVICE_OWNER;
 
@@ -80,7 +74,7 @@ Result<void> run_helper_service(std::optional<std::string> owner_sid, const Serv
         return fail(std::move(runtime.error()).context("create helper runtime"));
     }
 
-    const StopSignal signal((*runtime)->io().get_executor(), reporter);
+    const StopSignal signal((*runtime)->io().get_executor());
     stop->listen([signal] { signal.trigger(); });
     const Result<void> served = serve_on(**runtime, parts.run_server, std::move(*owner_sid), signal, reporter);
     // From here a stop control is only recorded: nothing posts onto the runtime any more.

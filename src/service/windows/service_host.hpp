@@ -7,8 +7,9 @@
 #include "common/error.hpp"
 #include "service/peer/helper_server.hpp"
 #include "service/windows/helper_runtime.hpp"
-#include "service/windows/service_control.hpp"
 #include "service/windows/service_status.hpp"
+#include "service/windows/stop_request.hpp"
+#include "service/windows/stop_signal.hpp"
 
 #include <boost/asio/awaitable.hpp>
 
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace quorvex::service {
 
@@ -36,6 +38,21 @@ private:
 
 // The process-wide cell.
 extern ServiceOwnerCell SERVICE_OWNER;
+
+// The service as the helper server sees it, and the one sender of the running and stop-pending
+// reports: the StopSignal only signals.
+class ScmServerHost final : public peer::ServerHost {
+public:
+    ScmServerHost(StopSignal stop, ServiceStatusReporter& status) : stop_(std::move(stop)), status_(status) {}
+
+    Result<void> report_running() override;
+    // The stop-pending report's failure is ignored: the stop goes on regardless.
+    boost::asio::awaitable<void> stop_requested() override;
+
+private:
+    StopSignal stop_;
+    ServiceStatusReporter& status_;
+};
 
 // The server the service runs: given the owner SID, the service as the server sees it, and the
 // runtime it runs on (HelperWiring::serve in the product).

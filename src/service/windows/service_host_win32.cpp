@@ -1,10 +1,11 @@
 #include "service/windows/service_host.hpp"
 
-#include "common/helper_service_name.hpp"
+#include "common/helper_contract.hpp"
 #include "platform/win32/system_error.hpp"
 #include "platform/win32/wide.hpp"
 #include "service/hub/core_platform_win32.hpp"
 #include "service/windows/helper_wiring.hpp"
+#include "service/windows/service_installation.hpp"
 
 #include <windows.h>
 
@@ -47,7 +48,7 @@ public:
         status.dwCheckPoint = report.checkpoint;
         status.dwWaitHint = report.wait_hint_ms;
         if (!::SetServiceStatus(handle_, &status)) {
-            return fail(win32::last_os_error().context("IO error in winapi call"));
+            return fail(winapi_call_failure(win32::last_os_error()));
         }
         return {};
     }
@@ -67,7 +68,7 @@ Result<std::unique_ptr<ServiceStatusReporter>> register_control_handler(std::sha
     const SERVICE_STATUS_HANDLE handle =
         ::RegisterServiceCtrlHandlerExW(helper_service_name_w().c_str(), helper_control_handler, context.get());
     if (handle == nullptr) {
-        return fail(win32::last_os_error().context("IO error in winapi call"));
+        return fail(winapi_call_failure(win32::last_os_error()));
     }
     (void)context.release();
     return std::make_unique<ScmStatusReporter>(handle);
@@ -80,7 +81,7 @@ void WINAPI helper_service_main(DWORD, LPWSTR*) {
     // detached and may still write to the log and ask the supervisor after the service stopped.
     auto* const wiring = new HelperWiring(
         HelperPlatforms{
-            .core = std::make_unique<hub::Win32CorePlatform>(std::string(hub::EXPECTED_CORE_SHA256)),
+            .core = std::make_unique<hub::Win32CorePlatform>(std::string(EXPECTED_CORE_SHA256)),
             .server = peer::win32_helper_server_platform(),
             .clock = std::make_unique<SteadyClock>(),
         },
@@ -104,7 +105,7 @@ Result<void> run_as_helper_service(std::string owner_sid) {
         {nullptr, nullptr},
     };
     if (!::StartServiceCtrlDispatcherW(table)) {
-        return fail(win32::last_os_error().context("IO error in winapi call"));
+        return fail(winapi_call_failure(win32::last_os_error()));
     }
     return {};
 }

@@ -67,8 +67,10 @@ Error scm_call_failure(Error cause, std::string step) {
     if (!cause.os_code()) {
         return std::move(cause).context(std::move(step));
     }
-    return std::move(cause).context("IO error in winapi call").context(std::move(step));
+    return winapi_call_failure(std::move(cause)).context(std::move(step));
 }
+
+Error winapi_call_failure(Error cause) { return std::move(cause).context("IO error in winapi call"); }
 
 std::string quote_service_argument(std::string_view text) {
     if (text.find_first_of("\" \n\t\v") == std::string_view::npos) {

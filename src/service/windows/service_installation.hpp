@@ -11,7 +11,7 @@
 
 #include "common/clock.hpp"
 #include "common/error.hpp"
-#include "common/helper_service_name.hpp"
+#include "common/helper_contract.hpp"
 #include "service/windows/service_status.hpp"
 
 #include <chrono>
@@ -118,6 +118,9 @@ public:
 [[nodiscard]] Result<std::uint32_t> checked_service_state(Result<std::uint32_t> state);
 // The chain of a failed service-manager call: step, "IO error in winapi call", then the cause.
 [[nodiscard]] Error scm_call_failure(Error cause, std::string step);
+// A failed Win32 call of the service, below the step its caller names: "IO error in winapi
+// call", then the system's error.
+[[nodiscard]] Error winapi_call_failure(Error cause);
 
 // Quotes one argument of the registered command line so that the C runtime's splitting gives it
 // back unchanged; text without blanks or quotes stays as it is.

@@ -4,6 +4,7 @@
 // tests).
 
 #include "common/error.hpp"
+#include "common/helper_contract.hpp"
 
 #include <cstdint>
 
@@ -12,7 +13,6 @@ namespace quorvex::service {
 inline constexpr std::uint32_t SERVICE_STATE_STOPPED = 1;
 inline constexpr std::uint32_t SERVICE_STATE_START_PENDING = 2;
 inline constexpr std::uint32_t SERVICE_STATE_STOP_PENDING = 3;
-inline constexpr std::uint32_t SERVICE_STATE_RUNNING = 4;
 inline constexpr std::uint32_t SERVICE_ACCEPTS_STOP = 1;
 
 // The SERVICE_STATUS fields that vary; the type is always own-process (0x10) and the

@@ -37,7 +37,10 @@ using test::run_command;
 // throws a std::exception and "/throw-int" something else.
 class EchoHandler final : public RequestHandler {
 public:
-    boost::asio::awaitable<Reply> handle(RequestHead head, ParsedRoute, BodyReader& body) override {
+    HeadDecision answer_at_once(const RequestHead&) override {
+        return PendingRoute([this](RequestHead head, BodyReader& body) { return handle(std::move(head), body); });
+    }
+    boost::asio::awaitable<Reply> handle(RequestHead head, BodyReader& body) {
         const auto path = head.target.substr(0, head.target.find('?'));
         if (path == "/throw") {
             throw std::runtime_error("the handler broke");

@@ -46,7 +46,6 @@ LoopbackServer::~LoopbackServer() {
 std::shared_future<void> LoopbackServer::drain() {
     boost::asio::post(accept_strand_, [this] {
         drain_asked_ = true;
-        stopping_ = true;
         drain_signal_.cancel();
     });
     return served_;
@@ -62,8 +61,9 @@ boost::asio::awaitable<void> LoopbackServer::serve(tcp::acceptor listener) {
     using namespace boost::asio::experimental::awaitable_operators;
     {
         peer::OwnerAcceptor acceptor(std::move(listener), "", platform_);
-        co_await (drain_requested() ||
-                  acceptor.run(stopping_, [this](tcp::socket connection) { server_.serve(std::move(connection)); }));
+        auto serving =
+            drain_requested() || acceptor.run([this](tcp::socket connection) { server_.serve(std::move(connection)); });
+        co_await std::move(serving);
     } // the listener closes here, before the drain
     co_await server_.drain();
 }

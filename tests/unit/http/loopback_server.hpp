@@ -56,7 +56,6 @@ private:
     boost::asio::strand<boost::asio::io_context::executor_type> accept_strand_{io_.get_executor()};
     AdmitEveryConnection platform_;
     HttpServer server_;
-    std::atomic<bool> stopping_{false};
     // Waited on until a drain is asked for; touched on the accept strand only.
     boost::asio::steady_timer drain_signal_{accept_strand_, boost::asio::steady_timer::time_point::max()};
     bool drain_asked_ = false;

@@ -27,7 +27,7 @@ using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
 const std::string SESSION = "0123456789abcdef0123456789abcdef";
-const std::string ADDRESS = std::string(hub::CORE_PIPE_PREFIX) + SESSION;
+const std::string ADDRESS = std::string(CORE_PIPE_PREFIX) + SESSION;
 
 // The read end of a real pipe, as the relay sees the Core's error stream.
 class PipeCoreOutput final : public hub::CoreOutput {

@@ -2,7 +2,10 @@
 
 #include "service/hub/helper_router.hpp"
 
+#include <memory>
 #include <thread>
+#include <utility>
+#include <variant>
 
 namespace quorvex::http::test {
 
@@ -28,7 +31,6 @@ public:
     CountingBody(BodyReader& body, std::atomic<int>& reads) : body_(body), reads_(reads) {}
     boost::asio::awaitable<Result<std::string>> read_body(std::size_t limit) override {
         ++reads_;
-        // A named awaitable: g++ 12 can destroy temporaries of a co_await expression twice.
         auto reading = body_.read_body(limit);
         co_return co_await std::move(reading);
     }
@@ -38,17 +40,25 @@ private:
     std::atomic<int>& reads_;
 };
 
+// Runs the router's route over a body that counts its reads; the route lives in this frame.
+boost::asio::awaitable<Reply> counted(PendingRoute route, RequestHead head, BodyReader& body, std::atomic<int>& reads) {
+    CountingBody counting(body, reads);
+    auto handling = std::move(route).run(std::move(head), counting);
+    co_return co_await std::move(handling);
+}
+
 } // namespace
 
 HeadDecision WatchedRouter::answer_at_once(const RequestHead& head) {
     ++heads;
-    return router_->answer_at_once(head);
-}
-
-boost::asio::awaitable<Reply> WatchedRouter::handle(RequestHead head, ParsedRoute route, BodyReader& body) {
-    CountingBody counting(body, body_reads);
-    auto handling = router_->handle(std::move(head), std::move(route), counting);
-    co_return co_await std::move(handling);
+    HeadDecision decision = router_->answer_at_once(head);
+    if (auto* route = std::get_if<PendingRoute>(&decision)) {
+        return PendingRoute([route = std::make_unique<PendingRoute>(std::move(*route)),
+                             &reads = body_reads](RequestHead head, BodyReader& body) mutable {
+            return counted(std::move(*route), std::move(head), body, reads);
+        });
+    }
+    return decision;
 }
 
 ServedRouter::ServedRouter(int threads, int backlog)

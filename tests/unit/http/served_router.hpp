@@ -6,7 +6,7 @@
 #include "common/helper_log.hpp"
 #include "loopback_server.hpp"
 #include "service/hub/core_outcomes.hpp"
-#include "service/hub/request_handler.hpp"
+#include "service/peer/http/request_handler.hpp"
 
 #include <boost/asio/thread_pool.hpp>
 
@@ -34,9 +34,9 @@ public:
 class WatchedRouter final : public RequestHandler {
 public:
     explicit WatchedRouter(std::shared_ptr<RequestHandler> router) : router_(std::move(router)) {}
-    // Counts the head: the transport asks this first for every request.
+    // Counts the head (the transport asks this first for every request) and, through the route
+    // it passes on, the body reads.
     HeadDecision answer_at_once(const RequestHead& head) override;
-    boost::asio::awaitable<Reply> handle(RequestHead head, ParsedRoute route, BodyReader& body) override;
 
     std::atomic<int> heads{0};
     std::atomic<int> body_reads{0};

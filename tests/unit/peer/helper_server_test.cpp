@@ -1,6 +1,7 @@
 #include "service/peer/helper_server.hpp"
 
 #include "../fake_core_platform.hpp"
+#include "../recording_reporter.hpp"
 #include "common/helper_log.hpp"
 #include "service/peer/helper_port.hpp"
 #include "service/peer/owner_acceptor.hpp"
@@ -29,42 +30,14 @@ using asio::ip::tcp;
 
 const std::string OWNER = "S-1-5-21-1-2-3-1000";
 
-class RecordingReporter final : public service::ServiceStatusReporter {
-public:
-    Result<void> report(const service::ServiceStatusReport& status) override {
-        std::lock_guard lock(mutex_);
-        reports_.push_back(status.current_state);
-        if (fail_running_ && status.current_state == service::SERVICE_STATE_RUNNING) {
-            return fail(Error::message("status refused"));
-        }
-        return {};
-    }
-    std::vector<std::uint32_t> states() {
-        std::lock_guard lock(mutex_);
-        return reports_;
-    }
-    bool fail_running_ = false;
-
-private:
-    std::mutex mutex_;
-    std::vector<std::uint32_t> reports_;
-};
-
-// The service side as the service host builds it: the reporter, and the StopSignal.
-class TestHost final : public ServerHost {
-public:
-    TestHost(service::StopSignal stop, RecordingReporter& reporter) : stop_(std::move(stop)), reporter_(reporter) {}
-    Result<void> report_running() override { return reporter_.report(service::RUNNING_REPORT); }
-    asio::awaitable<void> stop_requested() override { return stop_.wait(); }
-
-private:
-    service::StopSignal stop_;
-    RecordingReporter& reporter_;
-};
+using service::testing::RecordingReporter;
 
 class AnswerEverything final : public http::RequestHandler {
 public:
-    asio::awaitable<http::Reply> handle(http::RequestHead head, http::ParsedRoute, http::BodyReader&) override {
+    http::HeadDecision answer_at_once(const http::RequestHead&) override {
+        return http::PendingRoute([](http::RequestHead head, http::BodyReader&) { return served(std::move(head)); });
+    }
+    static asio::awaitable<http::Reply> served(http::RequestHead head) {
         co_return http::Reply{200, {{"Content-Type", "text/plain"}}, "served " + head.target};
     }
 };
@@ -123,7 +96,9 @@ public:
               stop_first, fail_running) {}
 
     explicit ServerRun(const Server& server, bool stop_first = false, bool fail_running = false) {
-        reporter.fail_running_ = fail_running;
+        if (fail_running) {
+            reporter.refuse(SERVICE_STATE_RUNNING);
+        }
         if (stop_first) {
             stop_.trigger();
         }
@@ -153,8 +128,8 @@ public:
 
 private:
     asio::io_context io_;
-    service::StopSignal stop_{io_.get_executor(), reporter};
-    std::optional<TestHost> host_;
+    service::StopSignal stop_{io_.get_executor()};
+    std::optional<service::ScmServerHost> host_;
     std::promise<Result<void>> result_;
     std::thread thread_;
 };
@@ -182,7 +157,7 @@ TEST(HelperServer, ServesAfterPublishingAndCleansUpInOrderOnStop) {
     ASSERT_TRUE(run.finish());
     EXPECT_EQ(platform.events, (std::vector<std::string>{"publish", "unpublish", "stop core"}));
     EXPECT_EQ(run.reporter.states(),
-              (std::vector<std::uint32_t>{service::SERVICE_STATE_RUNNING, service::SERVICE_STATE_STOP_PENDING}));
+              (std::vector<std::uint32_t>{SERVICE_STATE_RUNNING, service::SERVICE_STATE_STOP_PENDING}));
 }
 
 TEST(HelperServer, StopRequestedBeforeServingAcceptsNothing) {
@@ -290,9 +265,8 @@ TEST(HelperWiring, ServesThroughTheSupervisorOverItsPlatforms) {
         ServerRun run([&](ServerHost& host) { return wiring.serve(OWNER, host, **runtime); });
         const std::uint16_t port = server.published.get_future().get();
         // Qualified: a std::string argument would bring std::exchange in.
-        const std::string reply =
-            peer::exchange(port, "GET /ping?coreSha256=" + std::string(hub::EXPECTED_CORE_SHA256) +
-                                     " HTTP/1.1\r\nhost: localhost\r\nconnection: close\r\n\r\n");
+        const std::string reply = peer::exchange(port, "GET /ping?coreSha256=" + std::string(EXPECTED_CORE_SHA256) +
+                                                           " HTTP/1.1\r\nhost: localhost\r\nconnection: close\r\n\r\n");
         EXPECT_NE(reply.find("200 OK"), std::string::npos) << reply;
         EXPECT_NE(reply.find(hub::testing::FAKE_HELPER_PATH), std::string::npos) << reply;
         run.stop();

@@ -192,8 +192,7 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
         if (auto* at_once = std::get_if<Reply>(&decision)) {
             reply = std::move(*at_once);
         } else {
-            // A named awaitable: g++ 12 can destroy temporaries of a co_await expression twice.
-            auto handling = handler.handle(std::move(head), std::get<ParsedRoute>(std::move(decision)), body);
+            auto handling = std::get<PendingRoute>(std::move(decision)).run(std::move(head), body);
             reply = co_await std::move(handling);
         }
 

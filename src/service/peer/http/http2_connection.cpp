@@ -92,11 +92,12 @@ private:
 };
 
 boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connection, StartedRequest request,
-                                        ParsedRoute route) {
+                                        PendingRoute route) {
     std::optional<Reply> reply;
     try {
         Http2BodyReader body(*connection, request.stream_id);
-        reply = co_await connection->handler->handle(std::move(request.head), std::move(route), body);
+        auto handling = std::move(route).run(std::move(request.head), body);
+        reply = co_await std::move(handling);
     } catch (const std::exception& e) {
         // A failing handler costs its own stream only; the log line is the one HTTP/1.1 writes
         // for the same failure.
@@ -128,10 +129,13 @@ void start_streams(const std::shared_ptr<Http2Connection>& connection) {
             session.abandon_stream(stream_id);
             return;
         }
+        // Detached and counted, not in a TaskGroup: a stream is never cancelled (the drain lets
+        // open streams finish, and the connection waits for them), and a group's member, list
+        // node and posted start would be three allocations more per request.
         ++connection->running_handlers;
         boost::asio::co_spawn(connection->strand,
                               run_stream(connection, StartedRequest{stream_id, std::move(head)},
-                                         std::get<ParsedRoute>(std::move(decision))),
+                                         std::get<PendingRoute>(std::move(decision))),
                               boost::asio::detached);
     });
 }

@@ -7,7 +7,7 @@
 // Request bodies are flow-controlled by hand: received DATA is acknowledged (WINDOW_UPDATE) only
 // as a reader takes it, so a body nobody asked for never grows past the stream window.
 
-#include "service/hub/request_handler.hpp"
+#include "service/peer/http/request_handler.hpp"
 #include "service/peer/http/recycling_heap.hpp"
 
 #include <nghttp2/nghttp2.h>

@@ -40,7 +40,6 @@ void HttpServer::serve(boost::asio::ip::tcp::socket socket) {
 
 boost::asio::awaitable<void> HttpServer::drain() {
     connections_->cancel_all();
-    // A named awaitable: g++ 12 can destroy temporaries of a co_await expression twice.
     auto all_ended = connections_->all_ended();
     co_await std::move(all_ended);
 }

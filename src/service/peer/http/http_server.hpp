@@ -5,7 +5,7 @@
 //
 // Thread-safe: serve() and drain() may be called from any thread of a multi-threaded io_context.
 
-#include "service/hub/request_handler.hpp"
+#include "service/peer/http/request_handler.hpp"
 #include "service/peer/http/task_group.hpp"
 
 #include <boost/asio/any_io_executor.hpp>

@@ -93,9 +93,11 @@ boost::asio::awaitable<void> serve_connection(boost::asio::ip::tcp::socket socke
         case WireProtocol::http1:
             co_await serve_http1(socket, first_bytes, *handler);
             break;
-        case WireProtocol::http2:
-            co_await serve_http2(socket, first_bytes, std::move(handler));
+        case WireProtocol::http2: {
+            auto serving = serve_http2(socket, first_bytes, std::move(handler));
+            co_await std::move(serving);
             break;
+        }
         case WireProtocol::undecided:
             break;
         }

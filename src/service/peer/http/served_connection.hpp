@@ -3,7 +3,7 @@
 // session that then runs on it, and its graceful close. The task of a connection runs on a strand of its own; every
 // failure stays inside that task.
 
-#include "service/hub/request_handler.hpp"
+#include "service/peer/http/request_handler.hpp"
 
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>

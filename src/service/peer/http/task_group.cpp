@@ -45,7 +45,6 @@ boost::asio::awaitable<void> TaskGroup::all_ended() {
                               boost::asio::append(std::move(handler), boost::system::error_code()));
         },
         woken);
-    // A named awaitable: g++ 12 can destroy temporaries of a co_await expression twice.
     co_await std::move(last_left);
 }
 

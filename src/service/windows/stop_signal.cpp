@@ -1,4 +1,4 @@
-#include "service/windows/service_control.hpp"
+#include "service/windows/stop_signal.hpp"
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
@@ -13,41 +13,6 @@
 
 namespace quorvex::service {
 
-void StopRequest::request() {
-    // The listener runs under the lock, so stop_listening() never returns while it runs.
-    const std::lock_guard lock(mutex_);
-    requested_ = true;
-    if (listener_) {
-        listener_();
-    }
-}
-
-void StopRequest::listen(std::function<void()> listener) {
-    const std::lock_guard lock(mutex_);
-    listener_ = std::move(listener);
-    if (requested_) {
-        listener_();
-    }
-}
-
-void StopRequest::stop_listening() {
-    std::function<void()> gone;
-    const std::lock_guard lock(mutex_);
-    gone.swap(listener_);
-}
-
-std::uint32_t handle_service_control(std::uint32_t control, StopRequest& stop) {
-    switch (control) {
-    case CONTROL_STOP:
-        stop.request();
-        return CONTROL_HANDLED;
-    case CONTROL_INTERROGATE:
-        return CONTROL_HANDLED;
-    default:
-        return CONTROL_NOT_IMPLEMENTED;
-    }
-}
-
 struct StopSignal::State {
     explicit State(const boost::asio::any_io_executor& executor)
         : strand(boost::asio::make_strand(executor)), wake(strand, boost::asio::steady_timer::time_point::max()) {}
@@ -57,8 +22,7 @@ struct StopSignal::State {
     bool triggered = false;         // on the strand only
 };
 
-StopSignal::StopSignal(const boost::asio::any_io_executor& executor, ServiceStatusReporter& status)
-    : state_(std::make_shared<State>(executor)), status_(&status) {}
+StopSignal::StopSignal(const boost::asio::any_io_executor& executor) : state_(std::make_shared<State>(executor)) {}
 
 void StopSignal::trigger() const {
     boost::asio::post(state_->strand, [state = state_] {
@@ -81,12 +45,9 @@ boost::asio::awaitable<void> StopSignal::wait_for_trigger(std::shared_ptr<State>
 boost::asio::awaitable<void> StopSignal::wait() const {
     // Copied first, so that the wait does not depend on this object once it has begun.
     const std::shared_ptr<State> state = state_;
-    ServiceStatusReporter* const status = status_;
-    // Named: g++ 12 can destroy temporaries of a co_await expression twice. The cancellation of
-    // this wait reaches the strand's through co_spawn.
+    // The cancellation of this wait reaches the strand's through co_spawn.
     auto triggered = boost::asio::co_spawn(state->strand, wait_for_trigger(state), boost::asio::use_awaitable);
     co_await std::move(triggered);
-    (void)status->report(STOPPING_REPORT);
 }
 
 } // namespace quorvex::service

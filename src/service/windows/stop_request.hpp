@@ -1,16 +1,10 @@
 #pragma once
-// The stop: what the control handler does with each control code the Service Control Manager
-// sends, and how a stop control reaches the server. The handler runs on the dispatcher's
-// thread, outside the runtime; the server awaits a StopSignal on the runtime.
-
-#include "service/windows/service_status.hpp"
-
-#include <boost/asio/any_io_executor.hpp>
-#include <boost/asio/awaitable.hpp>
+// The stop control: what the control handler does with each control code the Service Control
+// Manager sends, and the request it records. The handler runs on the dispatcher's thread,
+// outside the runtime; the request tells the runtime's StopSignal while the server runs.
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 
 namespace quorvex::service {
@@ -45,28 +39,5 @@ private:
 // Stop is recorded and told to whoever listens; interrogate needs nothing (the SCM keeps the
 // last report); every other control is refused. Never sends a report itself.
 [[nodiscard]] std::uint32_t handle_service_control(std::uint32_t control, StopRequest& stop);
-
-// What the helper server awaits as its shutdown trigger, on the runtime. A trigger is posted onto
-// the signal's strand, where it cancels a timer that never expires by itself: every wait on that
-// timer ends, and a later wait does not begin. Copies share one signal.
-class StopSignal {
-public:
-    StopSignal(const boost::asio::any_io_executor& executor, ServiceStatusReporter& status);
-
-    // Safe from any thread.
-    void trigger() const;
-    // Completes once triggered (at once if it already was) and the stop-pending report was sent
-    // (its failure is ignored). Cancelling the awaiting operation (an awaitable operator, a
-    // cancellation slot) ends it with operation_aborted and no report. The StopSignal may be
-    // destroyed while this waits.
-    [[nodiscard]] boost::asio::awaitable<void> wait() const;
-
-private:
-    struct State;
-    static boost::asio::awaitable<void> wait_for_trigger(std::shared_ptr<State> state);
-
-    std::shared_ptr<State> state_;
-    ServiceStatusReporter* status_;
-};
 
 } // namespace quorvex::service

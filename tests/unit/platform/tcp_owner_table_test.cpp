@@ -1,4 +1,4 @@
-#include "service/peer/tcp_owner_table.hpp"
+#include "platform/tcp_owner_table.hpp"
 
 #include <gtest/gtest.h>
 
