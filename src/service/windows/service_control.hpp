@@ -47,8 +47,8 @@ private:
 [[nodiscard]] std::uint32_t handle_service_control(std::uint32_t control, StopRequest& stop);
 
 // What the helper server awaits as its shutdown trigger, on the runtime. A trigger is posted onto
-// the signal's strand, where it cancels a timer that never expires by itself: every wait on that
-// timer ends, and a later wait does not begin. Copies share one signal.
+// the signal's strand, where it cancels the waits on a channel that nothing is ever sent to: every
+// wait on it ends, and a later wait does not begin. Copies share one signal.
 class StopSignal {
 public:
     StopSignal(const boost::asio::any_io_executor& executor, ServiceStatusReporter& status);

@@ -8,7 +8,7 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/redirect_error.hpp>
-#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/experimental/channel.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
@@ -37,18 +37,19 @@ public:
     void notify();
 
 private:
-    boost::asio::steady_timer timer_;
+    // Nothing is sent to it: notify() cancels its waits. Not a timer: the first timer of a Windows
+    // io_context starts a thread that stays for good.
+    boost::asio::experimental::channel<void(boost::system::error_code)> waits_;
 };
 
-WakeSignal::WakeSignal(const boost::asio::any_io_executor& strand)
-    : timer_(strand, boost::asio::steady_timer::time_point::max()) {}
+WakeSignal::WakeSignal(const boost::asio::any_io_executor& strand) : waits_(strand) {}
 
 boost::asio::awaitable<void> WakeSignal::wait() {
     boost::system::error_code cancelled;
-    co_await timer_.async_wait(boost::asio::redirect_error(boost::asio::use_awaitable, cancelled));
+    co_await waits_.async_receive(boost::asio::redirect_error(boost::asio::use_awaitable, cancelled));
 }
 
-void WakeSignal::notify() { timer_.cancel(); }
+void WakeSignal::notify() { waits_.cancel(); }
 
 // Everything here runs on the connection's strand.
 struct Http2Connection {
