@@ -116,14 +116,16 @@ boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connect
 void start_streams(const std::shared_ptr<Http2Connection>& connection) {
     auto& session = connection->session;
     session.visit_started_requests([&](std::int32_t stream_id, RequestHead& head) {
-        // Most requests are answered from the head alone: no coroutine for them.
-        HeadDecision decision;
+        // Most requests are answered from the head alone: no coroutine for them. The decision is
+        // built in place: a default one would hold an empty Reply to destroy.
+        ParsedRoute route;
         try {
-            decision = connection->handler->answer_at_once(head);
+            HeadDecision decision = connection->handler->answer_at_once(head);
             if (auto* at_once = std::get_if<Reply>(&decision)) {
                 session.submit_reply(stream_id, std::move(*at_once));
                 return;
             }
+            route = std::get<ParsedRoute>(std::move(decision));
         } catch (const std::exception& e) {
             append_log(std::string("Helper connection failed: ") + e.what());
             session.abandon_stream(stream_id);
@@ -131,8 +133,7 @@ void start_streams(const std::shared_ptr<Http2Connection>& connection) {
         }
         ++connection->running_handlers;
         boost::asio::co_spawn(connection->strand,
-                              run_stream(connection, StartedRequest{stream_id, std::move(head)},
-                                         std::get<ParsedRoute>(std::move(decision))),
+                              run_stream(connection, StartedRequest{stream_id, std::move(head)}, std::move(route)),
                               boost::asio::detached);
     });
 }
