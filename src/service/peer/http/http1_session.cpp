@@ -1,7 +1,9 @@
 #include "service/peer/http/served_connection.hpp"
 
+#include <boost/asio/bind_allocator.hpp>
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/cancellation_state.hpp>
+#include <boost/asio/recycling_allocator.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -37,6 +39,13 @@ using Response = bhttp::response<bhttp::string_body, Fields>;
 template <class Token>
 auto unbound(Token token) {
     return boost::asio::bind_cancellation_slot(boost::asio::cancellation_slot(), std::move(token));
+}
+
+// Beast's reads and writes keep their state in memory from the completion handler's allocator:
+// the recycling one reuses the thread's cached blocks, where a coroutine's would use the heap.
+template <class Token>
+auto recycled(Token token) {
+    return boost::asio::bind_allocator(boost::asio::recycling_allocator<void>(), std::move(token));
 }
 
 // Reads the body of the current request only when the handler asks, and never more than it allows.
@@ -178,7 +187,7 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
         parser.header_limit(HTTP1_HEADER_LIMIT);
         parser.body_limit(boost::none); // the handler sets the limit when it reads the body
         boost::system::error_code ec;
-        co_await bhttp::async_read_header(socket, buffer, parser, redirect_error(use_awaitable, ec));
+        co_await bhttp::async_read_header(socket, buffer, parser, recycled(redirect_error(use_awaitable, ec)));
         bool draining = drain_noted(co_await boost::asio::this_coro::cancellation_state);
         if (ec) {
             if (is_malformed(ec) && !draining) {
@@ -210,7 +219,7 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
         draining = draining || drain_noted(co_await boost::asio::this_coro::cancellation_state);
         const bool close = !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) || draining;
         auto response = response_of(std::move(reply), version, head_request, !close, fields_allocator);
-        co_await bhttp::async_write(socket, response, unbound(redirect_error(use_awaitable, ec)));
+        co_await bhttp::async_write(socket, response, recycled(unbound(redirect_error(use_awaitable, ec))));
         if (ec) {
             break;
         }
