@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -292,7 +293,32 @@ TEST(HelperRuntime, UsesEveryLogicalProcessor) {
     EXPECT_GE(logical_processor_count(), 1u);
     auto runtime = build_helper_runtime();
     ASSERT_TRUE(runtime.has_value());
-    EXPECT_EQ((*runtime)->worker_count(), logical_processor_count());
+    // The service main thread is the last one, lent while the server runs.
+    EXPECT_EQ((*runtime)->worker_count(), std::max(1u, logical_processor_count() - 1));
+}
+
+TEST(HelperRuntime, LentThreadRunsHandlersUntilStopped) {
+    auto runtime = HelperRuntime::create(1);
+    ASSERT_TRUE(runtime.has_value());
+    auto& io = (*runtime)->io();
+    // The worker is held in a handler, so only the lent thread can run the next one, which stops
+    // the io_context: that is what returns the lent thread.
+    std::promise<void> worker_held;
+    std::promise<void> release;
+    boost::asio::post(io, [&] {
+        worker_held.set_value();
+        release.get_future().wait();
+    });
+    worker_held.get_future().wait();
+    std::thread::id ran_on;
+    boost::asio::post(io, [&] {
+        ran_on = std::this_thread::get_id();
+        io.stop();
+        release.set_value();
+    });
+    (*runtime)->run_on_this_thread();
+    EXPECT_EQ(ran_on, std::this_thread::get_id());
+    (*runtime)->shutdown();
 }
 
 } // namespace

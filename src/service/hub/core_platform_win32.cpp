@@ -74,7 +74,11 @@ public:
         return {};
     }
 
-    void terminate(std::uint32_t exit_code) override { ::TerminateProcess(process_.get(), exit_code); }
+    void terminate(std::uint32_t exit_code) override {
+        if (::TerminateProcess(process_.get(), exit_code)) {
+            (void)::WaitForSingleObject(process_.get(), static_cast<DWORD>(TERMINATION_WAIT.count()));
+        }
+    }
 
     [[nodiscard]] Result<std::optional<std::uint32_t>> exit_code_if_ended() override {
         switch (::WaitForSingleObject(process_.get(), 0)) {

@@ -33,6 +33,11 @@ public:
     [[nodiscard]] peer::BlockingPool& blocking() { return blocking_; }
     [[nodiscard]] std::size_t worker_count() const { return workers_.size(); }
 
+    // Lends the calling thread to the io_context: it runs handlers as a worker does until the
+    // io_context is stopped (io().stop() or shutdown()). A thread that would only wait anyway
+    // works instead of holding a worker's place.
+    void run_on_this_thread() { run_worker(); }
+
     // Stops both pools and waits for their threads; pending tasks are dropped. Idempotent.
     void shutdown();
 

@@ -1,7 +1,6 @@
 #include "service/windows/service_host.hpp"
 
 #include <boost/asio/co_spawn.hpp>
-#include <boost/asio/use_future.hpp>
 
 #include <exception>
 #include <future>
@@ -9,14 +8,26 @@
 namespace quorvex::service {
 namespace {
 
-// Runs the server on the runtime and blocks this (the service main) thread until it returns.
+// Runs the server on the runtime until it returns, with this (the service main) thread as one of
+// the runtime's workers: it would otherwise only wait. The server's end stops the io_context, so
+// that this thread returns to send the stopped report; shutdown() then joins the other workers.
 Result<void> serve_on(HelperRuntime& runtime, const HelperServer& server, std::string owner_sid, StopSignal stop,
                       ServiceStatusReporter& status) {
     try {
         // The StopSignal goes with this frame, once the server is done.
         ScmServerHost host(std::move(stop), status);
-        std::future<Result<void>> done =
-            boost::asio::co_spawn(runtime.io(), server(std::move(owner_sid), host, runtime), boost::asio::use_future);
+        std::promise<Result<void>> served;
+        std::future<Result<void>> done = served.get_future();
+        boost::asio::co_spawn(runtime.io(), server(std::move(owner_sid), host, runtime),
+                              [&served, &io = runtime.io()](const std::exception_ptr& failure, Result<void> outcome) {
+                                  if (failure) {
+                                      served.set_exception(failure);
+                                  } else {
+                                      served.set_value(std::move(outcome));
+                                  }
+                                  io.stop();
+                              });
+        runtime.run_on_this_thread();
         return done.get();
     } catch (const std::exception& e) {
         return fail(Error::message(std::string("the helper server task failed: ") + e.what()));
@@ -49,7 +60,8 @@ std::optional<std::string> ServiceOwnerCell::load() const {
 }
 
 Result<std::unique_ptr<HelperRuntime>> build_helper_runtime() {
-    return HelperRuntime::create(logical_processor_count());
+    // The service main thread is lent to the runtime while the server runs (serve_on).
+    return HelperRuntime::create(logical_processor_count() - 1);
 }
 
 Result<void> run_helper_service(std::optional<std::string> owner_sid, const ServiceHostParts& parts) {

@@ -68,7 +68,8 @@ struct ServiceHostParts {
     HelperServer run_server;
 };
 
-// The runtime the service uses: one worker per logical processor.
+// The runtime the service uses: one worker per logical processor, the service main thread being
+// one of them while the server runs (on one processor, a worker besides it).
 [[nodiscard]] Result<std::unique_ptr<HelperRuntime>> build_helper_runtime();
 
 // Runs the service for `owner_sid` (the contents of SERVICE_OWNER) until the server returns;

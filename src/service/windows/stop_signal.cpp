@@ -4,7 +4,7 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/experimental/channel.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/system/system_error.hpp>
@@ -15,11 +15,14 @@ namespace quorvex::service {
 
 struct StopSignal::State {
     explicit State(const boost::asio::any_io_executor& executor)
-        : strand(boost::asio::make_strand(executor)), wake(strand, boost::asio::steady_timer::time_point::max()) {}
+        : strand(boost::asio::make_strand(executor)), wake(strand) {}
 
     boost::asio::strand<boost::asio::any_io_executor> strand;
-    boost::asio::steady_timer wake; // never expires: a trigger cancels it
-    bool triggered = false;         // on the strand only
+    // Never sent to: a trigger cancels its waits. Not a timer: the first timer of a Windows
+    // io_context starts a thread that stays for good, and an idle service holds no more threads
+    // than it needs.
+    boost::asio::experimental::channel<void(boost::system::error_code)> wake;
+    bool triggered = false; // on the strand only
 };
 
 StopSignal::StopSignal(const boost::asio::any_io_executor& executor) : state_(std::make_shared<State>(executor)) {}
@@ -31,12 +34,12 @@ void StopSignal::trigger() const {
     });
 }
 
-// Runs on the strand, where triggers land: the flag and the timer need no lock.
+// Runs on the strand, where triggers land: the flag and the channel need no lock.
 boost::asio::awaitable<void> StopSignal::wait_for_trigger(std::shared_ptr<State> state) {
     if (!state->triggered) {
-        co_await state->wake.async_wait(boost::asio::as_tuple(boost::asio::use_awaitable));
+        co_await state->wake.async_receive(boost::asio::as_tuple(boost::asio::use_awaitable));
     }
-    // The timer's wait also ends when the awaiting operation is cancelled: that is no stop.
+    // The wait also ends when the awaiting operation is cancelled: that is no stop.
     if (!state->triggered) {
         throw boost::system::system_error(boost::asio::error::operation_aborted);
     }

@@ -1,7 +1,7 @@
 #pragma once
 // What the helper server awaits as its shutdown trigger, on the runtime. A trigger is posted onto
-// the signal's strand, where it cancels a timer that never expires by itself: every wait on that
-// timer ends, and a later wait does not begin. Copies share one signal. It only signals: the
+// the signal's strand, where it cancels the waits on a channel that nothing is ever sent to: every
+// wait on it ends, and a later wait does not begin. Copies share one signal. It only signals: the
 // stop-pending report is the service host's.
 
 #include <boost/asio/any_io_executor.hpp>

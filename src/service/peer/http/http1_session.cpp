@@ -1,6 +1,9 @@
 #include "service/peer/http/served_connection.hpp"
 
+#include <boost/asio/bind_allocator.hpp>
+#include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/cancellation_state.hpp>
+#include <boost/asio/recycling_allocator.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -31,6 +34,19 @@ using Fields = bhttp::basic_fields<FieldsAllocator>;
 using Parser = bhttp::request_parser<bhttp::string_body, FieldsAllocator>;
 using Request = bhttp::request<bhttp::string_body, Fields>;
 using Response = bhttp::response<bhttp::string_body, Fields>;
+
+// A write a drain must not cut short: bound to no cancellation slot.
+template <class Token>
+auto unbound(Token token) {
+    return boost::asio::bind_cancellation_slot(boost::asio::cancellation_slot(), std::move(token));
+}
+
+// Beast's reads and writes keep their state in memory from the completion handler's allocator:
+// the recycling one reuses the thread's cached blocks, where a coroutine's would use the heap.
+template <class Token>
+auto recycled(Token token) {
+    return boost::asio::bind_allocator(boost::asio::recycling_allocator<void>(), std::move(token));
+}
 
 // Reads the body of the current request only when the handler asks, and never more than it allows.
 class Http1BodyReader final : public BodyReader {
@@ -113,7 +129,7 @@ bool is_framing_header(std::string_view name) {
     return beast::iequals(name, "content-length") || beast::iequals(name, "transfer-encoding");
 }
 
-Response response_of(Reply reply, unsigned version, bool head_request, bool keep_alive,
+Response response_of(Reply&& reply, unsigned version, bool head_request, bool keep_alive,
                      FieldsAllocator fields_allocator = {}) {
     Response response(std::piecewise_construct, std::make_tuple(), std::make_tuple(fields_allocator));
     response.version(version);
@@ -146,7 +162,7 @@ boost::asio::awaitable<void> refuse_malformed(tcp::socket& socket, const boost::
                 .body = too_large ? "request header fields too large" : "malformed HTTP request"};
     auto response = response_of(std::move(reply), 11, false, false);
     boost::system::error_code ignored;
-    co_await bhttp::async_write(socket, response, redirect_error(use_awaitable, ignored));
+    co_await bhttp::async_write(socket, response, unbound(redirect_error(use_awaitable, ignored)));
 }
 
 } // namespace
@@ -157,22 +173,22 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
     const FieldsAllocator fields_allocator(&fields_pool);
     buffer.commit(boost::asio::buffer_copy(buffer.prepare(first_bytes.size()), boost::asio::buffer(first_bytes)));
 
-    // Waiting for the next request head counts as idle: a drain ends that wait at once. From the
-    // head to the end of its reply a drain is only noted. A reset state forgets what it noted,
-    // so each state is read before it is replaced.
+    // Waiting for the next request head counts as idle: the task's state as co_spawn made it
+    // passes a drain on to that read, which ends at once. From the head to the end of its reply a
+    // drain is only noted: the reply's write is bound to no slot, and a handler coroutine runs
+    // under a state that passes nothing on. Most requests need no handler coroutine, so the state
+    // is replaced only around one; a reset state forgets what it noted, so each state is read
+    // before it is replaced.
     for (;;) {
         if (drain_noted(co_await boost::asio::this_coro::cancellation_state)) {
             break;
         }
-        co_await boost::asio::this_coro::reset_cancellation_state(boost::asio::enable_terminal_cancellation());
         Parser parser(std::piecewise_construct, std::make_tuple(), std::make_tuple(fields_allocator));
         parser.header_limit(HTTP1_HEADER_LIMIT);
         parser.body_limit(boost::none); // the handler sets the limit when it reads the body
         boost::system::error_code ec;
-        co_await bhttp::async_read_header(socket, buffer, parser, redirect_error(use_awaitable, ec));
+        co_await bhttp::async_read_header(socket, buffer, parser, recycled(redirect_error(use_awaitable, ec)));
         bool draining = drain_noted(co_await boost::asio::this_coro::cancellation_state);
-        co_await boost::asio::this_coro::reset_cancellation_state(boost::asio::enable_terminal_cancellation(),
-                                                                  boost::asio::disable_cancellation());
         if (ec) {
             if (is_malformed(ec) && !draining) {
                 co_await refuse_malformed(socket, ec);
@@ -186,20 +202,24 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
         const unsigned version = request.version();
         Http1BodyReader body(socket, buffer, parser);
         auto head = head_of(request);
-        // Most requests are answered from the head alone, without a handler coroutine.
-        Reply reply;
+        // Most requests are answered from the head alone, without a handler coroutine; the reply
+        // stays where the decision put it.
         HeadDecision decision = handler.answer_at_once(head);
-        if (auto* at_once = std::get_if<Reply>(&decision)) {
-            reply = std::move(*at_once);
-        } else {
-            auto handling = std::get<PendingRoute>(std::move(decision)).run(std::move(head), body);
-            reply = co_await std::move(handling);
+        if (auto* route = std::get_if<PendingRoute>(&decision)) {
+            co_await boost::asio::this_coro::reset_cancellation_state(boost::asio::enable_terminal_cancellation(),
+                                                                      boost::asio::disable_cancellation());
+            // The route runs out of the decision's storage, which outlives the wait.
+            auto handling = std::move(*route).run(std::move(head), body);
+            decision = co_await std::move(handling);
+            draining = draining || drain_noted(co_await boost::asio::this_coro::cancellation_state);
+            co_await boost::asio::this_coro::reset_cancellation_state(boost::asio::enable_terminal_cancellation());
         }
+        Reply& reply = std::get<Reply>(decision);
 
         draining = draining || drain_noted(co_await boost::asio::this_coro::cancellation_state);
         const bool close = !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) || draining;
         auto response = response_of(std::move(reply), version, head_request, !close, fields_allocator);
-        co_await bhttp::async_write(socket, response, redirect_error(use_awaitable, ec));
+        co_await bhttp::async_write(socket, response, recycled(unbound(redirect_error(use_awaitable, ec))));
         if (ec) {
             break;
         }

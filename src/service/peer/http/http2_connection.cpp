@@ -8,7 +8,7 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/redirect_error.hpp>
-#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/experimental/channel.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
@@ -37,18 +37,19 @@ public:
     void notify();
 
 private:
-    boost::asio::steady_timer timer_;
+    // Nothing is sent to it: notify() cancels its waits. Not a timer: the first timer of a Windows
+    // io_context starts a thread that stays for good.
+    boost::asio::experimental::channel<void(boost::system::error_code)> waits_;
 };
 
-WakeSignal::WakeSignal(const boost::asio::any_io_executor& strand)
-    : timer_(strand, boost::asio::steady_timer::time_point::max()) {}
+WakeSignal::WakeSignal(const boost::asio::any_io_executor& strand) : waits_(strand) {}
 
 boost::asio::awaitable<void> WakeSignal::wait() {
     boost::system::error_code cancelled;
-    co_await timer_.async_wait(boost::asio::redirect_error(boost::asio::use_awaitable, cancelled));
+    co_await waits_.async_receive(boost::asio::redirect_error(boost::asio::use_awaitable, cancelled));
 }
 
-void WakeSignal::notify() { timer_.cancel(); }
+void WakeSignal::notify() { waits_.cancel(); }
 
 // Everything here runs on the connection's strand.
 struct Http2Connection {
@@ -116,14 +117,16 @@ boost::asio::awaitable<void> run_stream(std::shared_ptr<Http2Connection> connect
 void start_streams(const std::shared_ptr<Http2Connection>& connection) {
     auto& session = connection->session;
     session.visit_started_requests([&](std::int32_t stream_id, RequestHead& head) {
-        // Most requests are answered from the head alone: no coroutine for them.
-        HeadDecision decision;
+        // Most requests are answered from the head alone: no coroutine for them. The decision is
+        // built in place: a default one would hold an empty Reply to destroy.
+        std::optional<PendingRoute> route;
         try {
-            decision = connection->handler->answer_at_once(head);
+            HeadDecision decision = connection->handler->answer_at_once(head);
             if (auto* at_once = std::get_if<Reply>(&decision)) {
                 session.submit_reply(stream_id, std::move(*at_once));
                 return;
             }
+            route.emplace(std::get<PendingRoute>(std::move(decision)));
         } catch (const std::exception& e) {
             append_log(std::string("Helper connection failed: ") + e.what());
             session.abandon_stream(stream_id);
@@ -134,8 +137,7 @@ void start_streams(const std::shared_ptr<Http2Connection>& connection) {
         // node and posted start would be three allocations more per request.
         ++connection->running_handlers;
         boost::asio::co_spawn(connection->strand,
-                              run_stream(connection, StartedRequest{stream_id, std::move(head)},
-                                         std::get<PendingRoute>(std::move(decision))),
+                              run_stream(connection, StartedRequest{stream_id, std::move(head)}, std::move(*route)),
                               boost::asio::detached);
     });
 }

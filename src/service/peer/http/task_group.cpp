@@ -8,8 +8,7 @@
 
 namespace quorvex::http {
 
-TaskGroup::TaskGroup(const boost::asio::any_io_executor& executor)
-    : last_left_(executor, boost::asio::steady_timer::time_point::max()) {}
+TaskGroup::TaskGroup(const boost::asio::any_io_executor& executor) : last_left_(executor) {}
 
 void TaskGroup::cancel_all() {
     const std::scoped_lock guard(mutex_);
@@ -31,14 +30,14 @@ void TaskGroup::leave(Members::iterator member) {
 }
 
 boost::asio::awaitable<void> TaskGroup::all_ended() {
-    // The timer is waited on and cancelled under the lock: the last task cannot leave between
+    // The channel is waited on and cancelled under the lock: the last task cannot leave between
     // the check and the wait.
     const auto woken = boost::asio::as_tuple(boost::asio::use_awaitable);
     auto last_left = boost::asio::async_initiate<decltype(woken), void(boost::system::error_code)>(
         [this](auto handler) {
             const std::scoped_lock guard(mutex_);
             if (!members_.empty()) {
-                last_left_.async_wait(std::move(handler));
+                last_left_.async_receive(std::move(handler));
                 return;
             }
             boost::asio::post(last_left_.get_executor(),

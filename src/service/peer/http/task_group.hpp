@@ -17,7 +17,7 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/consign.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/experimental/channel.hpp>
 
 #include <cstddef>
 #include <list>
@@ -103,8 +103,9 @@ private:
     mutable std::mutex mutex_;
     Members members_;
     bool cancelled_ = false;
-    // Never expires: the last task to leave cancels it, which ends the wait of all_ended().
-    boost::asio::steady_timer last_left_;
+    // Never sent to: the last task to leave cancels its waits, which ends the wait of all_ended().
+    // Not a timer: the first timer of a Windows io_context starts a thread that stays for good.
+    boost::asio::experimental::channel<void(boost::system::error_code)> last_left_;
 };
 
 } // namespace quorvex::http
