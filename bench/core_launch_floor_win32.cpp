@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     }
     const std::string core_path = argv[1];
     const std::string address = argv[2];
-    const int rounds = argc == 4 ? std::max(1, std::atoi(argv[3])) : 21;
+    const int rounds = argc == 4 ? std::max(1, static_cast<int>(std::strtol(argv[3], nullptr, 10))) : 21;
     quorvex::hub::Win32CorePlatform platform(digest_of(quorvex::win32::to_wide(core_path)));
 
     for (int round = 0; round < rounds; ++round) {

@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <map>
 #include <string>
 #include <vector>
@@ -72,8 +73,8 @@ bool bare_ping(std::uint16_t port, double& connect_ms, double& request_ms) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    const int rounds = argc == 2 ? std::max(1, std::atoi(argv[1])) : 21;
+int main(int argc, char** argv) try {
+    const int rounds = argc == 2 ? std::max(1, static_cast<int>(std::strtol(argv[1], nullptr, 10))) : 21;
     std::map<std::string, std::vector<double>> steps;
     for (int round = 0; round < rounds; ++round) {
         double began = now_ms();
@@ -140,4 +141,7 @@ int main(int argc, char** argv) {
         std::printf("%s_ms,%.3f\n", step.c_str(), times[times.size() / 2]);
     }
     return 0;
+} catch (const std::exception& e) {
+    (void)std::fprintf(stderr, "bench_verified_connect: %s\n", e.what());
+    return 1;
 }

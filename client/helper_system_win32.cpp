@@ -103,8 +103,8 @@ public:
                 system_error(win32::os_error(static_cast<DWORD>(opened)).context("open the Runtime key")));
         }
         DWORD type = 0, value = 0, size = sizeof value;
-        const LSTATUS read = ::RegQueryValueExW(key.get(), PORT_VALUE_NAME, nullptr, &type,
-                                                reinterpret_cast<BYTE*>(&value), &size);
+        const LSTATUS read =
+            ::RegQueryValueExW(key.get(), PORT_VALUE_NAME, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
         if (read == ERROR_FILE_NOT_FOUND) {
             return none(win32::os_error(static_cast<DWORD>(read)));
         }

@@ -67,9 +67,11 @@ static void count_sockets(int* sockets, int* inheritable) {
         }
         ++*sockets;
         DWORD flags = 0;
-        if (GetHandleInformation((HANDLE)value, &flags) && (flags & HANDLE_FLAG_INHERIT) != 0) {
+        if (GetHandleInformation((HANDLE)value, &flags) // NOLINT(performance-no-int-to-ptr): a socket is a handle value
+            && (flags & HANDLE_FLAG_INHERIT) != 0) {
             (void)fprintf(stderr, "inheritable socket %#llx (%s:%u)\n", (unsigned long long)value,
-                          inet_ntoa(address.sin_addr), ntohs(address.sin_port));
+                          inet_ntoa(address.sin_addr), // NOLINT(concurrency-mt-unsafe): this test has one thread
+                          ntohs(address.sin_port));
             ++*inheritable;
         }
     }

@@ -20,9 +20,9 @@ bool is_known_wrong(std::string_view expression, std::string_view function, std:
 }
 
 [[noreturn]] void fail(const char* expression, const char* message, const char* function, const char* file, long line) {
-    std::fprintf(stderr, "%s:%ld: %s: Assertion `%s' failed.%s%s\n", file, line, function, expression,
-                 message != nullptr ? " " : "", message != nullptr ? message : "");
-    std::fflush(stderr);
+    (void)std::fprintf(stderr, "%s:%ld: %s: Assertion `%s' failed.%s%s\n", file, line, function, expression,
+                       message != nullptr ? " " : "", message != nullptr ? message : "");
+    (void)std::fflush(stderr);
     std::abort();
 }
 

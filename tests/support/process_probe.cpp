@@ -120,7 +120,10 @@ std::uint64_t touched_stack_bytes(HANDLE process, const void* base) {
     std::vector<unsigned char> page(4096);
     for (std::uint64_t at = reinterpret_cast<std::uintptr_t>(base); at < top; at += page.size()) {
         SIZE_T got = 0;
-        if (!::ReadProcessMemory(process, reinterpret_cast<const void*>(at), page.data(), page.size(), &got) ||
+        if (!::ReadProcessMemory(
+                process,
+                reinterpret_cast<const void*>(at), // NOLINT(performance-no-int-to-ptr): an address in another process
+                page.data(), page.size(), &got) ||
             got != page.size()) {
             continue; // the guard page, or a page not committed
         }
@@ -144,6 +147,7 @@ void print_regions(HANDLE process) {
         }
     }
     std::vector<std::pair<std::uint64_t, std::pair<const void*, bool>>> largest;
+    largest.reserve(allocations.size());
     for (const auto& [base, figures] : allocations) {
         largest.push_back({figures.first, {base, figures.second}});
     }

@@ -152,8 +152,9 @@ asio::awaitable<http::Reply> json_route(http::BodyReader& reader, CoreOperations
 // The pending route of a JSON route: the head is read, the body is not.
 template <class JsonRoute>
 http::PendingRoute pending_json_route(CoreOperations& core, const asio::any_io_executor& pool) {
-    return http::PendingRoute(
-        [&core, &pool](http::RequestHead, http::BodyReader& body) { return json_route<JsonRoute>(body, core, pool); });
+    return http::PendingRoute([&core, &pool](const http::RequestHead&, http::BodyReader& body) {
+        return json_route<JsonRoute>(body, core, pool);
+    });
 }
 
 } // namespace
@@ -192,7 +193,7 @@ http::HeadDecision HelperRouter::answer_at_once(const http::RequestHead& head) {
             return refusal_reply(Refusal::invalid_ping_query);
         }
         return http::PendingRoute(
-            [this, digest = std::move(query->core_sha256)](http::RequestHead, http::BodyReader&) mutable {
+            [this, digest = std::move(query->core_sha256)](const http::RequestHead&, http::BodyReader&) mutable {
                 return ping_route(std::move(digest), core_, ping_blocking_);
             });
     }

@@ -52,7 +52,7 @@ namespace {
 // /proc/net/tcp's form of an IPv4 end: the address's bytes as one native word, then the port.
 std::string proc_net_tcp_end(const sockaddr_in& end) {
     char text[16];
-    std::snprintf(text, sizeof text, "%08X:%04X", end.sin_addr.s_addr, ntohs(end.sin_port));
+    (void)std::snprintf(text, sizeof text, "%08X:%04X", end.sin_addr.s_addr, ntohs(end.sin_port));
     return text;
 }
 
