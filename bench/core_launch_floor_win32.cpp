@@ -12,6 +12,7 @@
 #include "platform/win32/wide.hpp"
 #include "service/hub/core_platform_win32.hpp"
 #include "service/hub/sha256_digest.hpp"
+#include "elapsed_ms_win32.hpp"
 
 #include <windows.h>
 
@@ -24,14 +25,6 @@
 namespace {
 
 using quorvex::win32::UniqueKernelHandle;
-
-double now_ms() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER count;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 // The digest verify_core_file expects, so that it succeeds as in a start.
 std::string digest_of(const std::wstring& path) {

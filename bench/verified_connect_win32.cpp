@@ -13,6 +13,7 @@
 #include "common/helper_contract.hpp"
 #include "platform/tcp_owner_table.hpp"
 #include "platform/win32/system_tcp_table.hpp"
+#include "elapsed_ms_win32.hpp"
 
 #include <windows.h>
 
@@ -37,14 +38,6 @@ using namespace quorvex;
 
 // The helper's own Core digest, as the control tool sends it: a ping that succeeds.
 const std::string_view PING_SHA256 = EXPECTED_CORE_SHA256;
-
-double now_ms() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER count;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&count);
-    return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 // A plain connect and the same request, its whole reply read; false when either failed.
 bool bare_ping(std::uint16_t port, double& connect_ms, double& request_ms) {
