@@ -14,7 +14,6 @@
 // through them) is counted; SIGUSR1 writes the count so far to <port-file>.allocations.
 
 #include "common/helper_log.hpp"
-#include "service/hub/helper_replies.hpp"
 #include "service/hub/helper_router.hpp"
 #include "service/peer/http/http_server.hpp"
 #include "service/windows/helper_runtime.hpp"
@@ -172,7 +171,7 @@ int main(int argc, char** argv) {
     }
 
     const std::string port_file = argv[1];
-    std::ofstream(port_file + ".body", std::ios::binary) << hub::logs_reply(helper_log().text()).body;
+    std::ofstream(port_file + ".body", std::ios::binary) << *helper_log().text();
     std::ofstream(port_file + ".partial") << acceptor.local_endpoint().port() << '\n';
     if (std::rename((port_file + ".partial").c_str(), port_file.c_str()) != 0) {
         std::perror("bench_transport_server: rename");

@@ -3,7 +3,6 @@
 // locale or Unicode rule can make two different names equal.
 
 #include <algorithm>
-#include <string>
 #include <string_view>
 
 namespace quorvex {
@@ -16,12 +15,6 @@ namespace quorvex {
 [[nodiscard]] constexpr bool equals_ascii_nocase(std::string_view a, std::string_view b) noexcept {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return ascii_lower(x) == ascii_lower(y); });
-}
-
-constexpr void lower_ascii_in_place(std::string& text) noexcept {
-    for (char& c : text) {
-        c = ascii_lower(c);
-    }
 }
 
 } // namespace quorvex

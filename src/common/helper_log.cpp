@@ -16,21 +16,22 @@ std::vector<std::string> HelperLog::lines() const {
     return {lines_.begin(), lines_.end()};
 }
 
-std::string HelperLog::text() const {
+std::shared_ptr<const std::string> HelperLog::text() const {
     std::lock_guard lock(mutex_);
     if (joined_stale_) {
         std::size_t size = lines_.size();
         for (const auto& line : lines_) {
             size += line.size();
         }
-        joined_.clear();
-        joined_.reserve(size);
+        auto joined = std::make_shared<std::string>();
+        joined->reserve(size);
         for (std::size_t i = 0; i < lines_.size(); ++i) {
             if (i > 0) {
-                joined_ += '\n';
+                *joined += '\n';
             }
-            joined_ += lines_[i];
+            *joined += lines_[i];
         }
+        joined_ = std::move(joined);
         joined_stale_ = false;
     }
     return joined_;

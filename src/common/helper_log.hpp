@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,13 +19,14 @@ public:
     // A copy of the retained lines, oldest first, taken under the lock.
     [[nodiscard]] std::vector<std::string> lines() const;
     // The retained lines joined by single line feeds, with no line feed after the last. The
-    // joined text is kept and rebuilt only after an append: the logs endpoint reads it often.
-    [[nodiscard]] std::string text() const;
+    // logs endpoint reads it often: readers share one immutable text, built anew only after an
+    // append, and a reader still sending an older one keeps it alive.
+    [[nodiscard]] std::shared_ptr<const std::string> text() const;
 
 private:
     mutable std::mutex mutex_;
     std::deque<std::string> lines_;
-    mutable std::string joined_;
+    mutable std::shared_ptr<const std::string> joined_ = std::make_shared<const std::string>();
     mutable bool joined_stale_ = false;
 };
 

@@ -21,16 +21,18 @@ TEST(HelperLog, KeepsTheNewestHundredInOrder) {
 
 TEST(HelperLog, TextJoinsTheRetainedLinesAndFollowsEveryAppend) {
     HelperLog log;
-    EXPECT_EQ(log.text(), "");
+    EXPECT_EQ(*log.text(), "");
     log.append("");
-    EXPECT_EQ(log.text(), "") << "one empty line";
+    EXPECT_EQ(*log.text(), "") << "one empty line";
     log.append("two");
-    EXPECT_EQ(log.text(), "\ntwo");
-    EXPECT_EQ(log.text(), "\ntwo") << "read twice, unchanged";
+    const auto before = log.text();
+    EXPECT_EQ(*before, "\ntwo");
+    EXPECT_EQ(log.text(), before) << "read twice: the same text, not built again";
     for (int i = 0; i < 100; ++i) {
         log.append("line " + std::to_string(i));
     }
-    const std::string text = log.text();
+    EXPECT_EQ(*before, "\ntwo") << "a reader's text stays as it was read";
+    const std::string text = *log.text();
     EXPECT_TRUE(text.starts_with("line 0\nline 1\n")) << text.substr(0, 20);
     EXPECT_TRUE(text.ends_with("\nline 99"));
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 99);

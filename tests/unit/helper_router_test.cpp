@@ -145,10 +145,10 @@ protected:
             return served;
         }
         served.status = reply->status;
-        for (auto& h : reply->headers) {
-            served.headers.emplace_back(h.name, h.value);
+        for (const auto& h : reply->headers) {
+            served.headers.emplace_back(h.name(), h.value());
         }
-        served.body = reply->body;
+        served.body = reply->body.view();
         return served;
     }
 

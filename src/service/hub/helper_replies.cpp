@@ -14,21 +14,14 @@ namespace {
 
 namespace json = boost::json;
 
-constexpr auto JSON_TYPE = "application/json";
-constexpr auto TEXT_TYPE = "text/plain; charset=utf-8";
+constexpr http::ReplyHeader JSON_TYPE{"Content-Type", "application/json"};
+constexpr http::ReplyHeader TEXT_TYPE{"Content-Type", "text/plain; charset=utf-8"};
 
 // JSON strings must be valid UTF-8, whatever an OS text or a client echo holds.
 json::string json_text(std::string_view text) { return json::string(utf8_lossy(text)); }
 
-// Room for the two headers any reply may gain: the protocol header and "connection: close",
-// or "Cache-Control". Taken once, so adding them never moves the vector.
-constexpr std::size_t REPLY_HEADER_ROOM = 3;
-
-http::Reply typed_reply(unsigned status, std::string_view content_type, std::string body) {
-    http::Reply reply{.status = status, .headers = {}, .body = std::move(body)};
-    reply.headers.reserve(REPLY_HEADER_ROOM);
-    reply.headers.push_back({"Content-Type", std::string(content_type)});
-    return reply;
+http::Reply typed_reply(unsigned status, http::ReplyHeader content_type, std::string body) {
+    return {.status = status, .headers = {content_type}, .body = std::move(body)};
 }
 
 http::Reply json_reply(unsigned status, const json::object& body) {
@@ -74,7 +67,7 @@ http::Reply invalid_request(unsigned status, std::string message) {
 http::Reply text_reply(unsigned status, std::string body) { return typed_reply(status, TEXT_TYPE, std::move(body)); }
 
 http::Reply with_protocol_header(http::Reply reply) {
-    reply.headers.push_back({std::string(HELPER_PROTOCOL_HEADER), std::string(HELPER_PROTOCOL_VERSION)});
+    reply.headers.push_back({HELPER_PROTOCOL_HEADER, HELPER_PROTOCOL_VERSION});
     return reply;
 }
 
@@ -151,17 +144,10 @@ http::Reply stop_task_failed_reply(std::string_view text) {
     return error_reply({500, "internalError", "Core stop task failed: " + std::string(text), {}});
 }
 
-http::Reply logs_reply(std::string joined_lines) {
-    http::Reply reply;
-    build_logs_reply(reply, std::move(joined_lines));
-    return reply;
-}
-
-void build_logs_reply(http::Reply& reply, std::string joined_lines) {
+void build_logs_reply(http::Reply& reply, std::shared_ptr<const std::string> joined_lines) {
     reply.status = 200;
-    reply.headers.push_back({"Content-Type", std::string(TEXT_TYPE)});
-    reply.headers.push_back({"Cache-Control", "no-store"});
-    reply.body = std::move(joined_lines);
+    reply.headers = {TEXT_TYPE, {"Cache-Control", "no-store"}};
+    reply.body = http::ReplyBody(std::move(joined_lines));
 }
 
 } // namespace quorvex::hub

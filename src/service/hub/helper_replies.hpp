@@ -7,6 +7,7 @@
 #include "service/peer/http/request_handler.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,9 +43,8 @@ struct HelperError {
 [[nodiscard]] http::Reply start_task_failed_reply(std::string_view text);
 [[nodiscard]] http::Reply stop_task_failed_reply(std::string_view text);
 
-// The retained lines as HelperLog::text() joins them.
-[[nodiscard]] http::Reply logs_reply(std::string joined_lines);
-// The same, built in place in `reply`, which is default-constructed.
-void build_logs_reply(http::Reply& reply, std::string joined_lines);
+// The retained lines as HelperLog::text() joins them, built in place in `reply`, which is
+// default-constructed.
+void build_logs_reply(http::Reply& reply, std::shared_ptr<const std::string> joined_lines);
 
 } // namespace quorvex::hub

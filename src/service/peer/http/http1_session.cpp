@@ -11,6 +11,7 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/read.hpp>
+#include <boost/beast/http/span_body.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <boost/beast/http/write.hpp>
 
@@ -33,7 +34,8 @@ using FieldsAllocator = std::pmr::polymorphic_allocator<char>;
 using Fields = bhttp::basic_fields<FieldsAllocator>;
 using Parser = bhttp::request_parser<bhttp::string_body, FieldsAllocator>;
 using Request = bhttp::request<bhttp::string_body, Fields>;
-using Response = bhttp::response<bhttp::string_body, Fields>;
+// The reply's body is sent from where the reply holds it, which outlives the write.
+using Response = bhttp::response<bhttp::span_body<const char>, Fields>;
 
 // A write a drain must not cut short: bound to no cancellation slot.
 template <class Token>
@@ -117,7 +119,7 @@ RequestHead head_of(const Request& request) {
 
 bool asks_to_close(const Reply& reply) {
     for (const auto& header : reply.headers) {
-        if (beast::iequals(header.name, "connection") && beast::iequals(header.value, "close")) {
+        if (beast::iequals(header.name(), "connection") && beast::iequals(header.value(), "close")) {
             return true;
         }
     }
@@ -129,20 +131,22 @@ bool is_framing_header(std::string_view name) {
     return beast::iequals(name, "content-length") || beast::iequals(name, "transfer-encoding");
 }
 
-Response response_of(Reply&& reply, unsigned version, bool head_request, bool keep_alive,
+// `reply` must outlive the response: its body is not copied.
+Response response_of(const Reply& reply, unsigned version, bool head_request, bool keep_alive,
                      FieldsAllocator fields_allocator = {}) {
     Response response(std::piecewise_construct, std::make_tuple(), std::make_tuple(fields_allocator));
     response.version(version);
     response.result(reply.status);
-    for (auto& header : reply.headers) {
-        if (!is_framing_header(header.name)) {
-            response.insert(header.name, header.value);
+    for (const auto& header : reply.headers) {
+        if (!is_framing_header(header.name())) {
+            response.insert(header.name(), header.value());
         }
     }
     if (head_request) {
         response.content_length(reply.body.size());
     } else {
-        response.body() = std::move(reply.body);
+        const auto body = reply.body.view();
+        response.body() = {body.data(), body.size()};
         response.prepare_payload();
     }
     response.keep_alive(keep_alive);
@@ -160,7 +164,7 @@ boost::asio::awaitable<void> refuse_malformed(tcp::socket& socket, const boost::
     Reply reply{.status = too_large ? 431u : 400u,
                 .headers = {{"content-type", "text/plain; charset=utf-8"}, {"connection", "close"}},
                 .body = too_large ? "request header fields too large" : "malformed HTTP request"};
-    auto response = response_of(std::move(reply), 11, false, false);
+    const auto response = response_of(reply, 11, false, false);
     boost::system::error_code ignored;
     co_await bhttp::async_write(socket, response, unbound(redirect_error(use_awaitable, ignored)));
 }
@@ -218,7 +222,7 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
 
         draining = draining || drain_noted(co_await boost::asio::this_coro::cancellation_state);
         const bool close = !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) || draining;
-        auto response = response_of(std::move(reply), version, head_request, !close, fields_allocator);
+        const auto response = response_of(reply, version, head_request, !close, fields_allocator);
         co_await bhttp::async_write(socket, response, recycled(unbound(redirect_error(use_awaitable, ec))));
         if (ec) {
             break;

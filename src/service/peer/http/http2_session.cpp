@@ -242,11 +242,12 @@ struct Http2Callbacks {
             return NGHTTP2_ERR_TEMPORAL_CALLBACK_FAILURE;
         }
         auto& stream = found->second;
-        const auto n = std::min(length, stream.reply_body.size() - stream.reply_sent);
+        const auto body = stream.reply_body.view();
+        const auto n = std::min(length, body.size() - stream.reply_sent);
         // Byte to byte of one type, so the copy is a memmove.
-        std::copy_n(reinterpret_cast<const std::uint8_t*>(stream.reply_body.data()) + stream.reply_sent, n, buffer);
+        std::copy_n(reinterpret_cast<const std::uint8_t*>(body.data()) + stream.reply_sent, n, buffer);
         stream.reply_sent += n;
-        if (stream.reply_sent == stream.reply_body.size()) {
+        if (stream.reply_sent == body.size()) {
             *data_flags |= NGHTTP2_DATA_FLAG_EOF;
         }
         return static_cast<ssize_t>(n);
@@ -413,16 +414,24 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
     }
 
     // nghttp2 copies the pairs; the bytes only have to outlive the submit call. A reply has a
-    // handful of headers: the pairs fit on the stack, and the names are lower-cased in place.
+    // handful of headers: the pairs and the lower-cased names fit on the stack.
     std::array<char, 24> status_digits{};
     std::array<char, 24> length_digits{};
     boost::container::small_vector<nghttp2_nv, 8> pairs;
     pairs.push_back(header_pair(":status", decimal(reply.status, status_digits)));
     pairs.push_back(header_pair("content-length", decimal(reply.body.size(), length_digits)));
-    for (auto& header : reply.headers) {
-        lower_ascii_in_place(header.name);
-        if (!is_dropped_reply_header(header.name)) {
-            pairs.push_back(header_pair(header.name, header.value));
+    std::size_t names_size = 0;
+    for (const auto& header : reply.headers) {
+        names_size += header.name().size();
+    }
+    // Sized once, so the views into it stay valid.
+    boost::container::small_vector<char, 128> lower_names(names_size);
+    char* next_name = lower_names.data();
+    for (const auto& header : reply.headers) {
+        const std::string_view lower_name(next_name, header.name().size());
+        next_name = std::transform(header.name().begin(), header.name().end(), next_name, ascii_lower);
+        if (!is_dropped_reply_header(lower_name)) {
+            pairs.push_back(header_pair(lower_name, header.value()));
         }
     }
 
@@ -439,7 +448,7 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
     release_to_connection(std::exchange(stream.unconsumed, 0));
     stream.body.clear();
     if (submit_refused(submitted, "the reply", stream_id)) {
-        std::string().swap(stream.reply_body);
+        stream.reply_body = {};
         reset_stream(stream_id, NGHTTP2_INTERNAL_ERROR);
     }
 }

@@ -121,7 +121,7 @@ private:
         bool body_failed = false; // over the reader's limit: further DATA is dropped
         bool body_taken = false;
         bool closed = false;
-        std::string reply_body;
+        ReplyBody reply_body;
         std::size_t reply_sent = 0;
     };
 
