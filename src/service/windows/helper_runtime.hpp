@@ -9,7 +9,6 @@
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include <cstddef>
 #include <memory>
@@ -53,10 +52,6 @@ private:
     void run_worker();
 
     IoContext io_;
-    // On Windows the first timer of an io_context starts Asio's timer thread, which stays. Made
-    // here, so that the thread is there from the start and the service's thread count does not
-    // step up at the first connection that lingers on close.
-    boost::asio::steady_timer timer_thread_started_{io_};
     peer::BlockingPool blocking_{BLOCKING_THREADS};
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keep_running_;
     std::vector<std::thread> workers_;

@@ -1,12 +1,12 @@
 #include "service/peer/http/served_connection.hpp"
 
 #include "common/helper_log.hpp"
+#include "service/peer/http/deadline_thread.hpp"
 
 #include <boost/asio/bind_cancellation_slot.hpp>
-#include <boost/asio/bind_executor.hpp>
 #include <boost/asio/cancellation_signal.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/redirect_error.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
@@ -30,15 +30,17 @@ boost::asio::awaitable<void> close_gracefully(boost::asio::ip::tcp::socket& sock
     socket.shutdown(boost::asio::ip::tcp::socket::shutdown_send, ec);
     {
         const auto strand = co_await boost::asio::this_coro::executor;
-        // The expiry may already be queued when reading ends; `finished` keeps it off the socket.
+        // The expiry may already be posted when reading ends; `finished` keeps it off the socket.
         auto finished = std::make_shared<bool>(false);
-        boost::asio::steady_timer limit(strand, LINGER_TIME);
-        limit.async_wait(boost::asio::bind_executor(strand, [&socket, finished](boost::system::error_code waited) {
-            if (!waited && !*finished) {
-                boost::system::error_code ignored;
-                socket.cancel(ignored);
-            }
-        }));
+        const auto limit =
+            process_deadline_thread().at(DeadlineThread::Clock::now() + LINGER_TIME, [&socket, finished, strand] {
+                boost::asio::post(strand, [&socket, finished] {
+                    if (!*finished) {
+                        boost::system::error_code ignored;
+                        socket.cancel(ignored);
+                    }
+                });
+            });
         std::array<char, 4096> scratch;
         std::size_t dropped = 0;
         while (dropped < LINGER_BYTES) {
@@ -53,7 +55,6 @@ boost::asio::awaitable<void> close_gracefully(boost::asio::ip::tcp::socket& sock
             dropped += n;
         }
         *finished = true;
-        limit.cancel();
     }
     socket.close(ec);
 }
