@@ -1,5 +1,7 @@
 #include "service/peer/http/served_connection.hpp"
 
+#include "service/peer/http/http1_reply_head.hpp"
+
 #include <boost/asio/bind_allocator.hpp>
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/cancellation_state.hpp>
@@ -11,10 +13,9 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/read.hpp>
-#include <boost/beast/http/span_body.hpp>
 #include <boost/beast/http/string_body.hpp>
-#include <boost/beast/http/write.hpp>
 
+#include <array>
 #include <memory_resource>
 #include <optional>
 #include <string>
@@ -34,8 +35,6 @@ using FieldsAllocator = std::pmr::polymorphic_allocator<char>;
 using Fields = bhttp::basic_fields<FieldsAllocator>;
 using Parser = bhttp::request_parser<bhttp::string_body, FieldsAllocator>;
 using Request = bhttp::request<bhttp::string_body, Fields>;
-// The reply's body is sent from where the reply holds it, which outlives the write.
-using Response = bhttp::response<bhttp::span_body<const char>, Fields>;
 
 // A write a drain must not cut short: bound to no cancellation slot.
 template <class Token>
@@ -126,31 +125,13 @@ bool asks_to_close(const Reply& reply) {
     return false;
 }
 
-// The framing of the reply is ours: the handler's own length or transfer coding is ignored.
-bool is_framing_header(std::string_view name) {
-    return beast::iequals(name, "content-length") || beast::iequals(name, "transfer-encoding");
-}
-
-// `reply` must outlive the response: its body is not copied.
-Response response_of(const Reply& reply, unsigned version, bool head_request, bool keep_alive,
-                     FieldsAllocator fields_allocator = {}) {
-    Response response(std::piecewise_construct, std::make_tuple(), std::make_tuple(fields_allocator));
-    response.version(version);
-    response.result(reply.status);
-    for (const auto& header : reply.headers) {
-        if (!is_framing_header(header.name())) {
-            response.insert(header.name(), header.value());
-        }
-    }
-    if (head_request) {
-        response.content_length(reply.body.size());
-    } else {
-        const auto body = reply.body.view();
-        response.body() = {body.data(), body.size()};
-        response.prepare_payload();
-    }
-    response.keep_alive(keep_alive);
-    return response;
+// The reply goes out as its head and its body in one gather write; `head` and `reply` outlive it.
+template <class Token>
+auto async_write_reply(tcp::socket& socket, const std::pmr::string& head, const Reply& reply, bool head_request,
+                       Token token) {
+    const std::array<boost::asio::const_buffer, 2> buffers{
+        boost::asio::buffer(head), head_request ? boost::asio::const_buffer() : boost::asio::buffer(reply.body.view())};
+    return boost::asio::async_write(socket, buffers, std::move(token));
 }
 
 // A request the parser refused: the reply names the fault, and the connection closes.
@@ -164,9 +145,10 @@ boost::asio::awaitable<void> refuse_malformed(tcp::socket& socket, const boost::
     Reply reply{.status = too_large ? 431u : 400u,
                 .headers = {{"content-type", "text/plain; charset=utf-8"}, {"connection", "close"}},
                 .body = too_large ? "request header fields too large" : "malformed HTTP request"};
-    const auto response = response_of(reply, 11, false, false);
+    std::pmr::string head;
+    append_reply_head(head, reply, 11, false);
     boost::system::error_code ignored;
-    co_await bhttp::async_write(socket, response, unbound(redirect_error(use_awaitable, ignored)));
+    co_await async_write_reply(socket, head, reply, false, unbound(redirect_error(use_awaitable, ignored)));
 }
 
 } // namespace
@@ -222,8 +204,10 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
 
         draining = draining || drain_noted(co_await boost::asio::this_coro::cancellation_state);
         const bool close = !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) || draining;
-        const auto response = response_of(reply, version, head_request, !close, fields_allocator);
-        co_await bhttp::async_write(socket, response, recycled(unbound(redirect_error(use_awaitable, ec))));
+        std::pmr::string reply_head(fields_allocator);
+        append_reply_head(reply_head, reply, version, !close);
+        co_await async_write_reply(socket, reply_head, reply, head_request,
+                                   recycled(unbound(redirect_error(use_awaitable, ec))));
         if (ec) {
             break;
         }
