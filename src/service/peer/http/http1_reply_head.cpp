@@ -4,8 +4,10 @@
 
 #include <boost/beast/http/status.hpp>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstddef>
 
 namespace quorvex::http {
 namespace {
@@ -15,39 +17,71 @@ bool is_transport_header(std::string_view name) {
            equals_ascii_nocase(name, "connection");
 }
 
-void append_decimal(std::pmr::string& out, std::size_t value) {
-    std::array<char, 24> digits{};
-    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
-    out.append(digits.data(), end);
-}
+// The head is measured first and then copied into place: one size check, not one per piece.
+class HeadWriter {
+public:
+    HeadWriter(std::string& out, std::size_t size) : out_(out), at_(out.size()) { out.resize(at_ + size); }
+    void put(std::string_view text) {
+        std::copy(text.begin(), text.end(), out_.begin() + static_cast<std::ptrdiff_t>(at_));
+        at_ += text.size();
+    }
+
+private:
+    std::string& out_;
+    std::size_t at_;
+};
 
 } // namespace
 
-void append_reply_head(std::pmr::string& out, const Reply& reply, unsigned version, bool keep_alive) {
-    out += version == 10 ? "HTTP/1.0 " : "HTTP/1.1 ";
-    append_decimal(out, reply.status);
-    out += ' ';
+void append_reply_head(std::string& out, const Reply& reply, unsigned version, bool keep_alive) {
+    std::array<char, 24> status_digits{};
+    const std::string_view status(
+        status_digits.data(),
+        std::to_chars(status_digits.data(), status_digits.data() + status_digits.size(), reply.status).ptr);
+    std::array<char, 24> length_digits{};
+    const std::string_view length(
+        length_digits.data(),
+        std::to_chars(length_digits.data(), length_digits.data() + length_digits.size(), reply.body.size()).ptr);
     // Beast's table of reason phrases, as its serializer would write them.
-    const auto reason = boost::beast::http::obsolete_reason(static_cast<boost::beast::http::status>(reply.status));
-    out.append(reason.data(), reason.size());
-    out += "\r\n";
+    const auto beast_reason =
+        boost::beast::http::obsolete_reason(static_cast<boost::beast::http::status>(reply.status));
+    const std::string_view reason(beast_reason.data(), beast_reason.size());
+    std::string_view connection;
+    if (version == 10 && keep_alive) {
+        connection = "Connection: keep-alive\r\n";
+    } else if (version != 10 && !keep_alive) {
+        connection = "Connection: close\r\n";
+    }
+    constexpr std::string_view STATUS_PREFIX = "HTTP/1.1 ";
+    constexpr std::string_view LENGTH_PREFIX = "Content-Length: ";
+
+    std::size_t size = STATUS_PREFIX.size() + status.size() + 1 + reason.size() + 2;
     for (const auto& header : reply.headers) {
         if (!is_transport_header(header.name())) {
-            out += header.name();
-            out += ": ";
-            out += header.value();
-            out += "\r\n";
+            size += header.name().size() + 2 + header.value().size() + 2;
         }
     }
-    out += "Content-Length: ";
-    append_decimal(out, reply.body.size());
-    out += "\r\n";
-    if (version == 10 && keep_alive) {
-        out += "Connection: keep-alive\r\n";
-    } else if (version != 10 && !keep_alive) {
-        out += "Connection: close\r\n";
+    size += LENGTH_PREFIX.size() + length.size() + 2 + connection.size() + 2;
+
+    HeadWriter head(out, size);
+    head.put(version == 10 ? "HTTP/1.0 " : STATUS_PREFIX);
+    head.put(status);
+    head.put(" ");
+    head.put(reason);
+    head.put("\r\n");
+    for (const auto& header : reply.headers) {
+        if (!is_transport_header(header.name())) {
+            head.put(header.name());
+            head.put(": ");
+            head.put(header.value());
+            head.put("\r\n");
+        }
     }
-    out += "\r\n";
+    head.put(LENGTH_PREFIX);
+    head.put(length);
+    head.put("\r\n");
+    head.put(connection);
+    head.put("\r\n");
 }
 
 } // namespace quorvex::http

@@ -5,7 +5,7 @@
 
 #include "service/peer/http/http_message.hpp"
 
-#include <memory_resource>
+#include <string>
 #include <string_view>
 
 namespace quorvex::http {
@@ -14,6 +14,6 @@ namespace quorvex::http {
 // "transfer-encoding" and "connection" headers are dropped: "Content-Length" always states the
 // body's size (a HEAD reply's too), and "Connection" says what the connection does next, "close"
 // on HTTP/1.1 and "keep-alive" on HTTP/1.0, where either is not the version's default.
-void append_reply_head(std::pmr::string& out, const Reply& reply, unsigned version, bool keep_alive);
+void append_reply_head(std::string& out, const Reply& reply, unsigned version, bool keep_alive);
 
 } // namespace quorvex::http

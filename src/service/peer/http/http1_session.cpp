@@ -127,7 +127,7 @@ bool asks_to_close(const Reply& reply) {
 
 // The reply goes out as its head and its body in one gather write; `head` and `reply` outlive it.
 template <class Token>
-auto async_write_reply(tcp::socket& socket, const std::pmr::string& head, const Reply& reply, bool head_request,
+auto async_write_reply(tcp::socket& socket, const std::string& head, const Reply& reply, bool head_request,
                        Token token) {
     const std::array<boost::asio::const_buffer, 2> buffers{
         boost::asio::buffer(head), head_request ? boost::asio::const_buffer() : boost::asio::buffer(reply.body.view())};
@@ -145,7 +145,7 @@ boost::asio::awaitable<void> refuse_malformed(tcp::socket& socket, const boost::
     Reply reply{.status = too_large ? 431u : 400u,
                 .headers = {{"content-type", "text/plain; charset=utf-8"}, {"connection", "close"}},
                 .body = too_large ? "request header fields too large" : "malformed HTTP request"};
-    std::pmr::string head;
+    std::string head;
     append_reply_head(head, reply, 11, false);
     boost::system::error_code ignored;
     co_await async_write_reply(socket, head, reply, false, unbound(redirect_error(use_awaitable, ignored)));
@@ -158,6 +158,8 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
     std::pmr::unsynchronized_pool_resource fields_pool;
     const FieldsAllocator fields_allocator(&fields_pool);
     buffer.commit(boost::asio::buffer_copy(buffer.prepare(first_bytes.size()), boost::asio::buffer(first_bytes)));
+    // Kept across the connection's replies: after the first, a head is written without allocating.
+    std::string reply_head;
 
     // Waiting for the next request head counts as idle: the task's state as co_spawn made it
     // passes a drain on to that read, which ends at once. From the head to the end of its reply a
@@ -204,7 +206,7 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
 
         draining = draining || drain_noted(co_await boost::asio::this_coro::cancellation_state);
         const bool close = !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) || draining;
-        std::pmr::string reply_head(fields_allocator);
+        reply_head.clear();
         append_reply_head(reply_head, reply, version, !close);
         co_await async_write_reply(socket, reply_head, reply, head_request,
                                    recycled(unbound(redirect_error(use_awaitable, ec))));
