@@ -162,9 +162,26 @@ ctl status
 check "no port: status exits 4" equals "$code" 4
 check "no port: the report names it" contains "$err" "Error: the helper service has published no port"
 
-# A stopped service.
+# A stopped service; a follower of the logs, whose kept connection the stop closes, tries once
+# more over a new one and ends with the service's state.
+wine "$ctl_exe" logs --follow >"$scratch/follow.out" 2>"$scratch/follow.err" </dev/null &
+follow_job=$!
+shown_something() { # the follower has been answered once: its connection is kept
+  local deadline=$((SECONDS + 10))
+  until [ -s "$scratch/follow.out" ]; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.1; done
+}
+check "logs --follow shows the logs before the stop" shown_something
 wine_quiet sc stop "$service"
 wait_for_state STOPPED
+follow_ended() { # waits up to 20 s for the follower to end by itself
+  local deadline=$((SECONDS + 20))
+  while kill -0 "$follow_job" 2>/dev/null; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.1; done
+}
+check "logs --follow ends once the service stopped" follow_ended
+wait "$follow_job"; follow_code=$?; follow_job=
+check "logs --follow: a stopped service exits 4" equals "$follow_code" 4
+check "logs --follow: the report names the state" \
+  matches "$(tr -d '\r' <"$scratch/follow.err")" '^Error: the helper service is (stopped|stop pending), not running'
 ctl ping
 check "stopped: ping exits 4" equals "$code" 4
 check "stopped: the report names the state" contains "$err" "Error: the helper service is stopped, not running"
