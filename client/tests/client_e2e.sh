@@ -74,6 +74,18 @@ WINEDLLOVERRIDES="mscoree,mshtml=;iphlpapi=n" wine "$host/quorvex_c_api_test.exe
 check "no system iphlpapi.dll: the C interface fails with QVX_ERROR_SYSTEM" \
   contains "$(tr -d '\r' <"$scratch/c_test.out")" "QVX_ERROR_SYSTEM: load IPHLPAPI.DLL from the system directory"
 check "no system iphlpapi.dll: the one beside the host was not loaded" test ! -e "$host/iphlpapi.dll.loaded"
+# The tool loads the DLLs it delay-loads before any command: without the system's bcrypt.dll it
+# runs none, and the one beside it is never loaded.
+tool_host=$scratch/planted_tool
+rm -rf "$tool_host" && mkdir -p "$tool_host"
+cp "$ctl_exe" "$tool_host/"
+cp "$build/tests/support/quorvex_planted.dll" "$tool_host/bcrypt.dll"
+WINEDLLOVERRIDES="mscoree,mshtml=;bcrypt=n" wine "$tool_host/QuorvexHelperCtl.exe" start \
+  >"$scratch/ctl.out" 2>"$scratch/ctl.err" </dev/null
+code=$? err=$(tr -d '\r' <"$scratch/ctl.err")
+check "no system bcrypt.dll: the tool exits 1" equals "$code" 1
+check "no system bcrypt.dll: the report names it" contains "$err" $'Error: load BCRYPT.dll from the system directory\n\nCaused by:'
+check "no system bcrypt.dll: the one beside the tool was not loaded" test ! -e "$tool_host/bcrypt.dll.loaded"
 
 ctl ping --json
 check "ping --json: the protocol" equals "$(member protocol)" 8
@@ -155,6 +167,18 @@ wine_quiet reg add "$runtime_key" /v Port /t REG_SZ /d 'not a port number' /f
 ctl status
 check "a text Port: status exits 4" equals "$code" 4
 check "a text Port: the report names it" contains "$err" $'Caused by:\n    the Port value is not a port number'
+
+# A fresh Port on which nothing listens: the listener check refuses before any connect.
+wine_quiet reg add "$runtime_key" /v Port /t REG_DWORD /d 1 /f
+ctl status
+check "a port nobody listens on: status exits 5" equals "$code" 5
+check "a port nobody listens on: the report names it" contains "$err" "nothing listens on 127.0.0.1:1"
+
+# The key without its value is no port either.
+wine_quiet reg delete "$runtime_key" /v Port /f
+ctl status
+check "no Port value: status exits 4" equals "$code" 4
+check "no Port value: the report names it" contains "$err" "Error: the helper service has published no port"
 
 # No port: the Runtime key removed under the running service.
 wine_quiet reg delete "$runtime_key" /f
