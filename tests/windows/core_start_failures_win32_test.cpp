@@ -182,7 +182,7 @@ protected:
     std::vector<std::thread> relays;
     // The relay without the exit watch, whose own exit queries would take the numbers of the
     // calls a case fails (the watch runs on the real platform in core_platform_win32_test.cpp).
-    CoreSupervisor supervisor{platform, log, clock, [this](std::string, std::unique_ptr<CoreOutput> output) {
+    CoreSupervisor supervisor{platform, log, clock, [this](const std::string&, std::unique_ptr<CoreOutput> output) {
                                   relays.emplace_back([this, pipe = std::move(output)]() mutable {
                                       relay_core_output(std::move(pipe), log, [] {});
                                   });
