@@ -15,8 +15,9 @@ foreach(lang C CXX)
 endforeach()
 
 add_compile_options(-Wdate-time)
-if(WIN32)
-  # Only the shipped build: native sanitizer reports keep naming the real files.
+if(WIN32 AND NOT QUORVEX_COVERAGE)
+  # Only the shipped build: native sanitizer reports keep naming the real files, and the
+  # coverage build's counts are written to, and read from, the objects' real folders.
   # GCC tries the prefix maps last given first: the folders inside the source tree come last.
   add_compile_options("-ffile-prefix-map=${CMAKE_SOURCE_DIR}=/quorvex")
   if(DEFINED QUORVEX_NGHTTP2_MINGW)

@@ -1,6 +1,7 @@
 # Sourced after scripts/wine-prefix: drives the helper as an installed service under Wine.
 # Every Wine command writes to a file, never to a pipe (see DESIGN notes on Wine's processes).
-build=$root/build/windows
+# The Windows build under test: ctest names its own; by hand, the shipped configuration's.
+build=${QUORVEX_WINDOWS_BUILD:-$root/build/windows}
 helper_exe=$build/src/QuorvexHelper.exe
 relay_exe=$build/tests/support/test_relay.exe
 probe_exe=$build/tests/support/process_probe.exe

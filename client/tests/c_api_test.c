@@ -153,6 +153,8 @@ static void drive(const char* digest) {
     qvx_string_free(address);
 
     check(qvx_client_logs(NULL, &path) == QVX_ERROR_INVALID_ARGUMENT && path == NULL, "a NULL client");
+    check(qvx_client_logs(client, NULL) == QVX_ERROR_INVALID_ARGUMENT, "no place for the logs");
+    check(qvx_client_create(NULL) == QVX_ERROR_INVALID_ARGUMENT, "no place for a client");
     qvx_client_destroy(client);
     qvx_client_destroy(NULL);
 }

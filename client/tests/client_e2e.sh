@@ -74,6 +74,18 @@ WINEDLLOVERRIDES="mscoree,mshtml=;iphlpapi=n" wine "$host/quorvex_c_api_test.exe
 check "no system iphlpapi.dll: the C interface fails with QVX_ERROR_SYSTEM" \
   contains "$(tr -d '\r' <"$scratch/c_test.out")" "QVX_ERROR_SYSTEM: load IPHLPAPI.DLL from the system directory"
 check "no system iphlpapi.dll: the one beside the host was not loaded" test ! -e "$host/iphlpapi.dll.loaded"
+# The tool loads the DLLs it delay-loads before any command: without the system's bcrypt.dll it
+# runs none, and the one beside it is never loaded.
+tool_host=$scratch/planted_tool
+rm -rf "$tool_host" && mkdir -p "$tool_host"
+cp "$ctl_exe" "$tool_host/"
+cp "$build/tests/support/quorvex_planted.dll" "$tool_host/bcrypt.dll"
+WINEDLLOVERRIDES="mscoree,mshtml=;bcrypt=n" wine "$tool_host/QuorvexHelperCtl.exe" start \
+  >"$scratch/ctl.out" 2>"$scratch/ctl.err" </dev/null
+code=$? err=$(tr -d '\r' <"$scratch/ctl.err")
+check "no system bcrypt.dll: the tool exits 1" equals "$code" 1
+check "no system bcrypt.dll: the report names it" contains "$err" $'Error: load BCRYPT.dll from the system directory\n\nCaused by:'
+check "no system bcrypt.dll: the one beside the tool was not loaded" test ! -e "$tool_host/bcrypt.dll.loaded"
 
 ctl ping --json
 check "ping --json: the protocol" equals "$(member protocol)" 8
@@ -156,15 +168,45 @@ ctl status
 check "a text Port: status exits 4" equals "$code" 4
 check "a text Port: the report names it" contains "$err" $'Caused by:\n    the Port value is not a port number'
 
+# A fresh Port on which nothing listens: the listener check refuses before any connect.
+wine_quiet reg add "$runtime_key" /v Port /t REG_DWORD /d 1 /f
+ctl status
+check "a port nobody listens on: status exits 5" equals "$code" 5
+check "a port nobody listens on: the report names it" contains "$err" "nothing listens on 127.0.0.1:1"
+
+# The key without its value is no port either.
+wine_quiet reg delete "$runtime_key" /v Port /f
+ctl status
+check "no Port value: status exits 4" equals "$code" 4
+check "no Port value: the report names it" contains "$err" "Error: the helper service has published no port"
+
 # No port: the Runtime key removed under the running service.
 wine_quiet reg delete "$runtime_key" /f
 ctl status
 check "no port: status exits 4" equals "$code" 4
 check "no port: the report names it" contains "$err" "Error: the helper service has published no port"
 
-# A stopped service.
+# A stopped service; a follower of the logs, whose kept connection the stop closes, tries once
+# more over a new one and ends with what it found of the service.
+wine "$ctl_exe" logs --follow >"$scratch/follow.out" 2>"$scratch/follow.err" </dev/null &
+follow_job=$!
+shown_something() { # the follower has been answered once: its connection is kept
+  local deadline=$((SECONDS + 10))
+  until [ -s "$scratch/follow.out" ]; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.1; done
+}
+check "logs --follow shows the logs before the stop" shown_something
 wine_quiet sc stop "$service"
 wait_for_state STOPPED
+follow_ended() { # waits up to 20 s for the follower to end by itself
+  local deadline=$((SECONDS + 20))
+  while kill -0 "$follow_job" 2>/dev/null; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.1; done
+}
+check "logs --follow ends once the service stopped" follow_ended
+wait "$follow_job"; follow_code=$?; follow_job=
+check "logs --follow: a stopped service exits 4" equals "$follow_code" 4
+# Which of a stop's steps the retry meets is a matter of timing: each is one of exit code 4's.
+check "logs --follow: the report names the stop's step it met" matches "$(tr -d '\r' <"$scratch/follow.err")" \
+  "^Error: the helper service (is (stop pending|stopped), not running|has published no port|'s process [0-9]+ is not running)"
 ctl ping
 check "stopped: ping exits 4" equals "$code" 4
 check "stopped: the report names the state" contains "$err" "Error: the helper service is stopped, not running"
@@ -209,6 +251,17 @@ wait_for_state RUNNING
 check "restarted: its process denied to others too" deny_service_process
 ctl status
 check "restarted: status exits 0 with a new process" equals "$code" 0
+
+# The service registered for another account (LocalSystem's): its listener checks out, and the
+# helper closes the connection without a byte.
+wine_quiet "$helper_exe" uninstall
+wine_quiet sc create "$service" binPath= "\"$(winepath -w "$helper_exe" 2>/dev/null)\" --owner-sid S-1-5-18"
+wine_quiet sc start "$service"
+wait_for_state RUNNING
+ctl ping
+check "another account's helper: ping exits 6" equals "$code" 6
+check "another account's helper: the report says what to do" contains "$err" \
+  "Error: the helper closed the connection without a reply: it serves another account than this process's (install it again for this user)"
 
 echo "client_e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

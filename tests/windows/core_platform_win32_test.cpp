@@ -271,6 +271,32 @@ TEST_F(Win32CorePlatformTest, WrongOrUnreadableFilesFailVerification) {
     EXPECT_EQ(platform.open_core_file(held).error().os_code(), 32);
 }
 
+// A file whose digest is the expected one but which Windows cannot run: the launch fails with the
+// system's error, and the pipe and the Job object made for it are closed again.
+TEST_F(Win32CorePlatformTest, VerifiedFileThatIsNoProgramFailsToLaunchAndLeavesNoHandle) {
+    const std::string bytes = "not a program";
+    Win32CorePlatform accepting{sha256_of(bytes)};
+    const std::string path = copy_of_stub(L"QuorvexCore.exe", bytes);
+    const auto launch_count_handles = [&] {
+        Result<std::unique_ptr<VerifiedCoreFile>> verified = accepting.verify_core_file(path);
+        EXPECT_TRUE(verified.has_value());
+        if (verified) {
+            Result<LaunchedCore> launched = (*verified)->launch(stub_address("00"));
+            EXPECT_FALSE(launched.has_value());
+            if (!launched) {
+                EXPECT_EQ(launched.error().os_code(), static_cast<std::int32_t>(ERROR_BAD_EXE_FORMAT))
+                    << launched.error().text();
+            }
+        }
+        DWORD count = 0;
+        (void)::GetProcessHandleCount(::GetCurrentProcess(), &count);
+        return count;
+    };
+    // The first attempt settles what the system keeps after a first use.
+    const DWORD settled = launch_count_handles();
+    EXPECT_EQ(launch_count_handles(), settled);
+}
+
 TEST_F(Win32CorePlatformTest, LaunchesWithTheQuotedPathTheAddressAndItsDirectory) {
     const std::string path = win32::to_utf8_lossy(stub_core_path().native());
     Result<std::unique_ptr<VerifiedCoreFile>> verified = platform.verify_core_file(path);

@@ -59,6 +59,52 @@ TEST(SystemInstallationPlatform, RegistersConfiguresAndDeletesAService) {
     EXPECT_EQ(gone.error().os_code(), SCM_ERROR_SERVICE_DOES_NOT_EXIST);
 }
 
+// The removal and install loops take these refusals as states rather than failures
+// (service_installation.cpp): the real service manager must give exactly these codes. A throwaway
+// service whose program does not exist; nothing of it is left, not even its registry key.
+TEST(SystemInstallationPlatform, RefusalsTheLoopsRelyOnAreTheSystemsCodes) {
+    constexpr std::string_view NAME = "QuorvexAdapterRefusalsService";
+    SystemInstallationPlatform platform;
+    auto manager = platform.open_manager(MANAGER_INSTALL_ACCESS);
+    ASSERT_TRUE(manager) << manager.error().text();
+    ServiceRegistration registration =
+        helper_service_registration("C:\\Quorvex\\missing\\probe.exe --owner-sid S-1-5-18");
+    registration.name = registration.display_name = NAME;
+    registration.access |= DELETE_ACCESS | SERVICE_REMOVAL_ACCESS;
+    registration.start_type = 3; // on demand
+    {
+        auto service = (*manager)->create_service(registration);
+        ASSERT_TRUE(service) << service.error().text();
+        auto again = (*manager)->create_service(registration);
+        ASSERT_FALSE(again);
+        EXPECT_EQ(again.error().os_code(), static_cast<std::int32_t>(ERROR_SERVICE_EXISTS));
+
+        const auto stop = (*service)->send_stop();
+        ASSERT_FALSE(stop);
+        EXPECT_EQ(stop.error().os_code(), SCM_ERROR_SERVICE_NOT_ACTIVE);
+        const auto started = (*service)->start(); // its program does not exist
+        ASSERT_FALSE(started);
+        EXPECT_TRUE(started.error().os_code().has_value()) << started.error().text();
+        const auto state = (*service)->query_state();
+        ASSERT_TRUE(state) << state.error().text();
+        EXPECT_EQ(*state, SERVICE_STATE_STOPPED);
+
+        auto second = (*manager)->open_service(NAME, SERVICE_REMOVAL_ACCESS);
+        ASSERT_TRUE(second) << second.error().text();
+        EXPECT_TRUE((*service)->mark_for_deletion());
+        const auto twice = (*second)->mark_for_deletion();
+        ASSERT_FALSE(twice);
+        EXPECT_EQ(twice.error().os_code(), SCM_ERROR_SERVICE_MARKED_FOR_DELETE);
+    }
+    const auto gone = (*manager)->open_service(NAME, SERVICE_PROBE_ACCESS);
+    ASSERT_FALSE(gone);
+    EXPECT_EQ(gone.error().os_code(), SCM_ERROR_SERVICE_DOES_NOT_EXIST);
+    HKEY key = nullptr;
+    EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\QuorvexAdapterRefusalsService",
+                              0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+}
+
 TEST(UninstallHelperService, SucceedsWhenNothingIsInstalled) {
     SystemInstallationPlatform platform;
     auto manager = platform.open_manager(MANAGER_CONNECT_ACCESS);
