@@ -22,7 +22,6 @@ public:
     // its `expire` is not running and never runs.
     class Ticket {
     public:
-        Ticket() = default;
         Ticket(const Ticket&) = delete;
         Ticket& operator=(const Ticket&) = delete;
         Ticket(Ticket&& other) noexcept : owner_(std::exchange(other.owner_, nullptr)), key_(std::move(other.key_)) {}
@@ -37,7 +36,7 @@ public:
         friend class DeadlineThread;
         using Key = std::pair<Clock::time_point, std::uint64_t>;
         Ticket(DeadlineThread& owner, Key key) : owner_(&owner), key_(std::move(key)) {}
-        DeadlineThread* owner_ = nullptr;
+        DeadlineThread* owner_;
         Key key_;
     };
 

@@ -1,12 +1,11 @@
 #include "service/peer/http/http1_reply_head.hpp"
 
 #include "common/ascii_case.hpp"
+#include "service/peer/http/decimal_digits.hpp"
 
 #include <boost/beast/http/status.hpp>
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cstddef>
 
 namespace quorvex::http {
@@ -34,14 +33,10 @@ private:
 } // namespace
 
 void append_reply_head(std::string& out, const Reply& reply, unsigned version, bool keep_alive) {
-    std::array<char, 24> status_digits{};
-    const std::string_view status(
-        status_digits.data(),
-        std::to_chars(status_digits.data(), status_digits.data() + status_digits.size(), reply.status).ptr);
-    std::array<char, 24> length_digits{};
-    const std::string_view length(
-        length_digits.data(),
-        std::to_chars(length_digits.data(), length_digits.data() + length_digits.size(), reply.body.size()).ptr);
+    DecimalDigits status_digits{};
+    const std::string_view status = decimal(reply.status, status_digits);
+    DecimalDigits length_digits{};
+    const std::string_view length = decimal(reply.body.size(), length_digits);
     // Beast's table of reason phrases, as its serializer would write them.
     const auto beast_reason =
         boost::beast::http::obsolete_reason(static_cast<boost::beast::http::status>(reply.status));

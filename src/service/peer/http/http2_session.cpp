@@ -2,13 +2,13 @@
 
 #include "common/ascii_case.hpp"
 #include "common/helper_log.hpp"
+#include "service/peer/http/decimal_digits.hpp"
 
 #include <boost/container/small_vector.hpp>
 #include <nghttp2/nghttp2.h>
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -44,12 +44,6 @@ nghttp2_nv header_pair(std::string_view name, std::string_view value) {
     return nghttp2_nv{reinterpret_cast<std::uint8_t*>(const_cast<char*>(name.data())),
                       reinterpret_cast<std::uint8_t*>(const_cast<char*>(value.data())), name.size(), value.size(),
                       NGHTTP2_NV_FLAG_NONE};
-}
-
-// Decimal digits of `value` into `buffer`.
-std::string_view decimal(std::size_t value, std::array<char, 24>& buffer) {
-    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
-    return {buffer.data(), static_cast<std::size_t>(end - buffer.data())};
 }
 
 void* nghttp2_heap_malloc(std::size_t size, void* heap) {
@@ -415,8 +409,8 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
 
     // nghttp2 copies the pairs; the bytes only have to outlive the submit call. A reply has a
     // handful of headers: the pairs and the lower-cased names fit on the stack.
-    std::array<char, 24> status_digits{};
-    std::array<char, 24> length_digits{};
+    DecimalDigits status_digits{};
+    DecimalDigits length_digits{};
     boost::container::small_vector<nghttp2_nv, 8> pairs;
     pairs.push_back(header_pair(":status", decimal(reply.status, status_digits)));
     pairs.push_back(header_pair("content-length", decimal(reply.body.size(), length_digits)));
