@@ -1,16 +1,16 @@
 #include "service/peer/http/served_connection.hpp"
 
 #include "service/peer/http/http1_reply_head.hpp"
+#include "service/peer/http/socket_write.hpp"
 
 #include <boost/asio/bind_allocator.hpp>
-#include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/cancellation_state.hpp>
 #include <boost/asio/recycling_allocator.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
-#include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/read_size.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
@@ -35,12 +35,6 @@ using FieldsAllocator = std::pmr::polymorphic_allocator<char>;
 using Fields = bhttp::basic_fields<FieldsAllocator>;
 using Parser = bhttp::request_parser<bhttp::string_body, FieldsAllocator>;
 using Request = bhttp::request<bhttp::string_body, Fields>;
-
-// A write a drain must not cut short: bound to no cancellation slot.
-template <class Token>
-auto unbound(Token token) {
-    return boost::asio::bind_cancellation_slot(boost::asio::cancellation_slot(), std::move(token));
-}
 
 // Beast's reads and writes keep their state in memory from the completion handler's allocator:
 // the recycling one reuses the thread's cached blocks, where a coroutine's would use the heap.
@@ -97,7 +91,8 @@ private:
         }
         continue_sent_ = true;
         static constexpr std::string_view CONTINUE = "HTTP/1.1 100 Continue\r\n\r\n";
-        co_await boost::asio::async_write(socket_, boost::asio::buffer(CONTINUE), redirect_error(use_awaitable, ec));
+        std::array<boost::asio::const_buffer, 1> buffers{boost::asio::buffer(CONTINUE)};
+        co_await write_all(socket_, buffers, ec);
     }
 
     tcp::socket& socket_;
@@ -125,13 +120,48 @@ bool asks_to_close(const Reply& reply) {
     return false;
 }
 
-// The reply goes out as its head and its body in one gather write; `head` and `reply` outlive it.
-template <class Token>
-auto async_write_reply(tcp::socket& socket, const std::string& head, const Reply& reply, bool head_request,
-                       Token token) {
-    const std::array<boost::asio::const_buffer, 2> buffers{
+// The reply goes out as its head and its body in one gather write.
+boost::asio::awaitable<void> write_reply(tcp::socket& socket, const std::string& head, const Reply& reply,
+                                         bool head_request, boost::system::error_code& ec) {
+    std::array<boost::asio::const_buffer, 2> buffers{
         boost::asio::buffer(head), head_request ? boost::asio::const_buffer() : boost::asio::buffer(reply.body.view())};
-    return boost::asio::async_write(socket, buffers, std::move(token));
+    co_await write_all(socket, buffers, ec);
+}
+
+// Reads until the parser holds a whole request head, with the errors Beast's async_read_header
+// gives, but as one read per wait instead of Beast's two nested composed operations.
+boost::asio::awaitable<void> read_head(tcp::socket& socket, beast::flat_buffer& buffer, Parser& parser,
+                                       boost::system::error_code& ec) {
+    constexpr std::size_t READ_SIZE = 65536;
+    for (;;) {
+        if (buffer.size() != 0) {
+            buffer.consume(parser.put(buffer.data(), ec));
+            if (ec != bhttp::error::need_more) {
+                co_return;
+            }
+        }
+        ec.clear();
+        const auto size = beast::read_size(buffer, READ_SIZE);
+        if (size == 0) {
+            ec = bhttp::error::buffer_overflow;
+            co_return;
+        }
+        const auto n =
+            co_await socket.async_read_some(buffer.prepare(size), recycled(redirect_error(use_awaitable, ec)));
+        buffer.commit(n);
+        if (ec == boost::asio::error::eof) {
+            ec.clear();
+            if (parser.got_some()) {
+                parser.put_eof(ec);
+            } else {
+                ec = bhttp::error::end_of_stream;
+            }
+            co_return;
+        }
+        if (ec) {
+            co_return;
+        }
+    }
 }
 
 // A request the parser refused: the reply names the fault, and the connection closes.
@@ -148,7 +178,7 @@ boost::asio::awaitable<void> refuse_malformed(tcp::socket& socket, const boost::
     std::string head;
     append_reply_head(head, reply, 11, false);
     boost::system::error_code ignored;
-    co_await async_write_reply(socket, head, reply, false, unbound(redirect_error(use_awaitable, ignored)));
+    co_await write_reply(socket, head, reply, false, ignored);
 }
 
 } // namespace
@@ -175,7 +205,7 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
         parser.header_limit(HTTP1_HEADER_LIMIT);
         parser.body_limit(boost::none); // the handler sets the limit when it reads the body
         boost::system::error_code ec;
-        co_await bhttp::async_read_header(socket, buffer, parser, recycled(redirect_error(use_awaitable, ec)));
+        co_await read_head(socket, buffer, parser, ec);
         bool draining = drain_noted(co_await boost::asio::this_coro::cancellation_state);
         if (ec) {
             if (is_malformed(ec) && !draining) {
@@ -208,8 +238,7 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
         const bool close = !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) || draining;
         reply_head.clear();
         append_reply_head(reply_head, reply, version, !close);
-        co_await async_write_reply(socket, reply_head, reply, head_request,
-                                   recycled(unbound(redirect_error(use_awaitable, ec))));
+        co_await write_reply(socket, reply_head, reply, head_request, ec);
         if (ec) {
             break;
         }

@@ -2,6 +2,7 @@
 
 #include "common/helper_log.hpp"
 #include "service/peer/http/deadline_thread.hpp"
+#include "service/peer/http/socket_write.hpp"
 
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/cancellation_signal.hpp>
@@ -89,8 +90,12 @@ boost::asio::awaitable<void> serve_connection(boost::asio::ip::tcp::socket socke
     // throw at the next co_await, in the router's code too.
     co_await boost::asio::this_coro::throw_if_cancelled(false);
     try {
+        // A socket that could block its thread on a write is not served.
+        boost::system::error_code ec;
+        prepare_for_direct_writes(socket, ec);
         std::string first_bytes;
-        switch (co_await read_protocol(socket, first_bytes)) {
+        const auto protocol = ec ? WireProtocol::undecided : co_await read_protocol(socket, first_bytes);
+        switch (protocol) {
         case WireProtocol::http1:
             co_await serve_http1(socket, first_bytes, *handler);
             break;
