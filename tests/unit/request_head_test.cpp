@@ -62,6 +62,12 @@ TEST(RequestGate, DecidesOnTheHostAlone) {
         {"%[::1]", Expect::refuse},
         {"a:b:c:d:e:f:g:h:i:j@localhost", Expect::refuse}, // a ninth colon before any restart
         {"localhost\"", Expect::refuse},
+        // A local name followed by more than a port of digits is read as a whole authority.
+        {"127.0.0.10", Expect::refuse},
+        {"localhost.example.com", Expect::refuse},
+        {"127.0.0.1@example.com", Expect::refuse},
+        {"localhost:80/x", Expect::refuse},
+        {"localhost:8080 ", Expect::refuse},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(decide({{"Host", c.host}}), c.expect) << '"' << c.host << '"';

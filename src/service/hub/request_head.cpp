@@ -117,7 +117,24 @@ std::string_view host_of(std::string_view authority) {
     return authority.substr(0, authority.find(':'));
 }
 
+// The form nearly every client sends: a local name, perhaps a port of digits. Each value it
+// accepts is a whole authority whose host is that name, so it only saves the general scan.
+bool is_plain_local_host(std::string_view value) {
+    for (const std::string_view name : LOCAL_HOST_NAMES) {
+        if (value.size() < name.size() || !equals_ascii_nocase(value.substr(0, name.size()), name)) {
+            continue;
+        }
+        const auto port = value.substr(name.size());
+        return port.empty() || (port.front() == ':' &&
+                                std::all_of(port.begin() + 1, port.end(), [](char c) { return c >= '0' && c <= '9'; }));
+    }
+    return false;
+}
+
 bool is_local_host(std::string_view value) {
+    if (is_plain_local_host(value)) {
+        return true;
+    }
     if (value.empty() || !is_whole_authority(value)) {
         return false;
     }
@@ -129,20 +146,25 @@ bool is_local_host(std::string_view value) {
 } // namespace
 
 GateOutcome check_request_gate(const http::Headers& headers) {
-    // Both headers are checked for bad bytes before either decides anything.
-    const auto origin = first_header(headers, "origin");
-    if (origin && !is_visible_ascii(*origin)) {
+    // One pass for both headers; only the first of each counts.
+    const std::string* origin = nullptr;
+    const std::string* host = nullptr;
+    for (const auto& header : headers) {
+        if (origin == nullptr && equals_ascii_nocase(header.name, "origin")) {
+            origin = &header.value;
+        } else if (host == nullptr && equals_ascii_nocase(header.name, "host")) {
+            host = &header.value;
+        }
+    }
+    // Both headers are checked for bad bytes before either decides anything. A local host is
+    // visible ASCII by its grammar, so only a host that is not local needs the byte check.
+    if (origin != nullptr && !is_visible_ascii(*origin)) {
         return InvalidGateHeader{};
     }
-    const auto host = first_header(headers, "host");
-    if (host && !is_visible_ascii(*host)) {
-        return InvalidGateHeader{};
+    if (host != nullptr && !is_local_host(*host)) {
+        return is_visible_ascii(*host) ? GateOutcome(GateRefusal{}) : GateOutcome(InvalidGateHeader{});
     }
-
-    if (host && !is_local_host(*host)) {
-        return GateRefusal{};
-    }
-    if (origin) {
+    if (origin != nullptr) {
         return GateRefusal{};
     }
     return GatePass{};
