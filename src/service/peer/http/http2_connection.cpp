@@ -2,8 +2,8 @@
 
 #include "common/helper_log.hpp"
 #include "service/peer/http/served_connection.hpp"
+#include "service/peer/http/socket_write.hpp"
 
-#include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
@@ -11,7 +11,6 @@
 #include <boost/asio/experimental/channel.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
-#include <boost/asio/write.hpp>
 
 #include <array>
 #include <exception>
@@ -186,9 +185,8 @@ boost::asio::awaitable<void> write_loop(Http2Connection& connection) {
         const auto output = connection.session.take_output();
         if (!output.empty()) {
             boost::system::error_code ec;
-            co_await boost::asio::async_write(connection.socket, boost::asio::buffer(output),
-                                              boost::asio::bind_cancellation_slot(boost::asio::cancellation_slot(),
-                                                                                  redirect_error(use_awaitable, ec)));
+            std::array<boost::asio::const_buffer, 1> buffers{boost::asio::buffer(output)};
+            co_await write_all(connection.socket, buffers, ec);
             if (ec) {
                 co_return;
             }
