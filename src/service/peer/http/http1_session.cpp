@@ -120,12 +120,10 @@ bool asks_to_close(const Reply& reply) {
     return false;
 }
 
-// The reply goes out as its head and its body in one gather write.
-boost::asio::awaitable<void> write_reply(tcp::socket& socket, const std::string& head, const Reply& reply,
-                                         bool head_request, boost::system::error_code& ec) {
-    std::array<boost::asio::const_buffer, 2> buffers{
-        boost::asio::buffer(head), head_request ? boost::asio::const_buffer() : boost::asio::buffer(reply.body.view())};
-    co_await write_all(socket, buffers, ec);
+// The reply goes out as its head and its body in one gather write; `head` and `reply` outlive it.
+std::array<boost::asio::const_buffer, 2> reply_buffers(const std::string& head, const Reply& reply, bool head_request) {
+    return {boost::asio::buffer(head),
+            head_request ? boost::asio::const_buffer() : boost::asio::buffer(reply.body.view())};
 }
 
 // Reads until the parser holds a whole request head, with the errors Beast's async_read_header
@@ -178,7 +176,8 @@ boost::asio::awaitable<void> refuse_malformed(tcp::socket& socket, const boost::
     std::string head;
     append_reply_head(head, reply, 11, false);
     boost::system::error_code ignored;
-    co_await write_reply(socket, head, reply, false, ignored);
+    auto buffers = reply_buffers(head, reply, false);
+    co_await write_all(socket, buffers, ignored);
 }
 
 } // namespace
@@ -238,7 +237,8 @@ boost::asio::awaitable<void> serve_http1(tcp::socket& socket, std::string_view f
         const bool close = !parser.keep_alive() || !body.request_complete() || asks_to_close(reply) || draining;
         reply_head.clear();
         append_reply_head(reply_head, reply, version, !close);
-        co_await write_reply(socket, reply_head, reply, head_request, ec);
+        auto buffers = reply_buffers(reply_head, reply, head_request);
+        co_await write_all(socket, buffers, ec);
         if (ec) {
             break;
         }
