@@ -1,14 +1,13 @@
 #include "service/peer/owner_acceptor.hpp"
 
 #include "common/helper_log.hpp"
+#include "service/peer/http/deadline_thread.hpp"
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/cancellation_type.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,11 +39,12 @@ boost::asio::awaitable<void> OwnerAcceptor::run(Handoff handoff) {
     // the same turn as the cancellation still reports success.
     const auto cancellation = co_await boost::asio::this_coro::cancellation_state;
     const auto cancelled = [&] { return cancellation.cancelled() != boost::asio::cancellation_type::none; };
-    std::optional<boost::asio::steady_timer> backoff;
+    bool back_off = false;
     while (!cancelled()) {
-        if (backoff) {
-            co_await backoff->async_wait(as_tuple(use_awaitable));
-            backoff.reset();
+        if (back_off) {
+            // Not an Asio timer: on Windows its thread would stay for the life of the process.
+            co_await http::pause(http::process_deadline_thread(), ACCEPT_BACKOFF);
+            back_off = false;
             continue;
         }
         auto [error, connection] = co_await listener_.async_accept(as_tuple(use_awaitable));
@@ -56,7 +56,7 @@ boost::asio::awaitable<void> OwnerAcceptor::run(Handoff handoff) {
                 break;
             }
             append_log("Helper could not accept a connection: " + error.message());
-            backoff.emplace(co_await boost::asio::this_coro::executor, ACCEPT_BACKOFF);
+            back_off = true;
             continue;
         }
         std::vector<boost::asio::ip::tcp::socket> batch;

@@ -1,5 +1,12 @@
 #include "service/peer/http/deadline_thread.hpp"
 
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/experimental/concurrent_channel.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+#include <memory>
+
 namespace quorvex::http {
 
 DeadlineThread::~DeadlineThread() {
@@ -71,6 +78,16 @@ void DeadlineThread::run() {
         changed_.wait_until(lock, deadline);
     }
     running_ = false;
+}
+
+boost::asio::awaitable<void> pause(DeadlineThread& deadlines, DeadlineThread::Clock::duration delay) {
+    // The deadline thread sends from outside any executor: a channel that takes sends from any thread.
+    using Wake = boost::asio::experimental::concurrent_channel<void(boost::system::error_code)>;
+    const auto wake = std::make_shared<Wake>(co_await boost::asio::this_coro::executor, 1);
+    // Destroyed when the wait is over: a pause a cancellation ended leaves no deadline behind.
+    const auto ticket = deadlines.at(DeadlineThread::Clock::now() + delay,
+                                     [wake] { (void)wake->try_send(boost::system::error_code()); });
+    co_await wake->async_receive(boost::asio::as_tuple(boost::asio::use_awaitable));
 }
 
 DeadlineThread& process_deadline_thread() {

@@ -1,7 +1,10 @@
 #pragma once
-// Deadlines for rare waits (a lingering close), kept by one thread that exists only while a
-// deadline is pending. Asio's timers would do, but on Windows an io_context's first timer starts
-// a thread that lasts as long as the io_context: an idle service would hold it for good.
+// Deadlines for rare waits (a lingering close, the accept loop's back-off), kept by one thread
+// that exists only while a deadline is pending. Asio's timers would do, but on Windows an
+// io_context's first timer starts a thread that lasts as long as the io_context: an idle service
+// would hold it for good.
+
+#include <boost/asio/awaitable.hpp>
 
 #include <chrono>
 #include <condition_variable>
@@ -66,6 +69,10 @@ private:
     bool stopping_ = false;
     std::thread thread_;
 };
+
+// Waits `delay` on `deadlines` instead of an Asio timer. A cancellation of the awaiting coroutine
+// ends the wait early; either way it resumes on the coroutine's executor.
+boost::asio::awaitable<void> pause(DeadlineThread& deadlines, DeadlineThread::Clock::duration delay);
 
 // The process's deadline thread, created on first use and never destroyed: connection tasks may
 // still hold tickets while the process ends.
