@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace quorvex::http {
@@ -81,6 +82,39 @@ TEST(Http2Session, HandsOverTheRequestHeadAndSendsACleanedReply) {
         EXPECT_FALSE(reply.header(dropped)) << dropped;
     }
     EXPECT_EQ(reply.body, "digest mismatch");
+}
+
+// A body larger than one frame and than the peer's stream window goes out in pieces, some only
+// after WINDOW_UPDATE; one shared body may be in flight on several streams at once. HEAD gets the
+// length without the bytes.
+TEST(Http2Session, LargeSharedReplyBodyArrivesWholeOnEveryStream) {
+    std::string text(200 * 1024, '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        text[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26); // an offset slip changes the bytes
+    }
+    const auto shared = std::make_shared<const std::string>(text);
+    Http2TestClient client;
+    Http2Session server;
+    const auto first = client.request("GET", "/logs");
+    const auto second = client.request("GET", "/logs");
+    const auto head = client.request("HEAD", "/logs");
+    exchange(client, server);
+    ASSERT_EQ(server.take_started_requests().size(), 3u);
+
+    for (const auto id : {first, second, head}) {
+        server.submit_reply(id, Reply{.status = 200, .body = ReplyBody(shared)});
+    }
+    exchange(client, server);
+
+    for (const auto id : {first, second}) {
+        EXPECT_TRUE(client.streams[id].closed);
+        EXPECT_FALSE(client.streams[id].reset_code);
+        EXPECT_EQ(client.streams[id].header("content-length"), std::to_string(text.size()));
+        EXPECT_TRUE(client.streams[id].body == text) << "stream " << id;
+    }
+    EXPECT_TRUE(client.streams[head].closed);
+    EXPECT_EQ(client.streams[head].header("content-length"), std::to_string(text.size()));
+    EXPECT_TRUE(client.streams[head].body.empty());
 }
 
 TEST(Http2Session, BodyCompletesAtEndStreamWithinTheLimit) {

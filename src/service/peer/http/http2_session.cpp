@@ -17,6 +17,9 @@
 namespace quorvex::http {
 namespace {
 
+// Every HTTP/2 frame starts with a head of this size (RFC 9113, section 4.1).
+constexpr std::size_t FRAME_HEAD_SIZE = 9;
+
 std::string_view view_of(const std::uint8_t* data, std::size_t length) {
     return {reinterpret_cast<const char*>(data), length};
 }
@@ -228,23 +231,37 @@ struct Http2Callbacks {
         return cause;
     }
 
-    static ssize_t read_reply_body(nghttp2_session*, std::int32_t stream_id, std::uint8_t* buffer, std::size_t length,
+    // The body is not copied into nghttp2's frame: the frame is only sized here, and
+    // send_reply_body() appends its head and the body's bytes to the output.
+    static ssize_t read_reply_body(nghttp2_session*, std::int32_t stream_id, std::uint8_t*, std::size_t length,
                                    std::uint32_t* data_flags, nghttp2_data_source*, void* user_data) {
         auto& session = self(user_data);
         const auto found = session.streams_.find(stream_id);
         if (found == session.streams_.end()) {
             return NGHTTP2_ERR_TEMPORAL_CALLBACK_FAILURE;
         }
-        auto& stream = found->second;
-        const auto body = stream.reply_body.view();
-        const auto n = std::min(length, body.size() - stream.reply_sent);
-        // Byte to byte of one type, so the copy is a memmove.
-        std::copy_n(reinterpret_cast<const std::uint8_t*>(body.data()) + stream.reply_sent, n, buffer);
-        stream.reply_sent += n;
-        if (stream.reply_sent == body.size()) {
+        const auto& stream = found->second;
+        const auto n = std::min(length, stream.reply_body.size() - stream.reply_sent);
+        *data_flags |= NGHTTP2_DATA_FLAG_NO_COPY;
+        if (stream.reply_sent + n == stream.reply_body.size()) {
             *data_flags |= NGHTTP2_DATA_FLAG_EOF;
         }
         return static_cast<ssize_t>(n);
+    }
+
+    // No padding is ever selected, so the frame is its head and `length` body bytes.
+    static int send_reply_body(nghttp2_session*, nghttp2_frame* frame, const std::uint8_t* frame_head,
+                               std::size_t length, nghttp2_data_source*, void* user_data) {
+        auto& session = self(user_data);
+        const auto found = session.streams_.find(frame->hd.stream_id);
+        if (found == session.streams_.end()) {
+            return NGHTTP2_ERR_TEMPORAL_CALLBACK_FAILURE;
+        }
+        auto& stream = found->second;
+        session.output_.append(view_of(frame_head, FRAME_HEAD_SIZE));
+        session.output_.append(stream.reply_body.view().substr(stream.reply_sent, length));
+        stream.reply_sent += length;
+        return 0;
     }
 };
 
@@ -260,6 +277,7 @@ Http2Session::Http2Session(nghttp2_mem* memory) {
     nghttp2_session_callbacks_set_on_data_chunk_recv_callback(callbacks.get(), Http2Callbacks::on_data_chunk_recv);
     nghttp2_session_callbacks_set_on_frame_send_callback(callbacks.get(), Http2Callbacks::on_frame_send);
     nghttp2_session_callbacks_set_on_stream_close_callback(callbacks.get(), Http2Callbacks::on_stream_close);
+    nghttp2_session_callbacks_set_send_data_callback(callbacks.get(), Http2Callbacks::send_reply_body);
 
     // Window updates follow what readers take, not what arrives.
     nghttp2_option_set_no_auto_window_update(option.get(), 1);
