@@ -25,28 +25,28 @@ std::string_view view_of(const std::uint8_t* data, std::size_t length) {
 }
 
 // Headers that describe one HTTP/1 connection; HTTP/2 forbids them. "content-length" is ours.
-bool is_dropped_reply_header(std::string_view lower_name) {
+bool is_dropped_reply_header(std::string_view name) {
     // By length first: the headers a reply usually carries are decided without a comparison.
-    switch (lower_name.size()) {
+    switch (name.size()) {
     case 7:
-        return lower_name == "upgrade";
+        return equals_ascii_nocase(name, "upgrade");
     case 10:
-        return lower_name == "connection" || lower_name == "keep-alive";
+        return equals_ascii_nocase(name, "connection") || equals_ascii_nocase(name, "keep-alive");
     case 14:
-        return lower_name == "content-length";
+        return equals_ascii_nocase(name, "content-length");
     case 16:
-        return lower_name == "proxy-connection";
+        return equals_ascii_nocase(name, "proxy-connection");
     case 17:
-        return lower_name == "transfer-encoding";
+        return equals_ascii_nocase(name, "transfer-encoding");
     default:
         return false;
     }
 }
 
-nghttp2_nv header_pair(std::string_view name, std::string_view value) {
+nghttp2_nv header_pair(std::string_view name, std::string_view value, std::uint8_t flags) {
     return nghttp2_nv{reinterpret_cast<std::uint8_t*>(const_cast<char*>(name.data())),
                       reinterpret_cast<std::uint8_t*>(const_cast<char*>(value.data())), name.size(), value.size(),
-                      NGHTTP2_NV_FLAG_NONE};
+                      flags};
 }
 
 void* nghttp2_heap_malloc(std::size_t size, void* heap) {
@@ -425,25 +425,18 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
         return;
     }
 
-    // nghttp2 copies the pairs; the bytes only have to outlive the submit call. A reply has a
-    // handful of headers: the pairs and the lower-cased names fit on the stack.
+    // A reply header is text known at compile time, so nghttp2 keeps its value without a copy.
+    // Names are copied: nghttp2 lower-cases them as it does. The numbers only have to outlive
+    // the submit call.
     DecimalDigits status_digits{};
     DecimalDigits length_digits{};
     boost::container::small_vector<nghttp2_nv, 8> pairs;
-    pairs.push_back(header_pair(":status", decimal(reply.status, status_digits)));
-    pairs.push_back(header_pair("content-length", decimal(reply.body.size(), length_digits)));
-    std::size_t names_size = 0;
+    pairs.push_back(header_pair(":status", decimal(reply.status, status_digits), NGHTTP2_NV_FLAG_NO_COPY_NAME));
+    pairs.push_back(
+        header_pair("content-length", decimal(reply.body.size(), length_digits), NGHTTP2_NV_FLAG_NO_COPY_NAME));
     for (const auto& header : reply.headers) {
-        names_size += header.name().size();
-    }
-    // Sized once, so the views into it stay valid.
-    boost::container::small_vector<char, 128> lower_names(names_size);
-    char* next_name = lower_names.data();
-    for (const auto& header : reply.headers) {
-        const std::string_view lower_name(next_name, header.name().size());
-        next_name = std::transform(header.name().begin(), header.name().end(), next_name, ascii_lower);
-        if (!is_dropped_reply_header(lower_name)) {
-            pairs.push_back(header_pair(lower_name, header.value()));
+        if (!is_dropped_reply_header(header.name())) {
+            pairs.push_back(header_pair(header.name(), header.value(), NGHTTP2_NV_FLAG_NO_COPY_VALUE));
         }
     }
 
