@@ -131,7 +131,9 @@ struct Http2Callbacks {
         const auto header_name = view_of(name, name_length);
         const auto header_value = view_of(value, value_length);
         if (!header_name.starts_with(':')) {
-            stream.head.headers.push_back({std::string(header_name), std::string(header_value)});
+            auto& header = stream.head.headers.emplace_back();
+            header.name = header_name;
+            header.value = header_value;
         } else if (header_name == ":method") {
             stream.head.method = header_value;
         } else if (header_name == ":path") {
@@ -485,9 +487,11 @@ void Http2Session::begin_shutdown() {
 }
 
 void Http2Session::apply_deferred() {
-    for (const auto stream_id : std::exchange(deferred_resets_, {})) {
+    // Submitting a reset calls no callback, so the list cannot grow meanwhile; it keeps its capacity.
+    for (const auto stream_id : deferred_resets_) {
         reset_stream(stream_id, NGHTTP2_NO_ERROR);
     }
+    deferred_resets_.clear();
     if (const auto bytes = std::exchange(deferred_connection_consumed_, 0); bytes != 0) {
         nghttp2_session_consume_connection(session_.get(), bytes);
     }
