@@ -84,6 +84,47 @@ TEST(Http2Session, HandsOverTheRequestHeadAndSendsACleanedReply) {
     EXPECT_EQ(reply.body, "digest mismatch");
 }
 
+// Header names are folded once per connection and kept; names past what it keeps are folded by
+// nghttp2 instead. Either way every reply of the connection carries them in lower case.
+TEST(Http2Session, ReplyHeaderNamesArriveInLowerCaseOnEveryReply) {
+    const ReplyHeaders headers = {{"X-One", "1"},
+                                  {"X-Two", "2"},
+                                  {"X-Three", "3"},
+                                  {"X-Four", "4"},
+                                  {"X-Five", "5"},
+                                  {"X-Six", "6"},
+                                  {"X-Seven", "7"},
+                                  {"X-Eight", "8"},
+                                  {"X-Nine", "9"},
+                                  {"X-Ten", "10"},
+                                  {"Content-Type", "text/plain"}};
+    const std::vector<std::pair<std::string, std::string>> expected = {{"x-one", "1"},
+                                                                       {"x-two", "2"},
+                                                                       {"x-three", "3"},
+                                                                       {"x-four", "4"},
+                                                                       {"x-five", "5"},
+                                                                       {"x-six", "6"},
+                                                                       {"x-seven", "7"},
+                                                                       {"x-eight", "8"},
+                                                                       {"x-nine", "9"},
+                                                                       {"x-ten", "10"},
+                                                                       {"content-type", "text/plain"}};
+    Http2TestClient client;
+    Http2Session server;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const auto id = client.request("GET", "/a");
+        exchange(client, server);
+        ASSERT_EQ(server.take_started_requests().size(), 1u);
+        server.submit_reply(id, Reply{.status = 200, .headers = headers, .body = "x"});
+        exchange(client, server);
+        for (const auto& [name, value] : expected) {
+            EXPECT_EQ(client.streams[id].header(name), value) << name;
+        }
+        EXPECT_EQ(client.streams[id].body, "x");
+    }
+}
+
 // A body larger than one frame and than the peer's stream window goes out in pieces, some only
 // after WINDOW_UPDATE; one shared body may be in flight on several streams at once. HEAD gets the
 // length without the bytes.

@@ -427,9 +427,9 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
         return;
     }
 
-    // A reply header is text known at compile time, so nghttp2 keeps its value without a copy.
-    // Names are copied: nghttp2 lower-cases them as it does. The numbers only have to outlive
-    // the submit call.
+    // A reply header is text known at compile time, so nghttp2 keeps its value without a copy,
+    // and its name as folded once per connection. A name that finds no room is copied, and
+    // nghttp2 lower-cases it as it does. The numbers only have to outlive the submit call.
     DecimalDigits status_digits{};
     DecimalDigits length_digits{};
     boost::container::small_vector<nghttp2_nv, 8> pairs;
@@ -437,7 +437,13 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
     pairs.push_back(
         header_pair("content-length", decimal(reply.body.size(), length_digits), NGHTTP2_NV_FLAG_NO_COPY_NAME));
     for (const auto& header : reply.headers) {
-        if (!is_dropped_reply_header(header.name())) {
+        if (is_dropped_reply_header(header.name())) {
+            continue;
+        }
+        if (const auto name = reply_names_.find_or_add(header.name())) {
+            pairs.push_back(
+                header_pair(*name, header.value(), NGHTTP2_NV_FLAG_NO_COPY_NAME | NGHTTP2_NV_FLAG_NO_COPY_VALUE));
+        } else {
             pairs.push_back(header_pair(header.name(), header.value(), NGHTTP2_NV_FLAG_NO_COPY_VALUE));
         }
     }

@@ -7,6 +7,7 @@
 // Request bodies are flow-controlled by hand: received DATA is acknowledged (WINDOW_UPDATE) only
 // as a reader takes it, so a body nobody asked for never grows past the stream window.
 
+#include "service/peer/http/lower_case_names.hpp"
 #include "service/peer/http/request_handler.hpp"
 #include "service/peer/http/recycling_heap.hpp"
 
@@ -160,6 +161,8 @@ private:
     bool resets_received_ = false;
     bool priority_on_stream_zero_ = false;
     std::optional<std::string> connection_error_;
+    // Before the session: nghttp2 keeps pointers to these names until their HEADERS are sent.
+    LowerCaseNames reply_names_;
     // Last: deleted before the state its callbacks reach, and before its heap.
     UniqueNghttp2Session session_;
 };
