@@ -233,16 +233,17 @@ struct Http2Callbacks {
         return cause;
     }
 
+    // The source is the replying stream: nghttp2 asks for a stream's body only while the stream
+    // is open, and a stream is forgotten only once nghttp2 has closed it.
+    static Http2Session::Stream& replying_stream(const nghttp2_data_source* source) {
+        return *static_cast<Http2Session::Stream*>(source->ptr);
+    }
+
     // The body is not copied into nghttp2's frame: the frame is only sized here, and
     // send_reply_body() appends its head and the body's bytes to the output.
-    static ssize_t read_reply_body(nghttp2_session*, std::int32_t stream_id, std::uint8_t*, std::size_t length,
-                                   std::uint32_t* data_flags, nghttp2_data_source*, void* user_data) {
-        auto& session = self(user_data);
-        const auto found = session.streams_.find(stream_id);
-        if (found == session.streams_.end()) {
-            return NGHTTP2_ERR_TEMPORAL_CALLBACK_FAILURE;
-        }
-        const auto& stream = found->second;
+    static ssize_t read_reply_body(nghttp2_session*, std::int32_t, std::uint8_t*, std::size_t length,
+                                   std::uint32_t* data_flags, nghttp2_data_source* source, void*) {
+        const auto& stream = replying_stream(source);
         const auto n = std::min(length, stream.reply_body.size() - stream.reply_sent);
         *data_flags |= NGHTTP2_DATA_FLAG_NO_COPY;
         if (stream.reply_sent + n == stream.reply_body.size()) {
@@ -252,16 +253,12 @@ struct Http2Callbacks {
     }
 
     // No padding is ever selected, so the frame is its head and `length` body bytes.
-    static int send_reply_body(nghttp2_session*, nghttp2_frame* frame, const std::uint8_t* frame_head,
-                               std::size_t length, nghttp2_data_source*, void* user_data) {
-        auto& session = self(user_data);
-        const auto found = session.streams_.find(frame->hd.stream_id);
-        if (found == session.streams_.end()) {
-            return NGHTTP2_ERR_TEMPORAL_CALLBACK_FAILURE;
-        }
-        auto& stream = found->second;
-        session.output_.append(view_of(frame_head, FRAME_HEAD_SIZE));
-        session.output_.append(stream.reply_body.view().substr(stream.reply_sent, length));
+    static int send_reply_body(nghttp2_session*, nghttp2_frame*, const std::uint8_t* frame_head, std::size_t length,
+                               nghttp2_data_source* source, void* user_data) {
+        auto& stream = replying_stream(source);
+        auto& output = self(user_data).output_;
+        output.append(view_of(frame_head, FRAME_HEAD_SIZE));
+        output.append(stream.reply_body.view().substr(stream.reply_sent, length));
         stream.reply_sent += length;
         return 0;
     }
@@ -454,6 +451,7 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
     } else {
         stream.reply_body = std::move(reply.body);
         nghttp2_data_provider provider{};
+        provider.source.ptr = &stream;
         provider.read_callback = Http2Callbacks::read_reply_body;
         submitted = nghttp2_submit_response(session_.get(), stream_id, pairs.data(), pairs.size(), &provider);
     }
