@@ -102,8 +102,8 @@ struct Http2Callbacks {
     static int on_begin_headers(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
         if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
             auto& session = self(user_data);
-            session.heading_stream_ = &session.streams_.try_emplace(frame->hd.stream_id).first->second;
-            session.heading_stream_id_ = frame->hd.stream_id;
+            session.receiving_stream_ = &session.streams_.try_emplace(frame->hd.stream_id).first->second;
+            session.receiving_stream_id_ = frame->hd.stream_id;
         }
         return 0;
     }
@@ -115,7 +115,7 @@ struct Http2Callbacks {
         if (frame->hd.type != NGHTTP2_HEADERS) {
             return 0;
         }
-        Http2Session::Stream* const found = session.heading_stream(frame->hd.stream_id);
+        Http2Session::Stream* const found = session.receiving_stream(frame->hd.stream_id);
         if (found == nullptr) {
             return 0;
         }
@@ -150,11 +150,11 @@ struct Http2Callbacks {
         if (frame->hd.type != NGHTTP2_HEADERS && frame->hd.type != NGHTTP2_DATA) {
             return 0;
         }
-        const auto found = session.streams_.find(frame->hd.stream_id);
-        if (found == session.streams_.end()) {
+        Http2Session::Stream* const found = session.receiving_stream(frame->hd.stream_id);
+        if (found == nullptr) {
             return 0;
         }
-        auto& stream = found->second;
+        auto& stream = *found;
         if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
             stream.started = true;
             stream.head_request = stream.head.method == "HEAD";
@@ -529,19 +529,19 @@ void Http2Session::note_connection_error(std::string cause) {
 
 void Http2Session::release_to_connection(std::size_t bytes) { deferred_connection_consumed_ += bytes; }
 
-Http2Session::Stream* Http2Session::heading_stream(std::int32_t stream_id) {
-    if (stream_id != heading_stream_id_ || heading_stream_ == nullptr) {
+Http2Session::Stream* Http2Session::receiving_stream(std::int32_t stream_id) {
+    if (stream_id != receiving_stream_id_ || receiving_stream_ == nullptr) {
         const auto found = streams_.find(stream_id);
-        heading_stream_ = found == streams_.end() ? nullptr : &found->second;
-        heading_stream_id_ = stream_id;
+        receiving_stream_ = found == streams_.end() ? nullptr : &found->second;
+        receiving_stream_id_ = stream_id;
     }
-    return heading_stream_;
+    return receiving_stream_;
 }
 
 void Http2Session::forget_if_finished(StreamTable::iterator stream) {
     if (stream->second.closed && stream->second.app_done) {
-        if (stream->first == heading_stream_id_) {
-            heading_stream_ = nullptr;
+        if (stream->first == receiving_stream_id_) {
+            receiving_stream_ = nullptr;
         }
         streams_.erase(stream);
     }

@@ -146,11 +146,12 @@ private:
     RecyclingHeap heap_; // first: outlives the session and the stream table
     StreamTable streams_{&heap_};
     [[nodiscard]] RequestHead* started_head(std::int32_t stream_id);
-    // The stream whose header fields are arriving: a request's fields come one callback each, so
-    // the stream is looked up once per block, not once per field. Null when it is gone.
-    [[nodiscard]] Stream* heading_stream(std::int32_t stream_id);
-    Stream* heading_stream_ = nullptr;
-    std::int32_t heading_stream_id_ = 0;
+    // The stream whose frame is arriving: a request's header fields and then the end of its block
+    // come one callback each, so the stream is looked up once per block, not once per callback.
+    // Null when it is gone.
+    [[nodiscard]] Stream* receiving_stream(std::int32_t stream_id);
+    Stream* receiving_stream_ = nullptr;
+    std::int32_t receiving_stream_id_ = 0;
 
     std::vector<std::int32_t> started_; // streams whose head arrived, not yet handed on
     std::string output_;                // what take_output() returned last; keeps its capacity
