@@ -508,17 +508,13 @@ void Http2Session::reset_stream(std::int32_t stream_id, std::uint32_t error_code
     }
 }
 
-bool Http2Session::submit_refused(int result, std::string_view what, std::optional<std::int32_t> stream_id) {
-    if (result == 0) {
-        return false;
-    }
+void Http2Session::log_refused_submit(int result, std::string_view what, std::optional<std::int32_t> stream_id) {
     std::string line = "Helper could not submit ";
     line += what;
     if (stream_id) {
         line += " on HTTP/2 stream " + std::to_string(*stream_id);
     }
     append_log(line + ": " + nghttp2_strerror(result));
-    return true;
 }
 
 void Http2Session::note_connection_error(std::string cause) {

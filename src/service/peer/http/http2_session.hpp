@@ -137,8 +137,15 @@ private:
     // connection is given up.
     void reset_stream(std::int32_t stream_id, std::uint32_t error_code);
     // Logs a refused submit as one line, naming the stream if given; true when it was refused. The
-    // line is only built then: a reply costs no text.
-    static bool submit_refused(int result, std::string_view what, std::optional<std::int32_t> stream_id = {});
+    // line is only built then, out of line: a reply costs one comparison.
+    static bool submit_refused(int result, std::string_view what, std::optional<std::int32_t> stream_id = {}) {
+        if (result == 0) {
+            return false;
+        }
+        log_refused_submit(result, what, stream_id);
+        return true;
+    }
+    static void log_refused_submit(int result, std::string_view what, std::optional<std::int32_t> stream_id);
     void note_connection_error(std::string cause);
     using StreamTable = std::pmr::unordered_map<std::int32_t, Stream>;
     void forget_if_finished(StreamTable::iterator stream);
