@@ -214,23 +214,27 @@ TEST(Http2Session, BodyFailsOverTheLimitOrWhenTheStreamBreaks) {
     }
 }
 
+// The reply ends in a DATA frame, or in its HEADERS when it has no body.
 TEST(Http2Session, AnEarlyReplyCutsOffTheUnreadBody) {
-    Http2TestClient client;
-    Http2Session server;
-    const auto id = client.request("POST", "/start", {{"content-length", "5000"}}, std::string(5000, 'x'));
-    auto bytes = client.take_output();
-    // Hold back the end of the body, as a client still uploading would.
-    ASSERT_TRUE(server.receive(bytes.substr(0, bytes.size() - 100)));
-    ASSERT_EQ(server.take_started_requests().size(), 1u);
+    for (const std::string body : {"too large", ""}) {
+        SCOPED_TRACE(body);
+        Http2TestClient client;
+        Http2Session server;
+        const auto id = client.request("POST", "/start", {{"content-length", "5000"}}, std::string(5000, 'x'));
+        auto bytes = client.take_output();
+        // Hold back the end of the body, as a client still uploading would.
+        ASSERT_TRUE(server.receive(bytes.substr(0, bytes.size() - 100)));
+        ASSERT_EQ(server.take_started_requests().size(), 1u);
 
-    server.submit_reply(id, Reply{.status = 413, .headers = {{"connection", "close"}}, .body = "too large"});
-    client.receive(server.take_output());
+        server.submit_reply(id, Reply{.status = 413, .headers = {{"connection", "close"}}, .body = body});
+        client.receive(server.take_output());
 
-    const auto& reply = client.streams[id];
-    EXPECT_EQ(reply.header(":status"), "413");
-    EXPECT_EQ(reply.body, "too large");
-    EXPECT_EQ(reply.reset_code, NGHTTP2_NO_ERROR);
-    EXPECT_TRUE(reply.closed);
+        const auto& reply = client.streams[id];
+        EXPECT_EQ(reply.header(":status"), "413");
+        EXPECT_EQ(reply.body, body);
+        EXPECT_EQ(reply.reset_code, NGHTTP2_NO_ERROR);
+        EXPECT_TRUE(reply.closed);
+    }
 }
 
 TEST(Http2Session, AnUnreadBodyStopsAtTheStreamWindow) {

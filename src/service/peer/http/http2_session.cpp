@@ -188,15 +188,12 @@ struct Http2Callbacks {
             session.note_connection_error(goaway_cause(session, frame->goaway));
             return 0;
         }
-        const bool ends_reply = (frame->hd.type == NGHTTP2_HEADERS || frame->hd.type == NGHTTP2_DATA) &&
-                                (frame->hd.flags & NGHTTP2_FLAG_END_STREAM) != 0;
-        if (!ends_reply) {
+        // A reply with a body ends in send_reply_body(), which has its stream at hand.
+        if (frame->hd.type != NGHTTP2_HEADERS || (frame->hd.flags & NGHTTP2_FLAG_END_STREAM) == 0) {
             return 0;
         }
-        const auto found = session.streams_.find(frame->hd.stream_id);
-        if (found != session.streams_.end() && !found->second.body_complete && !found->second.closed) {
-            // The reply is complete while the peer is still sending: tell it to stop.
-            session.deferred_resets_.push_back(frame->hd.stream_id);
+        if (const auto found = session.streams_.find(frame->hd.stream_id); found != session.streams_.end()) {
+            session.cut_off_unread_body(frame->hd.stream_id, found->second);
         }
         return 0;
     }
@@ -253,13 +250,16 @@ struct Http2Callbacks {
     }
 
     // No padding is ever selected, so the frame is its head and `length` body bytes.
-    static int send_reply_body(nghttp2_session*, nghttp2_frame*, const std::uint8_t* frame_head, std::size_t length,
-                               nghttp2_data_source* source, void* user_data) {
+    static int send_reply_body(nghttp2_session*, nghttp2_frame* frame, const std::uint8_t* frame_head,
+                               std::size_t length, nghttp2_data_source* source, void* user_data) {
         auto& stream = replying_stream(source);
         auto& output = self(user_data).output_;
         output.append(view_of(frame_head, FRAME_HEAD_SIZE));
         output.append(stream.reply_body.view().substr(stream.reply_sent, length));
         stream.reply_sent += length;
+        if ((frame->hd.flags & NGHTTP2_FLAG_END_STREAM) != 0) {
+            self(user_data).cut_off_unread_body(frame->hd.stream_id, stream);
+        }
         return 0;
     }
 };
@@ -520,6 +520,12 @@ void Http2Session::log_refused_submit(int result, std::string_view what, std::op
 void Http2Session::note_connection_error(std::string cause) {
     if (!connection_error_) {
         connection_error_ = std::move(cause);
+    }
+}
+
+void Http2Session::cut_off_unread_body(std::int32_t stream_id, const Stream& stream) {
+    if (!stream.body_complete && !stream.closed) {
+        deferred_resets_.push_back(stream_id);
     }
 }
 

@@ -133,6 +133,8 @@ private:
     // callbacks decide on are applied here, between calls.
     void apply_deferred();
     void release_to_connection(std::size_t bytes);
+    // The reply is complete while the peer is still sending its body: tell it to stop.
+    void cut_off_unread_body(std::int32_t stream_id, const Stream& stream);
     // Queues RST_STREAM; when even that is refused the stream could never end, so the whole
     // connection is given up.
     void reset_stream(std::int32_t stream_id, std::uint32_t error_code);
