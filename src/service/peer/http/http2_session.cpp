@@ -490,7 +490,7 @@ void Http2Session::begin_shutdown() {
     }
 }
 
-void Http2Session::apply_deferred() {
+void Http2Session::apply_deferred_now() {
     // Submitting a reset calls no callback, so the list cannot grow meanwhile; it keeps its capacity.
     for (const auto stream_id : deferred_resets_) {
         reset_stream(stream_id, NGHTTP2_NO_ERROR);

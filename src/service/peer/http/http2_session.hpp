@@ -131,7 +131,13 @@ private:
 
     // nghttp2 must not be driven from inside its own callbacks: resets and window updates that
     // callbacks decide on are applied here, between calls.
-    void apply_deferred();
+    void apply_deferred() {
+        // Inline: there is rarely anything to apply.
+        if (!deferred_resets_.empty() || deferred_connection_consumed_ != 0) {
+            apply_deferred_now();
+        }
+    }
+    void apply_deferred_now();
     void release_to_connection(std::size_t bytes);
     // The reply is complete while the peer is still sending its body: tell it to stop.
     void cut_off_unread_body(std::int32_t stream_id, const Stream& stream);
