@@ -84,6 +84,54 @@ TEST(Http2Session, HandsOverTheRequestHeadAndSendsACleanedReply) {
     EXPECT_EQ(reply.body, "digest mismatch");
 }
 
+// A new stream may be made from a finished one: it shows nothing of the finished request, whether
+// the new head has fewer fields, shorter values or no ":path", nor of its body.
+TEST(Http2Session, ANewStreamShowsNothingOfAFinishedOne) {
+    Http2TestClient client;
+    Http2Session server;
+    // More finished streams than are kept, each with its own fields.
+    std::vector<std::int32_t> first_round;
+    for (int i = 0; i < 20; ++i) {
+        first_round.push_back(client.request("POST", "/start/a/long/target/" + std::to_string(i),
+                                             {{"x-first", std::string(40, 'a')}, {"x-second", "2"}, {"x-third", "3"}},
+                                             std::string("body")));
+    }
+    exchange(client, server);
+    // Answered from the head in place, as most requests are: the finished heads keep their text.
+    std::size_t answered = 0;
+    server.visit_started_requests([&](std::int32_t stream_id, RequestHead&) {
+        ASSERT_TRUE(server.poll_body(stream_id, 64).value().has_value());
+        server.submit_reply(stream_id, Reply{.status = 204});
+        ++answered;
+    });
+    ASSERT_EQ(answered, first_round.size());
+    exchange(client, server);
+
+    const auto short_one = client.request("GET", "/a", {{"x-only", "1"}});
+    const auto no_fields = client.request("GET", "/b");
+    const auto no_path = client.connect_request("example.org:443");
+    exchange(client, server);
+    const auto started = server.take_started_requests();
+    ASSERT_EQ(started.size(), 3u);
+    EXPECT_EQ(started[0].stream_id, short_one);
+    EXPECT_EQ(started[0].head.method, "GET");
+    EXPECT_EQ(started[0].head.target, "/a");
+    ASSERT_EQ(started[0].head.headers.size(), 1u);
+    EXPECT_EQ(started[0].head.headers[0].name, "x-only");
+    EXPECT_EQ(started[0].head.headers[0].value, "1");
+    EXPECT_EQ(started[1].stream_id, no_fields);
+    EXPECT_EQ(started[1].head.target, "/b");
+    EXPECT_TRUE(started[1].head.headers.empty());
+    EXPECT_EQ(started[2].stream_id, no_path);
+    EXPECT_EQ(started[2].head.method, "CONNECT");
+    EXPECT_EQ(started[2].head.target, "");
+    // A fresh body state: empty and complete, not "already read".
+    const auto body = server.poll_body(short_one, 64);
+    ASSERT_TRUE(body.has_value());
+    ASSERT_TRUE(body->has_value()) << body->error().text();
+    EXPECT_EQ(**body, "");
+}
+
 // Header names are folded once per connection and kept; names past what it keeps are folded by
 // nghttp2 instead. Either way every reply of the connection carries them in lower case.
 TEST(Http2Session, ReplyHeaderNamesArriveInLowerCaseOnEveryReply) {

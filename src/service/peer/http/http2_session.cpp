@@ -102,7 +102,7 @@ struct Http2Callbacks {
     static int on_begin_headers(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
         if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
             auto& session = self(user_data);
-            session.receiving_stream_ = &session.streams_.try_emplace(frame->hd.stream_id).first->second;
+            session.receiving_stream_ = &session.open_stream(frame->hd.stream_id);
             session.receiving_stream_id_ = frame->hd.stream_id;
         }
         return 0;
@@ -131,7 +131,12 @@ struct Http2Callbacks {
         const auto header_name = view_of(name, name_length);
         const auto header_value = view_of(value, value_length);
         if (!header_name.starts_with(':')) {
-            auto& header = stream.head.headers.emplace_back();
+            // Over a finished stream's field where there is one: its strings have room already.
+            auto& headers = stream.head.headers;
+            if (stream.head_fields == headers.size()) {
+                headers.emplace_back();
+            }
+            auto& header = headers[stream.head_fields++];
             header.name = header_name;
             header.value = header_value;
         } else if (header_name == ":method") {
@@ -156,6 +161,9 @@ struct Http2Callbacks {
         }
         auto& stream = *found;
         if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
+            // Fields a finished stream's head had beyond this block's.
+            auto& headers = stream.head.headers;
+            headers.erase(headers.begin() + static_cast<std::ptrdiff_t>(stream.head_fields), headers.end());
             stream.started = true;
             stream.head_request = stream.head.method == "HEAD";
             session.started_.push_back(frame->hd.stream_id);
@@ -545,8 +553,28 @@ void Http2Session::forget_if_finished(StreamTable::iterator stream) {
         if (stream->first == receiving_stream_id_) {
             receiving_stream_ = nullptr;
         }
-        streams_.erase(stream);
+        if (spare_streams_.size() < SPARE_STREAMS) {
+            // Its bodies are let go now; only the head's room is kept.
+            static_cast<StreamState&>(stream->second) = StreamState{};
+            spare_streams_.push_back(streams_.extract(stream));
+        } else {
+            streams_.erase(stream);
+        }
     }
+}
+
+Http2Session::Stream& Http2Session::open_stream(std::int32_t stream_id) {
+    if (spare_streams_.empty()) {
+        return streams_.try_emplace(stream_id).first->second;
+    }
+    auto spare = std::move(spare_streams_.back());
+    spare_streams_.pop_back();
+    spare.key() = stream_id;
+    Stream& stream = spare.mapped();
+    // A request without ":path" (CONNECT) must not show the last one's.
+    stream.head.method.clear();
+    stream.head.target.clear();
+    return streams_.insert(std::move(spare)).position->second;
 }
 
 } // namespace quorvex::http

@@ -11,6 +11,7 @@
 #include "service/peer/http/request_handler.hpp"
 #include "service/peer/http/recycling_heap.hpp"
 
+#include <boost/container/static_vector.hpp>
 #include <nghttp2/nghttp2.h>
 
 #include <array>
@@ -46,6 +47,28 @@ using UniqueNghttp2Session = std::unique_ptr<nghttp2_session, FreedBy<nghttp2_se
 // NOLINTNEXTLINE(bugprone-exception-escape): moves cannot throw; small_vector does not say so
 struct StartedRequest {
     std::int32_t stream_id = 0;
+    RequestHead head;
+};
+
+// One stream of an Http2Session. Everything a stream starts afresh with; its head is kept
+// apart, so a finished stream's head can serve the next one.
+struct Http2StreamState {
+    std::size_t header_bytes = 0;
+    std::size_t head_fields = 0; // header fields of the head's block so far
+    bool head_request = false;
+    bool started = false;       // handed to the application
+    bool app_done = false;      // the application replied or gave up
+    std::string body;           // received, not yet taken
+    std::size_t received = 0;   // body bytes received in total
+    std::size_t unconsumed = 0; // received, not yet acknowledged to the peer
+    bool body_complete = false;
+    bool body_failed = false; // over the reader's limit: further DATA is dropped
+    bool body_taken = false;
+    bool closed = false;
+    ReplyBody reply_body;
+    std::size_t reply_sent = 0;
+};
+struct Http2Stream : Http2StreamState {
     RequestHead head;
 };
 
@@ -109,22 +132,8 @@ public:
     [[nodiscard]] const std::optional<std::string>& connection_error() const { return connection_error_; }
 
 private:
-    struct Stream {
-        RequestHead head;
-        std::size_t header_bytes = 0;
-        bool head_request = false;
-        bool started = false;       // handed to the application
-        bool app_done = false;      // the application replied or gave up
-        std::string body;           // received, not yet taken
-        std::size_t received = 0;   // body bytes received in total
-        std::size_t unconsumed = 0; // received, not yet acknowledged to the peer
-        bool body_complete = false;
-        bool body_failed = false; // over the reader's limit: further DATA is dropped
-        bool body_taken = false;
-        bool closed = false;
-        ReplyBody reply_body;
-        std::size_t reply_sent = 0;
-    };
+    using StreamState = Http2StreamState;
+    using Stream = Http2Stream;
 
     // The nghttp2 callbacks, defined beside the implementation.
     friend struct Http2Callbacks;
@@ -157,9 +166,16 @@ private:
     void note_connection_error(std::string cause);
     using StreamTable = std::pmr::unordered_map<std::int32_t, Stream>;
     void forget_if_finished(StreamTable::iterator stream);
+    // A new stream, made from a finished one when there is one: the finished head's strings keep
+    // their room, so a client that sends the same headers again allocates nothing for them.
+    [[nodiscard]] Stream& open_stream(std::int32_t stream_id);
 
     RecyclingHeap heap_; // first: outlives the session and the stream table
     StreamTable streams_{&heap_};
+    // Finished streams kept for open_stream(), at most SPARE_STREAMS, each with a fresh state and
+    // its last head.
+    static constexpr std::size_t SPARE_STREAMS = 16;
+    boost::container::static_vector<StreamTable::node_type, SPARE_STREAMS> spare_streams_;
     [[nodiscard]] RequestHead* started_head(std::int32_t stream_id);
     // The stream whose frame is arriving: a request's header fields and then the end of its block
     // come one callback each, so the stream is looked up once per block, not once per callback.
