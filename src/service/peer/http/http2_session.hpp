@@ -50,8 +50,8 @@ struct StartedRequest {
     RequestHead head;
 };
 
-// One stream of an Http2Session. Everything a stream starts afresh with; its head is kept
-// apart, so a finished stream's head can serve the next one.
+// One stream of an Http2Session: the state it starts afresh with, and its request head, kept
+// apart so that a finished stream's head can serve the next stream.
 struct Http2StreamState {
     std::size_t header_bytes = 0;
     std::size_t head_fields = 0; // header fields of the head's block so far
