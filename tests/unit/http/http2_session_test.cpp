@@ -90,11 +90,11 @@ TEST(Http2Session, ANewStreamShowsNothingOfAFinishedOne) {
     Http2TestClient client;
     Http2Session server;
     // More finished streams than are kept, each with its own fields.
-    std::vector<std::int32_t> first_round;
-    for (int i = 0; i < 20; ++i) {
-        first_round.push_back(client.request("POST", "/start/a/long/target/" + std::to_string(i),
-                                             {{"x-first", std::string(40, 'a')}, {"x-second", "2"}, {"x-third", "3"}},
-                                             std::string("body")));
+    constexpr std::size_t first_round = 20;
+    for (std::size_t i = 0; i < first_round; ++i) {
+        (void)client.request("POST", "/start/a/long/target/" + std::to_string(i),
+                             {{"x-first", std::string(40, 'a')}, {"x-second", "2"}, {"x-third", "3"}},
+                             std::string("body"));
     }
     exchange(client, server);
     // Answered from the head in place, as most requests are: the finished heads keep their text.
@@ -104,7 +104,7 @@ TEST(Http2Session, ANewStreamShowsNothingOfAFinishedOne) {
         server.submit_reply(stream_id, Reply{.status = 204});
         ++answered;
     });
-    ASSERT_EQ(answered, first_round.size());
+    ASSERT_EQ(answered, first_round);
     exchange(client, server);
 
     const auto short_one = client.request("GET", "/a", {{"x-only", "1"}});
@@ -177,7 +177,7 @@ TEST(Http2Session, ReplyHeaderNamesArriveInLowerCaseOnEveryReply) {
 // after WINDOW_UPDATE; one shared body may be in flight on several streams at once. HEAD gets the
 // length without the bytes.
 TEST(Http2Session, LargeSharedReplyBodyArrivesWholeOnEveryStream) {
-    std::string text(200 * 1024, '\0');
+    std::string text(std::size_t{200} * 1024, '\0');
     for (std::size_t i = 0; i < text.size(); ++i) {
         text[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26); // an offset slip changes the bytes
     }
