@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace quorvex::http {
@@ -83,6 +84,128 @@ TEST(Http2Session, HandsOverTheRequestHeadAndSendsACleanedReply) {
     EXPECT_EQ(reply.body, "digest mismatch");
 }
 
+// A new stream may be made from a finished one: it shows nothing of the finished request, whether
+// the new head has fewer fields, shorter values or no ":path", nor of its body.
+TEST(Http2Session, ANewStreamShowsNothingOfAFinishedOne) {
+    Http2TestClient client;
+    Http2Session server;
+    // More finished streams than are kept, each with its own fields.
+    constexpr std::size_t first_round = 20;
+    for (std::size_t i = 0; i < first_round; ++i) {
+        (void)client.request("POST", "/start/a/long/target/" + std::to_string(i),
+                             {{"x-first", std::string(40, 'a')}, {"x-second", "2"}, {"x-third", "3"}},
+                             std::string("body"));
+    }
+    exchange(client, server);
+    // Answered from the head in place, as most requests are: the finished heads keep their text.
+    std::size_t answered = 0;
+    server.visit_started_requests([&](std::int32_t stream_id, RequestHead&) {
+        ASSERT_TRUE(server.poll_body(stream_id, 64).value().has_value());
+        server.submit_reply(stream_id, Reply{.status = 204});
+        ++answered;
+    });
+    ASSERT_EQ(answered, first_round);
+    exchange(client, server);
+
+    const auto short_one = client.request("GET", "/a", {{"x-only", "1"}});
+    const auto no_fields = client.request("GET", "/b");
+    const auto no_path = client.connect_request("example.org:443");
+    exchange(client, server);
+    const auto started = server.take_started_requests();
+    ASSERT_EQ(started.size(), 3u);
+    EXPECT_EQ(started[0].stream_id, short_one);
+    EXPECT_EQ(started[0].head.method, "GET");
+    EXPECT_EQ(started[0].head.target, "/a");
+    ASSERT_EQ(started[0].head.headers.size(), 1u);
+    EXPECT_EQ(started[0].head.headers[0].name, "x-only");
+    EXPECT_EQ(started[0].head.headers[0].value, "1");
+    EXPECT_EQ(started[1].stream_id, no_fields);
+    EXPECT_EQ(started[1].head.target, "/b");
+    EXPECT_TRUE(started[1].head.headers.empty());
+    EXPECT_EQ(started[2].stream_id, no_path);
+    EXPECT_EQ(started[2].head.method, "CONNECT");
+    EXPECT_EQ(started[2].head.target, "");
+    // A fresh body state: empty and complete, not "already read".
+    const auto body = server.poll_body(short_one, 64);
+    ASSERT_TRUE(body.has_value());
+    ASSERT_TRUE(body->has_value()) << body->error().text();
+    EXPECT_EQ(**body, "");
+}
+
+// Header names are folded once per connection and kept; names past what it keeps are folded by
+// nghttp2 instead. Either way every reply of the connection carries them in lower case.
+TEST(Http2Session, ReplyHeaderNamesArriveInLowerCaseOnEveryReply) {
+    const ReplyHeaders headers = {{"X-One", "1"},
+                                  {"X-Two", "2"},
+                                  {"X-Three", "3"},
+                                  {"X-Four", "4"},
+                                  {"X-Five", "5"},
+                                  {"X-Six", "6"},
+                                  {"X-Seven", "7"},
+                                  {"X-Eight", "8"},
+                                  {"X-Nine", "9"},
+                                  {"X-Ten", "10"},
+                                  {"Content-Type", "text/plain"}};
+    const std::vector<std::pair<std::string, std::string>> expected = {{"x-one", "1"},
+                                                                       {"x-two", "2"},
+                                                                       {"x-three", "3"},
+                                                                       {"x-four", "4"},
+                                                                       {"x-five", "5"},
+                                                                       {"x-six", "6"},
+                                                                       {"x-seven", "7"},
+                                                                       {"x-eight", "8"},
+                                                                       {"x-nine", "9"},
+                                                                       {"x-ten", "10"},
+                                                                       {"content-type", "text/plain"}};
+    Http2TestClient client;
+    Http2Session server;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        const auto id = client.request("GET", "/a");
+        exchange(client, server);
+        ASSERT_EQ(server.take_started_requests().size(), 1u);
+        server.submit_reply(id, Reply{.status = 200, .headers = headers, .body = "x"});
+        exchange(client, server);
+        for (const auto& [name, value] : expected) {
+            EXPECT_EQ(client.streams[id].header(name), value) << name;
+        }
+        EXPECT_EQ(client.streams[id].body, "x");
+    }
+}
+
+// A body larger than one frame and than the peer's stream window goes out in pieces, some only
+// after WINDOW_UPDATE; one shared body may be in flight on several streams at once. HEAD gets the
+// length without the bytes.
+TEST(Http2Session, LargeSharedReplyBodyArrivesWholeOnEveryStream) {
+    std::string text(std::size_t{200} * 1024, '\0');
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        text[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26); // an offset slip changes the bytes
+    }
+    const auto shared = std::make_shared<const std::string>(text);
+    Http2TestClient client;
+    Http2Session server;
+    const auto first = client.request("GET", "/logs");
+    const auto second = client.request("GET", "/logs");
+    const auto head = client.request("HEAD", "/logs");
+    exchange(client, server);
+    ASSERT_EQ(server.take_started_requests().size(), 3u);
+
+    for (const auto id : {first, second, head}) {
+        server.submit_reply(id, Reply{.status = 200, .body = ReplyBody(shared)});
+    }
+    exchange(client, server);
+
+    for (const auto id : {first, second}) {
+        EXPECT_TRUE(client.streams[id].closed);
+        EXPECT_FALSE(client.streams[id].reset_code);
+        EXPECT_EQ(client.streams[id].header("content-length"), std::to_string(text.size()));
+        EXPECT_TRUE(client.streams[id].body == text) << "stream " << id;
+    }
+    EXPECT_TRUE(client.streams[head].closed);
+    EXPECT_EQ(client.streams[head].header("content-length"), std::to_string(text.size()));
+    EXPECT_TRUE(client.streams[head].body.empty());
+}
+
 TEST(Http2Session, BodyCompletesAtEndStreamWithinTheLimit) {
     Http2TestClient client;
     Http2Session server;
@@ -139,23 +262,27 @@ TEST(Http2Session, BodyFailsOverTheLimitOrWhenTheStreamBreaks) {
     }
 }
 
+// The reply ends in a DATA frame, or in its HEADERS when it has no body.
 TEST(Http2Session, AnEarlyReplyCutsOffTheUnreadBody) {
-    Http2TestClient client;
-    Http2Session server;
-    const auto id = client.request("POST", "/start", {{"content-length", "5000"}}, std::string(5000, 'x'));
-    auto bytes = client.take_output();
-    // Hold back the end of the body, as a client still uploading would.
-    ASSERT_TRUE(server.receive(bytes.substr(0, bytes.size() - 100)));
-    ASSERT_EQ(server.take_started_requests().size(), 1u);
+    for (const std::string body : {"too large", ""}) {
+        SCOPED_TRACE(body);
+        Http2TestClient client;
+        Http2Session server;
+        const auto id = client.request("POST", "/start", {{"content-length", "5000"}}, std::string(5000, 'x'));
+        auto bytes = client.take_output();
+        // Hold back the end of the body, as a client still uploading would.
+        ASSERT_TRUE(server.receive(bytes.substr(0, bytes.size() - 100)));
+        ASSERT_EQ(server.take_started_requests().size(), 1u);
 
-    server.submit_reply(id, Reply{.status = 413, .headers = {{"connection", "close"}}, .body = "too large"});
-    client.receive(server.take_output());
+        server.submit_reply(id, Reply{.status = 413, .headers = {{"connection", "close"}}, .body = body});
+        client.receive(server.take_output());
 
-    const auto& reply = client.streams[id];
-    EXPECT_EQ(reply.header(":status"), "413");
-    EXPECT_EQ(reply.body, "too large");
-    EXPECT_EQ(reply.reset_code, NGHTTP2_NO_ERROR);
-    EXPECT_TRUE(reply.closed);
+        const auto& reply = client.streams[id];
+        EXPECT_EQ(reply.header(":status"), "413");
+        EXPECT_EQ(reply.body, body);
+        EXPECT_EQ(reply.reset_code, NGHTTP2_NO_ERROR);
+        EXPECT_TRUE(reply.closed);
+    }
 }
 
 TEST(Http2Session, AnUnreadBodyStopsAtTheStreamWindow) {

@@ -1,5 +1,7 @@
 #include "http2_test_client.hpp"
 
+#include <array>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -128,6 +130,23 @@ std::int32_t Http2TestClient::request(const std::string& method, const std::stri
     } else {
         id = nghttp2_submit_request(session_, nullptr, nv.data(), nv.size(), nullptr, nullptr);
     }
+    if (id < 0) {
+        throw std::runtime_error(nghttp2_strerror(id));
+    }
+    streams[id];
+    return id;
+}
+
+std::int32_t Http2TestClient::connect_request(const std::string& authority) {
+    std::string method = "CONNECT";
+    std::string authority_value = authority;
+    const std::array<nghttp2_nv, 2> nv = {{
+        {reinterpret_cast<std::uint8_t*>(const_cast<char*>(":method")), reinterpret_cast<std::uint8_t*>(method.data()),
+         7, method.size(), NGHTTP2_NV_FLAG_NONE},
+        {reinterpret_cast<std::uint8_t*>(const_cast<char*>(":authority")),
+         reinterpret_cast<std::uint8_t*>(authority_value.data()), 10, authority_value.size(), NGHTTP2_NV_FLAG_NONE},
+    }};
+    const auto id = nghttp2_submit_request(session_, nullptr, nv.data(), nv.size(), nullptr, nullptr);
     if (id < 0) {
         throw std::runtime_error(nghttp2_strerror(id));
     }

@@ -42,6 +42,8 @@ public:
     std::int32_t request(const std::string& method, const std::string& path,
                          std::vector<std::pair<std::string, std::string>> headers = {},
                          std::optional<std::string> body = std::nullopt);
+    // A CONNECT request: ":authority" and no ":scheme" or ":path".
+    std::int32_t connect_request(const std::string& authority);
     void reset(std::int32_t stream_id);
 
     // Bytes the client wants to send (the preface first).

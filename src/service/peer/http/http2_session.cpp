@@ -17,33 +17,36 @@
 namespace quorvex::http {
 namespace {
 
+// Every HTTP/2 frame starts with a head of this size (RFC 9113, section 4.1).
+constexpr std::size_t FRAME_HEAD_SIZE = 9;
+
 std::string_view view_of(const std::uint8_t* data, std::size_t length) {
     return {reinterpret_cast<const char*>(data), length};
 }
 
 // Headers that describe one HTTP/1 connection; HTTP/2 forbids them. "content-length" is ours.
-bool is_dropped_reply_header(std::string_view lower_name) {
+bool is_dropped_reply_header(std::string_view name) {
     // By length first: the headers a reply usually carries are decided without a comparison.
-    switch (lower_name.size()) {
+    switch (name.size()) {
     case 7:
-        return lower_name == "upgrade";
+        return equals_ascii_nocase(name, "upgrade");
     case 10:
-        return lower_name == "connection" || lower_name == "keep-alive";
+        return equals_ascii_nocase(name, "connection") || equals_ascii_nocase(name, "keep-alive");
     case 14:
-        return lower_name == "content-length";
+        return equals_ascii_nocase(name, "content-length");
     case 16:
-        return lower_name == "proxy-connection";
+        return equals_ascii_nocase(name, "proxy-connection");
     case 17:
-        return lower_name == "transfer-encoding";
+        return equals_ascii_nocase(name, "transfer-encoding");
     default:
         return false;
     }
 }
 
-nghttp2_nv header_pair(std::string_view name, std::string_view value) {
+nghttp2_nv header_pair(std::string_view name, std::string_view value, std::uint8_t flags) {
     return nghttp2_nv{reinterpret_cast<std::uint8_t*>(const_cast<char*>(name.data())),
                       reinterpret_cast<std::uint8_t*>(const_cast<char*>(value.data())), name.size(), value.size(),
-                      NGHTTP2_NV_FLAG_NONE};
+                      flags};
 }
 
 void* nghttp2_heap_malloc(std::size_t size, void* heap) {
@@ -99,8 +102,8 @@ struct Http2Callbacks {
     static int on_begin_headers(nghttp2_session*, const nghttp2_frame* frame, void* user_data) {
         if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
             auto& session = self(user_data);
-            session.heading_stream_ = &session.streams_.try_emplace(frame->hd.stream_id).first->second;
-            session.heading_stream_id_ = frame->hd.stream_id;
+            session.receiving_stream_ = &session.open_stream(frame->hd.stream_id);
+            session.receiving_stream_id_ = frame->hd.stream_id;
         }
         return 0;
     }
@@ -112,7 +115,7 @@ struct Http2Callbacks {
         if (frame->hd.type != NGHTTP2_HEADERS) {
             return 0;
         }
-        Http2Session::Stream* const found = session.heading_stream(frame->hd.stream_id);
+        Http2Session::Stream* const found = session.receiving_stream(frame->hd.stream_id);
         if (found == nullptr) {
             return 0;
         }
@@ -128,7 +131,14 @@ struct Http2Callbacks {
         const auto header_name = view_of(name, name_length);
         const auto header_value = view_of(value, value_length);
         if (!header_name.starts_with(':')) {
-            stream.head.headers.push_back({std::string(header_name), std::string(header_value)});
+            // Over a finished stream's field where there is one: its strings have room already.
+            auto& headers = stream.head.headers;
+            if (stream.head_fields == headers.size()) {
+                headers.emplace_back();
+            }
+            auto& header = headers[stream.head_fields++];
+            header.name = header_name;
+            header.value = header_value;
         } else if (header_name == ":method") {
             stream.head.method = header_value;
         } else if (header_name == ":path") {
@@ -145,12 +155,15 @@ struct Http2Callbacks {
         if (frame->hd.type != NGHTTP2_HEADERS && frame->hd.type != NGHTTP2_DATA) {
             return 0;
         }
-        const auto found = session.streams_.find(frame->hd.stream_id);
-        if (found == session.streams_.end()) {
+        Http2Session::Stream* const found = session.receiving_stream(frame->hd.stream_id);
+        if (found == nullptr) {
             return 0;
         }
-        auto& stream = found->second;
+        auto& stream = *found;
         if (frame->hd.type == NGHTTP2_HEADERS && frame->headers.cat == NGHTTP2_HCAT_REQUEST) {
+            // Fields a finished stream's head had beyond this block's.
+            auto& headers = stream.head.headers;
+            headers.erase(headers.begin() + static_cast<std::ptrdiff_t>(stream.head_fields), headers.end());
             stream.started = true;
             stream.head_request = stream.head.method == "HEAD";
             session.started_.push_back(frame->hd.stream_id);
@@ -183,15 +196,12 @@ struct Http2Callbacks {
             session.note_connection_error(goaway_cause(session, frame->goaway));
             return 0;
         }
-        const bool ends_reply = (frame->hd.type == NGHTTP2_HEADERS || frame->hd.type == NGHTTP2_DATA) &&
-                                (frame->hd.flags & NGHTTP2_FLAG_END_STREAM) != 0;
-        if (!ends_reply) {
+        // A reply with a body ends in send_reply_body(), which has its stream at hand.
+        if (frame->hd.type != NGHTTP2_HEADERS || (frame->hd.flags & NGHTTP2_FLAG_END_STREAM) == 0) {
             return 0;
         }
-        const auto found = session.streams_.find(frame->hd.stream_id);
-        if (found != session.streams_.end() && !found->second.body_complete && !found->second.closed) {
-            // The reply is complete while the peer is still sending: tell it to stop.
-            session.deferred_resets_.push_back(frame->hd.stream_id);
+        if (const auto found = session.streams_.find(frame->hd.stream_id); found != session.streams_.end()) {
+            session.cut_off_unread_body(frame->hd.stream_id, found->second);
         }
         return 0;
     }
@@ -228,23 +238,37 @@ struct Http2Callbacks {
         return cause;
     }
 
-    static ssize_t read_reply_body(nghttp2_session*, std::int32_t stream_id, std::uint8_t* buffer, std::size_t length,
-                                   std::uint32_t* data_flags, nghttp2_data_source*, void* user_data) {
-        auto& session = self(user_data);
-        const auto found = session.streams_.find(stream_id);
-        if (found == session.streams_.end()) {
-            return NGHTTP2_ERR_TEMPORAL_CALLBACK_FAILURE;
-        }
-        auto& stream = found->second;
-        const auto body = stream.reply_body.view();
-        const auto n = std::min(length, body.size() - stream.reply_sent);
-        // Byte to byte of one type, so the copy is a memmove.
-        std::copy_n(reinterpret_cast<const std::uint8_t*>(body.data()) + stream.reply_sent, n, buffer);
-        stream.reply_sent += n;
-        if (stream.reply_sent == body.size()) {
+    // The source is the replying stream: nghttp2 asks for a stream's body only while the stream
+    // is open, and a stream is forgotten only once nghttp2 has closed it.
+    static Http2Session::Stream& replying_stream(const nghttp2_data_source* source) {
+        return *static_cast<Http2Session::Stream*>(source->ptr);
+    }
+
+    // The body is not copied into nghttp2's frame: the frame is only sized here, and
+    // send_reply_body() appends its head and the body's bytes to the output.
+    static ssize_t read_reply_body(nghttp2_session*, std::int32_t, std::uint8_t*, std::size_t length,
+                                   std::uint32_t* data_flags, nghttp2_data_source* source, void*) {
+        const auto& stream = replying_stream(source);
+        const auto n = std::min(length, stream.reply_body.size() - stream.reply_sent);
+        *data_flags |= NGHTTP2_DATA_FLAG_NO_COPY;
+        if (stream.reply_sent + n == stream.reply_body.size()) {
             *data_flags |= NGHTTP2_DATA_FLAG_EOF;
         }
         return static_cast<ssize_t>(n);
+    }
+
+    // No padding is ever selected, so the frame is its head and `length` body bytes.
+    static int send_reply_body(nghttp2_session*, nghttp2_frame* frame, const std::uint8_t* frame_head,
+                               std::size_t length, nghttp2_data_source* source, void* user_data) {
+        auto& stream = replying_stream(source);
+        auto& output = self(user_data).output_;
+        output.append(view_of(frame_head, FRAME_HEAD_SIZE));
+        output.append(stream.reply_body.view().substr(stream.reply_sent, length));
+        stream.reply_sent += length;
+        if ((frame->hd.flags & NGHTTP2_FLAG_END_STREAM) != 0) {
+            self(user_data).cut_off_unread_body(frame->hd.stream_id, stream);
+        }
+        return 0;
     }
 };
 
@@ -260,6 +284,7 @@ Http2Session::Http2Session(nghttp2_mem* memory) {
     nghttp2_session_callbacks_set_on_data_chunk_recv_callback(callbacks.get(), Http2Callbacks::on_data_chunk_recv);
     nghttp2_session_callbacks_set_on_frame_send_callback(callbacks.get(), Http2Callbacks::on_frame_send);
     nghttp2_session_callbacks_set_on_stream_close_callback(callbacks.get(), Http2Callbacks::on_stream_close);
+    nghttp2_session_callbacks_set_send_data_callback(callbacks.get(), Http2Callbacks::send_reply_body);
 
     // Window updates follow what readers take, not what arrives.
     nghttp2_option_set_no_auto_window_update(option.get(), 1);
@@ -407,25 +432,24 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
         return;
     }
 
-    // nghttp2 copies the pairs; the bytes only have to outlive the submit call. A reply has a
-    // handful of headers: the pairs and the lower-cased names fit on the stack.
+    // A reply header is text known at compile time, so nghttp2 keeps its value without a copy,
+    // and its name as folded once per connection. A name that finds no room is copied, and
+    // nghttp2 lower-cases it as it does. The numbers only have to outlive the submit call.
     DecimalDigits status_digits{};
     DecimalDigits length_digits{};
     boost::container::small_vector<nghttp2_nv, 8> pairs;
-    pairs.push_back(header_pair(":status", decimal(reply.status, status_digits)));
-    pairs.push_back(header_pair("content-length", decimal(reply.body.size(), length_digits)));
-    std::size_t names_size = 0;
+    pairs.push_back(header_pair(":status", decimal(reply.status, status_digits), NGHTTP2_NV_FLAG_NO_COPY_NAME));
+    pairs.push_back(
+        header_pair("content-length", decimal(reply.body.size(), length_digits), NGHTTP2_NV_FLAG_NO_COPY_NAME));
     for (const auto& header : reply.headers) {
-        names_size += header.name().size();
-    }
-    // Sized once, so the views into it stay valid.
-    boost::container::small_vector<char, 128> lower_names(names_size);
-    char* next_name = lower_names.data();
-    for (const auto& header : reply.headers) {
-        const std::string_view lower_name(next_name, header.name().size());
-        next_name = std::transform(header.name().begin(), header.name().end(), next_name, ascii_lower);
-        if (!is_dropped_reply_header(lower_name)) {
-            pairs.push_back(header_pair(lower_name, header.value()));
+        if (is_dropped_reply_header(header.name())) {
+            continue;
+        }
+        if (const auto name = reply_names_.find_or_add(header.name())) {
+            pairs.push_back(
+                header_pair(*name, header.value(), NGHTTP2_NV_FLAG_NO_COPY_NAME | NGHTTP2_NV_FLAG_NO_COPY_VALUE));
+        } else {
+            pairs.push_back(header_pair(header.name(), header.value(), NGHTTP2_NV_FLAG_NO_COPY_VALUE));
         }
     }
 
@@ -435,6 +459,7 @@ void Http2Session::submit_reply(std::int32_t stream_id, Reply&& reply) {
     } else {
         stream.reply_body = std::move(reply.body);
         nghttp2_data_provider provider{};
+        provider.source.ptr = &stream;
         provider.read_callback = Http2Callbacks::read_reply_body;
         submitted = nghttp2_submit_response(session_.get(), stream_id, pairs.data(), pairs.size(), &provider);
     }
@@ -473,10 +498,12 @@ void Http2Session::begin_shutdown() {
     }
 }
 
-void Http2Session::apply_deferred() {
-    for (const auto stream_id : std::exchange(deferred_resets_, {})) {
+void Http2Session::apply_deferred_now() {
+    // Submitting a reset calls no callback, so the list cannot grow meanwhile; it keeps its capacity.
+    for (const auto stream_id : deferred_resets_) {
         reset_stream(stream_id, NGHTTP2_NO_ERROR);
     }
+    deferred_resets_.clear();
     if (const auto bytes = std::exchange(deferred_connection_consumed_, 0); bytes != 0) {
         nghttp2_session_consume_connection(session_.get(), bytes);
     }
@@ -489,17 +516,13 @@ void Http2Session::reset_stream(std::int32_t stream_id, std::uint32_t error_code
     }
 }
 
-bool Http2Session::submit_refused(int result, std::string_view what, std::optional<std::int32_t> stream_id) {
-    if (result == 0) {
-        return false;
-    }
+void Http2Session::log_refused_submit(int result, std::string_view what, std::optional<std::int32_t> stream_id) {
     std::string line = "Helper could not submit ";
     line += what;
     if (stream_id) {
         line += " on HTTP/2 stream " + std::to_string(*stream_id);
     }
     append_log(line + ": " + nghttp2_strerror(result));
-    return true;
 }
 
 void Http2Session::note_connection_error(std::string cause) {
@@ -508,24 +531,50 @@ void Http2Session::note_connection_error(std::string cause) {
     }
 }
 
+void Http2Session::cut_off_unread_body(std::int32_t stream_id, const Stream& stream) {
+    if (!stream.body_complete && !stream.closed) {
+        deferred_resets_.push_back(stream_id);
+    }
+}
+
 void Http2Session::release_to_connection(std::size_t bytes) { deferred_connection_consumed_ += bytes; }
 
-Http2Session::Stream* Http2Session::heading_stream(std::int32_t stream_id) {
-    if (stream_id != heading_stream_id_ || heading_stream_ == nullptr) {
+Http2Session::Stream* Http2Session::receiving_stream(std::int32_t stream_id) {
+    if (stream_id != receiving_stream_id_ || receiving_stream_ == nullptr) {
         const auto found = streams_.find(stream_id);
-        heading_stream_ = found == streams_.end() ? nullptr : &found->second;
-        heading_stream_id_ = stream_id;
+        receiving_stream_ = found == streams_.end() ? nullptr : &found->second;
+        receiving_stream_id_ = stream_id;
     }
-    return heading_stream_;
+    return receiving_stream_;
 }
 
 void Http2Session::forget_if_finished(StreamTable::iterator stream) {
     if (stream->second.closed && stream->second.app_done) {
-        if (stream->first == heading_stream_id_) {
-            heading_stream_ = nullptr;
+        if (stream->first == receiving_stream_id_) {
+            receiving_stream_ = nullptr;
         }
-        streams_.erase(stream);
+        if (spare_streams_.size() < SPARE_STREAMS) {
+            // Its bodies are let go now; only the head's room is kept.
+            static_cast<StreamState&>(stream->second) = StreamState{};
+            spare_streams_.push_back(streams_.extract(stream));
+        } else {
+            streams_.erase(stream);
+        }
     }
+}
+
+Http2Session::Stream& Http2Session::open_stream(std::int32_t stream_id) {
+    if (spare_streams_.empty()) {
+        return streams_.try_emplace(stream_id).first->second;
+    }
+    auto spare = std::move(spare_streams_.back());
+    spare_streams_.pop_back();
+    spare.key() = stream_id;
+    Stream& stream = spare.mapped();
+    // A request without ":path" (CONNECT) must not show the last one's.
+    stream.head.method.clear();
+    stream.head.target.clear();
+    return streams_.insert(std::move(spare)).position->second;
 }
 
 } // namespace quorvex::http

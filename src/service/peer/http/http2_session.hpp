@@ -7,9 +7,11 @@
 // Request bodies are flow-controlled by hand: received DATA is acknowledged (WINDOW_UPDATE) only
 // as a reader takes it, so a body nobody asked for never grows past the stream window.
 
+#include "service/peer/http/lower_case_names.hpp"
 #include "service/peer/http/request_handler.hpp"
 #include "service/peer/http/recycling_heap.hpp"
 
+#include <boost/container/static_vector.hpp>
 #include <nghttp2/nghttp2.h>
 
 #include <array>
@@ -45,6 +47,28 @@ using UniqueNghttp2Session = std::unique_ptr<nghttp2_session, FreedBy<nghttp2_se
 // NOLINTNEXTLINE(bugprone-exception-escape): moves cannot throw; small_vector does not say so
 struct StartedRequest {
     std::int32_t stream_id = 0;
+    RequestHead head;
+};
+
+// One stream of an Http2Session: the state it starts afresh with, and its request head, kept
+// apart so that a finished stream's head can serve the next stream.
+struct Http2StreamState {
+    std::size_t header_bytes = 0;
+    std::size_t head_fields = 0; // header fields of the head's block so far
+    bool head_request = false;
+    bool started = false;       // handed to the application
+    bool app_done = false;      // the application replied or gave up
+    std::string body;           // received, not yet taken
+    std::size_t received = 0;   // body bytes received in total
+    std::size_t unconsumed = 0; // received, not yet acknowledged to the peer
+    bool body_complete = false;
+    bool body_failed = false; // over the reader's limit: further DATA is dropped
+    bool body_taken = false;
+    bool closed = false;
+    ReplyBody reply_body;
+    std::size_t reply_sent = 0;
+};
+struct Http2Stream : Http2StreamState {
     RequestHead head;
 };
 
@@ -108,48 +132,57 @@ public:
     [[nodiscard]] const std::optional<std::string>& connection_error() const { return connection_error_; }
 
 private:
-    struct Stream {
-        RequestHead head;
-        std::size_t header_bytes = 0;
-        bool head_request = false;
-        bool started = false;       // handed to the application
-        bool app_done = false;      // the application replied or gave up
-        std::string body;           // received, not yet taken
-        std::size_t received = 0;   // body bytes received in total
-        std::size_t unconsumed = 0; // received, not yet acknowledged to the peer
-        bool body_complete = false;
-        bool body_failed = false; // over the reader's limit: further DATA is dropped
-        bool body_taken = false;
-        bool closed = false;
-        ReplyBody reply_body;
-        std::size_t reply_sent = 0;
-    };
+    using StreamState = Http2StreamState;
+    using Stream = Http2Stream;
 
     // The nghttp2 callbacks, defined beside the implementation.
     friend struct Http2Callbacks;
 
     // nghttp2 must not be driven from inside its own callbacks: resets and window updates that
     // callbacks decide on are applied here, between calls.
-    void apply_deferred();
+    void apply_deferred() {
+        // Inline: there is rarely anything to apply.
+        if (!deferred_resets_.empty() || deferred_connection_consumed_ != 0) {
+            apply_deferred_now();
+        }
+    }
+    void apply_deferred_now();
     void release_to_connection(std::size_t bytes);
+    // The reply is complete while the peer is still sending its body: tell it to stop.
+    void cut_off_unread_body(std::int32_t stream_id, const Stream& stream);
     // Queues RST_STREAM; when even that is refused the stream could never end, so the whole
     // connection is given up.
     void reset_stream(std::int32_t stream_id, std::uint32_t error_code);
     // Logs a refused submit as one line, naming the stream if given; true when it was refused. The
-    // line is only built then: a reply costs no text.
-    static bool submit_refused(int result, std::string_view what, std::optional<std::int32_t> stream_id = {});
+    // line is only built then, out of line: a reply costs one comparison.
+    static bool submit_refused(int result, std::string_view what, std::optional<std::int32_t> stream_id = {}) {
+        if (result == 0) {
+            return false;
+        }
+        log_refused_submit(result, what, stream_id);
+        return true;
+    }
+    static void log_refused_submit(int result, std::string_view what, std::optional<std::int32_t> stream_id);
     void note_connection_error(std::string cause);
     using StreamTable = std::pmr::unordered_map<std::int32_t, Stream>;
     void forget_if_finished(StreamTable::iterator stream);
+    // A new stream, made from a finished one when there is one: the finished head's strings keep
+    // their room, so a client that sends the same headers again allocates nothing for them.
+    [[nodiscard]] Stream& open_stream(std::int32_t stream_id);
 
     RecyclingHeap heap_; // first: outlives the session and the stream table
     StreamTable streams_{&heap_};
+    // Finished streams kept for open_stream(), at most SPARE_STREAMS, each with a fresh state and
+    // its last head.
+    static constexpr std::size_t SPARE_STREAMS = 16;
+    boost::container::static_vector<StreamTable::node_type, SPARE_STREAMS> spare_streams_;
     [[nodiscard]] RequestHead* started_head(std::int32_t stream_id);
-    // The stream whose header fields are arriving: a request's fields come one callback each, so
-    // the stream is looked up once per block, not once per field. Null when it is gone.
-    [[nodiscard]] Stream* heading_stream(std::int32_t stream_id);
-    Stream* heading_stream_ = nullptr;
-    std::int32_t heading_stream_id_ = 0;
+    // The stream whose frame is arriving: a request's header fields and then the end of its block
+    // come one callback each, so the stream is looked up once per block, not once per callback.
+    // Null when it is gone.
+    [[nodiscard]] Stream* receiving_stream(std::int32_t stream_id);
+    Stream* receiving_stream_ = nullptr;
+    std::int32_t receiving_stream_id_ = 0;
 
     std::vector<std::int32_t> started_; // streams whose head arrived, not yet handed on
     std::string output_;                // what take_output() returned last; keeps its capacity
@@ -160,6 +193,8 @@ private:
     bool resets_received_ = false;
     bool priority_on_stream_zero_ = false;
     std::optional<std::string> connection_error_;
+    // Before the session: nghttp2 keeps pointers to these names until their HEADERS are sent.
+    LowerCaseNames reply_names_;
     // Last: deleted before the state its callbacks reach, and before its heap.
     UniqueNghttp2Session session_;
 };
