@@ -6,9 +6,11 @@
 // helper (a request answered at once, a 404) over the same keep-alive connection as the helper's
 // operations, so that the floor of an operation is its calls plus one round trip.
 //
-// Each round runs three units in an order that rotates from round to round, so that neither side
-// always follows the other: the helper's start and stop, the floor's start and stop, the round
-// trip. A drift of the machine's load thus reaches both sides within milliseconds of each other.
+// Each round runs the helper's start and stop and the floor's start, round trip and stop, the side
+// that goes first alternating from round to round: a drift of the machine's load reaches both
+// sides within milliseconds of each other. The floor's round trip runs between its start and its
+// stop, where the helper's Core lives through the start's reply and the stop's request, so that
+// both sides end a Core of the same age (ending one still in its start-up is cheaper).
 //
 //   bench_core_launch.exe <Core file> <address> <session ID> [rounds]
 //
@@ -34,6 +36,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -104,9 +107,10 @@ private:
 
 void print(const char* what, double ms) { std::printf("%s,%.3f\n", what, ms); }
 
-// The floor's start and stop.
+// The floor's start and stop, with `between` run between them: the Core then ends as old as the
+// helper's, whose stop follows the start's reply and the stop's request.
 void floor_start_stop(quorvex::hub::Win32CorePlatform& platform, const std::string& core_path,
-                      const std::string& address) {
+                      const std::string& address, const std::function<void()>& between) {
     const double began = now_ms();
     auto verified = platform.verify_core_file(core_path);
     if (!verified) {
@@ -125,6 +129,7 @@ void floor_start_stop(quorvex::hub::Win32CorePlatform& platform, const std::stri
     }
     print("floor_start", now_ms() - began);
     verified->reset();
+    between();
 
     // The platform's process asks without waiting; the floor waits on the handle itself.
     const UniqueKernelHandle waitable(::OpenProcess(SYNCHRONIZE, FALSE, launched->process->id()));
@@ -171,25 +176,15 @@ int main(int argc, char** argv) try {
         print("helper_start", helper.exchange(http::verb::post, "/start", start_body, 200));
         print("helper_stop", helper.exchange(http::verb::post, "/stop", stop_body, 200));
     };
-    const auto floor = [&] { floor_start_stop(platform, core_path, address); };
     const auto trip = [&] { print("trip", helper.exchange(http::verb::get, "/none", {}, 404)); };
+    const auto floor_start_trip_stop = [&] { floor_start_stop(platform, core_path, address, trip); };
     for (int round = 0; round < rounds; ++round) {
-        switch (round % 3) {
-        case 0:
+        if (round % 2 == 0) {
             helper_start_stop();
-            floor();
-            trip();
-            break;
-        case 1:
-            floor();
-            trip();
+            floor_start_trip_stop();
+        } else {
+            floor_start_trip_stop();
             helper_start_stop();
-            break;
-        default:
-            trip();
-            helper_start_stop();
-            floor();
-            break;
         }
     }
     return 0;
