@@ -16,9 +16,10 @@ namespace quorvex::http {
 // before the connection's first write; Asio's asynchronous operations are unaffected by it.
 void prepare_for_direct_writes(boost::asio::ip::tcp::socket& socket, boost::system::error_code& ec);
 
-// Writes every byte of `buffers` (whose views it may advance) or fails with `ec`. Never cut short
+// Writes every byte of `buffers` or fails with `ec`. Never cut short
 // by a cancellation: a drain waits for the write in progress.
 boost::asio::awaitable<void> write_all(boost::asio::ip::tcp::socket& socket,
-                                       std::span<boost::asio::const_buffer> buffers, boost::system::error_code& ec);
+                                       std::span<const boost::asio::const_buffer> buffers,
+                                       boost::system::error_code& ec);
 
 } // namespace quorvex::http
