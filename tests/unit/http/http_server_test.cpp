@@ -261,6 +261,22 @@ TEST_F(HttpServerTest, ConnectionStaysOpenOnlyWhenTheRequestWasFullyReadAndNobod
     }
 }
 
+// A body that came in the same read as its head is taken from the buffer; the request behind
+// it in that read stays there for the next round.
+TEST_F(HttpServerTest, BodyAndTheNextRequestInOneReadAreBothServed) {
+    const std::string bodies[] = {"Content-Length: 5\r\n\r\nhello",
+                                  "Transfer-Encoding: chunked\r\n\r\n2\r\nhe\r\n3\r\nllo\r\n0\r\n\r\n"};
+    for (const auto& body : bodies) {
+        RawClient client(port_);
+        ASSERT_TRUE(client.connected());
+        client.send("POST /echo HTTP/1.1\r\n" + body + "GET /echo/next HTTP/1.1\r\nConnection: close\r\n\r\n");
+        ASSERT_TRUE(client.read_until_closed()) << body;
+        const auto replies = client.received();
+        EXPECT_NE(replies.find("body: hello"), std::string::npos) << replies;
+        EXPECT_NE(replies.find("GET /echo/next\n"), std::string::npos) << replies;
+    }
+}
+
 TEST_F(HttpServerTest, ExpectContinueIsAnsweredOnlyWhenTheBodyIsRead) {
     RawClient client(port_);
     client.send("POST /echo HTTP/1.1\r\nContent-Length: 5\r\nExpect: 100-continue\r\n\r\n");

@@ -64,6 +64,9 @@ public:
             co_await send_continue_if_expected(ec);
             if (!ec) {
                 parser_.body_limit(limit);
+                take_buffered_body(ec);
+            }
+            if (!ec && !parser_.is_done()) {
                 co_await bhttp::async_read(socket_, buffer_, parser_, redirect_error(use_awaitable, ec));
             }
             if (ec) {
@@ -82,6 +85,18 @@ public:
     [[nodiscard]] bool request_complete() const { return parser_.is_done() && !failed_; }
 
 private:
+    // A body usually arrives with its head and waits in the buffer. Parsed here, it completes
+    // without Beast's read, which would go once through the io_context even with nothing to read.
+    void take_buffered_body(boost::system::error_code& ec) {
+        parser_.eager(true);
+        if (buffer_.size() != 0) {
+            buffer_.consume(parser_.put(buffer_.data(), ec));
+            if (ec == bhttp::error::need_more) {
+                ec.clear();
+            }
+        }
+    }
+
     // A client that sent "Expect: 100-continue" holds the body back until it is asked for it.
     boost::asio::awaitable<void> send_continue_if_expected(boost::system::error_code& ec) {
         const auto& request = parser_.get();
