@@ -33,6 +33,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -43,7 +44,6 @@
 namespace {
 
 namespace http = boost::beast::http;
-using quorvex::win32::UniqueKernelHandle;
 
 // The digest verify_core_file expects, so that it succeeds as in a start.
 std::string digest_of(const std::wstring& path) {
@@ -131,15 +131,10 @@ void floor_start_stop(quorvex::hub::Win32CorePlatform& platform, const std::stri
     verified->reset();
     between();
 
-    // The platform's process asks without waiting; the floor waits on the handle itself.
-    const UniqueKernelHandle waitable(::OpenProcess(SYNCHRONIZE, FALSE, launched->process->id()));
-    if (!waitable) {
-        throw std::runtime_error("OpenProcess failed");
-    }
     const double stopping = now_ms();
-    launched->process->terminate(1);
-    if (::WaitForSingleObject(waitable.get(), INFINITE) != WAIT_OBJECT_0) {
-        throw std::runtime_error("WaitForSingleObject failed");
+    const quorvex::Result<bool> ended = launched->process->terminate(1, std::chrono::seconds(10));
+    if (!ended || !*ended) {
+        throw std::runtime_error("the Core did not end on termination");
     }
     print("floor_stop", now_ms() - stopping);
 }

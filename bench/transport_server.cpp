@@ -33,6 +33,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -93,6 +94,9 @@ public:
     hub::PingOutcome ping_core(std::string) override { return hub::PingDigestMismatch{}; }
     hub::StartOutcome start_core(std::string, std::string) override { return hub::InvalidAddress{}; }
     hub::StopOutcome stop_core(std::string session_id) override { return hub::NotRunning{std::move(session_id)}; }
+    std::optional<hub::StopOutcome> stop_core_at_once(std::string session_id) override {
+        return hub::NotRunning{std::move(session_id)};
+    }
 };
 
 asio::awaitable<void> accept_loop(asio::ip::tcp::acceptor& acceptor, http::HttpServer& server) {

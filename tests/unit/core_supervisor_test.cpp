@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -185,6 +186,56 @@ TEST_F(CoreSupervisorTest, CoreEndingWithinTheWaitIsStopped) {
     EXPECT_TRUE(std::holds_alternative<Stopped>(supervisor.stop_core(S1)));
     EXPECT_EQ(clock.elapsed, 200ms);
     EXPECT_EQ(supervisor.managed_session_id(), std::nullopt);
+}
+
+// The stop a connection's thread may make: it ends the Core, or leaves everything to stop_core,
+// and never sleeps, polls or waits longer than STOP_AT_ONCE_WAIT.
+TEST_F(CoreSupervisorTest, StopAtOnceEndsACoreThatEndsOnTerminationAndLeavesTheRestToStop) {
+    EXPECT_TRUE(std::holds_alternative<InvalidSessionId>(*supervisor.stop_core_at_once("S1")));
+    EXPECT_TRUE(std::holds_alternative<NotRunning>(*supervisor.stop_core_at_once(S1)));
+    start(S1);
+    platform.events.clear();
+    const std::optional<StopOutcome> mismatch = supervisor.stop_core_at_once(S2);
+    ASSERT_TRUE(mismatch && std::holds_alternative<SessionMismatch>(*mismatch));
+    EXPECT_EQ(std::get<SessionMismatch>(*mismatch).session_id, S2);
+    EXPECT_TRUE(platform.events.all().empty());
+
+    const std::optional<StopOutcome> stopped = supervisor.stop_core_at_once(S1);
+    ASSERT_TRUE(stopped && std::holds_alternative<Stopped>(*stopped));
+    EXPECT_EQ(std::get<Stopped>(*stopped).session_id, S1);
+    EXPECT_EQ(core(0).termination_wait, CoreSupervisor::STOP_AT_ONCE_WAIT);
+    // The termination's wait saw the end: no exit query, no sleep.
+    EXPECT_EQ(platform.events.all(),
+              (Events{"terminate 1001 1", "close process 1001", "close thread 1001", "close job 1001"}));
+    EXPECT_EQ(supervisor.managed_session_id(), std::nullopt);
+
+    // Still running after the short wait, or a wait that failed: the Core stays managed, nothing
+    // is logged, and stop_core finishes the job.
+    const auto still_running = [](testing::FakeCoreState& c) { c.running_polls_after_terminate = 1; };
+    const auto wait_fails = [](testing::FakeCoreState& c) { c.query_error = ACCESS_DENIED; };
+    for (const auto& script : {std::function<void(testing::FakeCoreState&)>(still_running), {wait_fails}}) {
+        start(S1);
+        script(*platform.cores.back());
+        const auto before = clock.elapsed;
+        EXPECT_EQ(supervisor.stop_core_at_once(S1), std::nullopt);
+        EXPECT_EQ(supervisor.managed_session_id(), S1);
+        EXPECT_EQ(clock.elapsed, before);
+        platform.cores.back()->query_error.reset();
+        EXPECT_TRUE(std::holds_alternative<Stopped>(supervisor.stop_core(S1)));
+    }
+    EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(CoreSupervisorTest, StopAtOnceLeavesACoreWhoseStartIsUnderWayToStop) {
+    start(S1);
+    std::optional<std::optional<StopOutcome>> during_start;
+    platform.on_verify = [&] {
+        EXPECT_TRUE(finishes_while_caller_waits([&] { return during_start = supervisor.stop_core_at_once(S2); }));
+    };
+    start(S2, A2);
+    ASSERT_TRUE(during_start.has_value());
+    EXPECT_EQ(*during_start, std::nullopt);
+    EXPECT_EQ(supervisor.managed_session_id(), S2);
 }
 
 TEST_F(CoreSupervisorTest, FailedExitQueryKeepsTheRecord) {

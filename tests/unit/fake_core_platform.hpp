@@ -6,6 +6,7 @@
 #include "common/clock.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -55,6 +56,7 @@ struct FakeCoreState {
     std::optional<Error> query_error;
     bool terminated = false;
     std::uint32_t terminate_code = 0;
+    std::chrono::milliseconds termination_wait{0}; // the last termination's
     // Created suspended; runs once resumed, until it has ended.
     bool resumed = false;
     std::optional<Error> resume_error;
@@ -96,10 +98,20 @@ public:
         state_->resumed = true;
         return {};
     }
-    void terminate(std::uint32_t exit_code) override {
+    // The termination's wait sees the end when the Core ends on it without running on for
+    // further queries, or had ended already; a failed query fails the wait too.
+    [[nodiscard]] Result<bool> terminate(std::uint32_t exit_code, std::chrono::milliseconds wait) override {
         events_.add("terminate " + std::to_string(state_->pid) + " " + std::to_string(exit_code));
         state_->terminated = true;
         state_->terminate_code = exit_code;
+        state_->termination_wait = wait;
+        if (state_->query_error) {
+            return fail(*state_->query_error);
+        }
+        if (!state_->exit_code && state_->ends_on_terminate && state_->running_polls_after_terminate == 0) {
+            state_->exit_code = exit_code;
+        }
+        return state_->exit_code.has_value();
     }
     [[nodiscard]] Result<std::optional<std::uint32_t>> exit_code_if_ended() override {
         events_.add("query " + std::to_string(state_->pid));

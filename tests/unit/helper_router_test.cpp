@@ -39,6 +39,9 @@ public:
     std::optional<PingOutcome> ping;
     std::optional<StartOutcome> start;
     std::optional<StopOutcome> stop;
+    // What a stop at once gives: nothing leaves it to stop_core; "!" makes it throw.
+    std::optional<StopOutcome> stop_at_once;
+    bool stop_at_once_throws = false;
     std::vector<std::string> calls;
     std::thread::id thread;
 
@@ -62,6 +65,13 @@ public:
             throw std::runtime_error("stop exploded");
         }
         return *stop;
+    }
+    std::optional<StopOutcome> stop_core_at_once(std::string session_id) override {
+        record("stop at once " + session_id);
+        if (stop_at_once_throws) {
+            throw std::runtime_error("stop at once exploded");
+        }
+        return stop_at_once;
     }
 
 private:
@@ -259,7 +269,7 @@ TEST_F(HelperRouterTest, BodyIsReadOnlyWithinTheLimit) {
     EXPECT_EQ(body_reads, 1);
     EXPECT_EQ(body_limit, 4096u);
     EXPECT_EQ(reply.status, 200u);
-    EXPECT_EQ(core.calls, std::vector<std::string>{"stop " + SESSION});
+    EXPECT_EQ(core.calls, (std::vector<std::string>{"stop at once " + SESSION, "stop " + SESSION}));
 
     const auto broken = serve("POST", "/stop", {{"content-length", "10"}}, fail(Error::message("connection reset")));
     EXPECT_EQ(broken.status, 500u);
@@ -376,7 +386,27 @@ TEST_F(HelperRouterTest, StopOutcomesBecomeTheirReplies) {
         EXPECT_EQ(reply.body, c.body);
         EXPECT_EQ(reply.headers, JSON_HEADERS) << c.body;
     }
-    EXPECT_EQ(core.calls, std::vector<std::string>(std::size(cases), "stop " + SESSION));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(core.calls.at(2 * i), "stop at once " + SESSION);
+        EXPECT_EQ(core.calls.at(2 * i + 1), "stop " + SESSION);
+    }
+    EXPECT_EQ(core.calls.size(), 2 * std::size(cases));
+    EXPECT_NE(core.thread, std::this_thread::get_id()) << "a stop not done at once runs on the blocking pool";
+}
+
+TEST_F(HelperRouterTest, StopDoneAtOnceIsAnsweredFromTheConnectionsThread) {
+    core.stop_at_once = Stopped{SESSION};
+    const auto stopped = post("/stop", STOP_BODY);
+    EXPECT_EQ(stopped.status, 200u);
+    EXPECT_EQ(stopped.body, R"({"sessionId":")" + SESSION + R"(","stopped":true})");
+    EXPECT_EQ(core.calls, std::vector<std::string>{"stop at once " + SESSION});
+    EXPECT_EQ(core.thread, std::this_thread::get_id());
+
+    core.stop_at_once_throws = true;
+    const auto failed = post("/stop", STOP_BODY);
+    EXPECT_EQ(failed.status, 500u);
+    EXPECT_EQ(failed.body, error_body("internalError", "Core stop task failed: stop at once exploded"));
+    EXPECT_EQ(core.calls.size(), 2u) << "a stop that failed at once is not tried again";
 }
 
 TEST_F(HelperRouterTest, LogsJoinTheRetainedLines) {

@@ -335,7 +335,7 @@ TEST_F(Win32CorePlatformTest, LaunchedCoreRunsNothingUntilResumed) {
     // Its only thread is suspended once: SuspendThread reports the count it found.
     EXPECT_EQ(suspend_counts(launched->process->id()), std::vector<DWORD>{1});
     // Ended before it was ever resumed: it wrote nothing and ended by termination.
-    launched->process->terminate(7);
+    ASSERT_TRUE(launched->process->terminate(7, CoreProcess::TERMINATION_WAIT).has_value());
     EXPECT_EQ(wait_for_exit(*launched->process), 7u);
     std::vector<char> buffer(RELAY_READ_BYTES);
     Result<std::size_t> nothing = launched->output->read(buffer);
@@ -376,9 +376,17 @@ TEST_F(Win32CorePlatformTest, ProcessTheCoreStartsAtOnceEndsWithItsJob) {
 
 TEST_F(Win32CorePlatformTest, TerminationEndsTheCoreWithExitCodeOne) {
     ASSERT_NO_FATAL_FAILURE(launch_confined_stub("00"));
-    core.process->terminate(1);
-    EXPECT_EQ(wait_for_exit(*core.process), 1u);
-    core.process->terminate(1); // a refusal of an ended process is not an error
+    // The wait sees the end: no exit query needs to follow.
+    const Result<bool> ended = core.process->terminate(1, 10s);
+    ASSERT_TRUE(ended.has_value()) << ended.error().text();
+    EXPECT_TRUE(*ended);
+    const Result<std::optional<std::uint32_t>> code = core.process->exit_code_if_ended();
+    ASSERT_TRUE(code.has_value()) << code.error().text();
+    EXPECT_EQ(*code, std::optional<std::uint32_t>(1));
+    // A refusal of an ended process is not an error, and the end shows without a wait.
+    const Result<bool> again = core.process->terminate(1, 0ms);
+    ASSERT_TRUE(again.has_value()) << again.error().text();
+    EXPECT_TRUE(*again);
     EXPECT_EQ(wait_for_exit(*core.process), 1u);
 }
 
@@ -396,7 +404,7 @@ TEST_F(Win32CorePlatformTest, CoreInheritsOnlyItsStandardHandles) {
     const BOOL open = ::PeekNamedPipe(read_end.get(), nullptr, 0, nullptr, &available, nullptr);
     EXPECT_FALSE(open);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
-    core.process->terminate(1);
+    ASSERT_TRUE(core.process->terminate(1, CoreProcess::TERMINATION_WAIT).has_value());
     EXPECT_EQ(wait_for_exit(*core.process), 1u);
 }
 

@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 // Counts the platform's calls in the order a start makes them (resolve, verify, launch, confine,
-// resume, then each exit query) and fails the one numbered `failing` with `code`.
+// resume, then each termination and exit query) and fails the one numbered `failing` with `code`.
 struct Injection {
     int failing = 0;
     DWORD code = ERROR_SUCCESS;
@@ -57,7 +57,13 @@ public:
         }
         return real_->resume();
     }
-    void terminate(std::uint32_t exit_code) override { real_->terminate(exit_code); }
+    [[nodiscard]] Result<bool> terminate(std::uint32_t exit_code, std::chrono::milliseconds wait) override {
+        const Result<bool> ended = real_->terminate(exit_code, wait);
+        if (injection_.fails_now()) {
+            return fail(injection_.error());
+        }
+        return ended;
+    }
     [[nodiscard]] Result<std::optional<std::uint32_t>> exit_code_if_ended() override {
         if (injection_.fails_now()) {
             return fail(injection_.error());
@@ -262,7 +268,7 @@ TEST_F(CoreStartFailureTest, StartFailingAtAnyStepLeavesNoCoreAndNoHandle) {
     }
 }
 
-// An exit query that fails while the managed Core is ended: the stop (and a start, which ends the
+// A termination whose wait fails while the managed Core is ended: the stop (and a start, which ends the
 // running Core first) is answered with coreStopFailed and logged, the Core stays managed, and
 // the next stop ends it.
 TEST_F(CoreStartFailureTest, CoreThatCannotBeSeenToEndStaysManagedUntilAStopSucceeds) {
@@ -284,7 +290,7 @@ TEST_F(CoreStartFailureTest, CoreThatCannotBeSeenToEndStaysManagedUntilAStopSucc
                                   "Helper could not release the managed Core: " + invalid}));
     EXPECT_EQ(supervisor.managed_session_id(), S1);
 
-    // Terminated by the failed stop already: the real query sees it ended, and the slot is freed.
+    // Terminated by the failed stop already: the real wait sees it ended, and the slot is freed.
     fail_call(0, ERROR_SUCCESS);
     EXPECT_TRUE(std::holds_alternative<Stopped>(supervisor.stop_core(S1)));
     join_relays();

@@ -54,14 +54,18 @@ struct Stopped {
 };
 using StopOutcome = std::variant<InvalidSessionId, NotRunning, SessionMismatch, StopFailed, Stopped>;
 
-// The operations behind ping, start and stop. They block (file reads, process creation, waits),
-// so callers run them on the blocking pool. An exception thrown out of one is a task failure.
+// The operations behind ping, start and stop. Those that block (file reads, process creation,
+// waits) run on the blocking pool; a stop is first tried at once, on the connection's own thread.
+// An exception thrown out of one is a task failure.
 class CoreOperations {
 public:
     virtual ~CoreOperations() = default;
     virtual PingOutcome ping_core(std::string core_sha256) = 0;
     virtual StartOutcome start_core(std::string address, std::string session_id) = 0;
     virtual StopOutcome stop_core(std::string session_id) = 0;
+    // A stop that blocks for no more than a few milliseconds, for the caller's own thread: its
+    // outcome, or nothing when only stop_core can finish it.
+    virtual std::optional<StopOutcome> stop_core_at_once(std::string session_id) = 0;
 };
 
 } // namespace quorvex::hub

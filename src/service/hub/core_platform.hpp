@@ -44,11 +44,11 @@ public:
     [[nodiscard]] virtual Result<std::unique_ptr<CoreJob>> confine() = 0;
     // Lets the suspended main thread run.
     [[nodiscard]] virtual Result<void> resume() = 0;
-    // Asks the system to end the process, then waits for the end up to TERMINATION_WAIT: the
-    // system only begins a termination, and a caller's first exit query would otherwise find the
-    // process still there and poll. A refusal (typically: it has already ended) is not reported;
-    // the next exit query tells.
-    virtual void terminate(std::uint32_t exit_code) = 0;
+    // Asks the system to end the process, then waits up to `wait` for the end, which the system
+    // only begins: true once the process has ended, false while it still runs. A refusal
+    // (typically: it has already ended) is not reported, and then nothing is waited for; a
+    // failed wait is.
+    [[nodiscard]] virtual Result<bool> terminate(std::uint32_t exit_code, std::chrono::milliseconds wait) = 0;
     static constexpr std::chrono::milliseconds TERMINATION_WAIT{100};
     // Asks without waiting: the exit code once the process has ended, nothing while it runs.
     [[nodiscard]] virtual Result<std::optional<std::uint32_t>> exit_code_if_ended() = 0;

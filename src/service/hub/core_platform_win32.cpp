@@ -74,23 +74,35 @@ public:
         return {};
     }
 
-    void terminate(std::uint32_t exit_code) override {
-        if (::TerminateProcess(process_.get(), exit_code)) {
-            (void)::WaitForSingleObject(process_.get(), static_cast<DWORD>(TERMINATION_WAIT.count()));
+    [[nodiscard]] Result<bool> terminate(std::uint32_t exit_code, std::chrono::milliseconds wait) override {
+        if (!::TerminateProcess(process_.get(), exit_code)) {
+            return ended_within(0);
         }
+        return ended_within(static_cast<DWORD>(wait.count()));
     }
 
     [[nodiscard]] Result<std::optional<std::uint32_t>> exit_code_if_ended() override {
-        switch (::WaitForSingleObject(process_.get(), 0)) {
-        case WAIT_TIMEOUT:
-            return std::nullopt;
-        case WAIT_OBJECT_0: {
-            DWORD code = 0;
-            if (!::GetExitCodeProcess(process_.get(), &code)) {
-                return fail(win32::last_os_error());
-            }
-            return code;
+        const Result<bool> ended = ended_within(0);
+        if (!ended) {
+            return fail(ended.error());
         }
+        if (!*ended) {
+            return std::nullopt;
+        }
+        DWORD code = 0;
+        if (!::GetExitCodeProcess(process_.get(), &code)) {
+            return fail(win32::last_os_error());
+        }
+        return code;
+    }
+
+private:
+    [[nodiscard]] Result<bool> ended_within(DWORD milliseconds) const {
+        switch (::WaitForSingleObject(process_.get(), milliseconds)) {
+        case WAIT_OBJECT_0:
+            return true;
+        case WAIT_TIMEOUT:
+            return false;
         case WAIT_FAILED:
             return fail(win32::last_os_error());
         default:
@@ -98,7 +110,6 @@ public:
         }
     }
 
-private:
     UniqueKernelHandle process_;
     UniqueKernelHandle main_thread_;
     UniqueKernelHandle job_; // until confine hands it over; closed unconfined, it ends the Core

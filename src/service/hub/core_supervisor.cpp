@@ -116,7 +116,7 @@ StartOutcome CoreSupervisor::start_core(std::string address, std::string session
         }
     } catch (...) {
         // Nobody would read its output: it must not run on.
-        launched->process->terminate(TERMINATION_EXIT_CODE);
+        (void)launched->process->terminate(TERMINATION_EXIT_CODE, CoreProcess::TERMINATION_WAIT);
         throw;
     }
 
@@ -137,11 +137,8 @@ StopOutcome CoreSupervisor::stop_core(std::string session_id) {
     }
 
     const std::lock_guard lock(mutex_);
-    if (!slot_) {
-        return NotRunning{std::move(session_id)};
-    }
-    if (slot_->session_id != session_id) {
-        return SessionMismatch{std::move(session_id)};
+    if (std::optional<StopOutcome> refusal = stop_refusal(session_id)) {
+        return std::move(*refusal);
     }
     if (Result<void> released = release_managed_core(); !released) {
         const std::string& text = released.error().text();
@@ -149,6 +146,36 @@ StopOutcome CoreSupervisor::stop_core(std::string session_id) {
         return StopFailed{text};
     }
     return Stopped{std::move(session_id)};
+}
+
+std::optional<StopOutcome> CoreSupervisor::stop_core_at_once(std::string session_id) {
+    if (!validate_session_id(session_id)) {
+        return InvalidSessionId{};
+    }
+
+    const std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        return std::nullopt;
+    }
+    if (std::optional<StopOutcome> refusal = stop_refusal(session_id)) {
+        return refusal;
+    }
+    const Result<bool> ended = slot_->process->terminate(TERMINATION_EXIT_CODE, STOP_AT_ONCE_WAIT);
+    if (!ended || !*ended) {
+        return std::nullopt;
+    }
+    slot_.reset();
+    return Stopped{std::move(session_id)};
+}
+
+std::optional<StopOutcome> CoreSupervisor::stop_refusal(const std::string& session_id) const {
+    if (!slot_) {
+        return NotRunning{session_id};
+    }
+    if (slot_->session_id != session_id) {
+        return SessionMismatch{session_id};
+    }
+    return std::nullopt;
 }
 
 void CoreSupervisor::stop_core_on_shutdown() {
@@ -207,8 +234,13 @@ Result<void> CoreSupervisor::release_managed_core() {
 }
 
 Result<void> CoreSupervisor::end_process(CoreProcess& process) {
-    // A refusal, for instance from a Core that ended unnoticed, shows in the query below.
-    process.terminate(TERMINATION_EXIT_CODE);
+    const Result<bool> ended_at_once = process.terminate(TERMINATION_EXIT_CODE, CoreProcess::TERMINATION_WAIT);
+    if (!ended_at_once) {
+        return fail(ended_at_once.error());
+    }
+    if (*ended_at_once) {
+        return {};
+    }
     const Clock::time_point deadline = clock_.now() + EXIT_WAIT;
     for (;;) {
         const Result<std::optional<std::uint32_t>> ended = process.exit_code_if_ended();

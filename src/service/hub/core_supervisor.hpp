@@ -55,6 +55,9 @@ public:
     // How long to wait for a Core to end after termination or after its error stream ended.
     static constexpr std::chrono::milliseconds EXIT_WAIT{1500};
     static constexpr std::chrono::milliseconds EXIT_POLL{20};
+    // How long stop_core_at_once waits for the Core's end: a Core ends within about a
+    // millisecond of its termination, and the caller's thread has other connections to serve.
+    static constexpr std::chrono::milliseconds STOP_AT_ONCE_WAIT{10};
 
     // Starts the relay of a launched Core's error stream on a thread of its own.
     using RelayStarter = std::function<void(std::string session_id, std::unique_ptr<CoreOutput> output)>;
@@ -73,6 +76,9 @@ public:
     // Core is terminated first.
     [[nodiscard]] StartOutcome start_core(std::string address, std::string session_id) override;
     [[nodiscard]] StopOutcome stop_core(std::string session_id) override;
+    // The stop without its waits: nothing when a start or stop holds the lock, or when the Core,
+    // terminated, has not ended within STOP_AT_ONCE_WAIT; stop_core then does the rest.
+    [[nodiscard]] std::optional<StopOutcome> stop_core_at_once(std::string session_id) override;
     // Ends the managed Core when the server stops; a failure is logged, not reported.
     void stop_core_on_shutdown();
     // On a relay thread once its Core's error stream ended: if that Core is still the managed
@@ -83,6 +89,8 @@ public:
     [[nodiscard]] std::optional<std::string> managed_session_id();
 
 private:
+    // Why a stop of this session has nothing to end, if it has not. The caller holds mutex_.
+    [[nodiscard]] std::optional<StopOutcome> stop_refusal(const std::string& session_id) const;
     // Ends the managed Core, if any, and empties the slot. The caller holds mutex_.
     [[nodiscard]] Result<void> release_managed_core();
     // Terminates the process and waits up to EXIT_WAIT until it has ended.

@@ -10,6 +10,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -79,20 +80,39 @@ asio::awaitable<Outcome> run_operation(std::function<Outcome()> operation) {
     co_return operation();
 }
 
+// What the reply of an operation that threw says.
+Error failure_of(const std::exception_ptr& thrown) {
+    try {
+        std::rethrow_exception(thrown);
+    } catch (const std::exception& e) {
+        return Error::message(e.what());
+    } catch (...) {
+        return Error::message("unknown failure");
+    }
+}
+
 // Runs a Core operation on the blocking pool and resumes on the caller's executor. An
 // operation that throws ends without an outcome: the text says why.
 template <class Outcome>
 asio::awaitable<Result<Outcome>> on_blocking_pool(asio::any_io_executor pool, std::function<Outcome()> operation) {
-    std::string failure;
+    std::exception_ptr thrown;
     try {
         auto running = asio::co_spawn(pool, run_operation<Outcome>(std::move(operation)), asio::use_awaitable);
         co_return co_await std::move(running);
-    } catch (const std::exception& e) {
-        failure = e.what();
     } catch (...) {
-        failure = "unknown failure";
+        thrown = std::current_exception();
     }
-    co_return fail(Error::message(std::move(failure)));
+    co_return fail(failure_of(thrown));
+}
+
+// Runs a Core operation that blocks for no longer than a few milliseconds on the caller's thread.
+template <class Operation>
+auto at_once(Operation operation) -> Result<decltype(operation())> {
+    try {
+        return operation();
+    } catch (...) {
+        return fail(failure_of(std::current_exception()));
+    }
 }
 
 // A GET /ping whose query is valid.
@@ -117,6 +137,8 @@ struct StartRoute {
     }
     static http::Reply reply(const StartOutcome& outcome) { return start_reply(outcome); }
     static http::Reply task_failed(std::string_view text) { return start_task_failed_reply(text); }
+    // Verifying the Core file alone takes too long for a connection's thread.
+    static std::optional<StartOutcome> run_at_once(CoreOperations&, const StartParams&) { return std::nullopt; }
 };
 
 struct StopRoute {
@@ -124,10 +146,15 @@ struct StopRoute {
     static StopOutcome run(CoreOperations& core, const StopParams& params) { return core.stop_core(params.session_id); }
     static http::Reply reply(const StopOutcome& outcome) { return stop_reply(outcome); }
     static http::Reply task_failed(std::string_view text) { return stop_task_failed_reply(text); }
+    // A Core ends within a millisecond of its termination: two trips between threads would
+    // cost more than the stop itself.
+    static std::optional<StopOutcome> run_at_once(CoreOperations& core, const StopParams& params) {
+        return core.stop_core_at_once(params.session_id);
+    }
 };
 
 // A POST route whose head passed json_head_refusal: reads at most BODY_LIMIT bytes, parses them
-// strictly, and runs the Core operation on the blocking pool.
+// strictly, and runs the Core operation at once where it can, on the blocking pool otherwise.
 template <class JsonRoute>
 asio::awaitable<http::Reply> json_route(http::BodyReader& reader, CoreOperations& core, asio::any_io_executor pool) {
     auto body = co_await reader.read_body(BODY_LIMIT);
@@ -137,6 +164,14 @@ asio::awaitable<http::Reply> json_route(http::BodyReader& reader, CoreOperations
     auto params = JsonRoute::parse(*body);
     if (!params) {
         co_return refusal_reply(Refusal::invalid_json_body);
+    }
+
+    const auto answered = at_once([&] { return JsonRoute::run_at_once(core, *params); });
+    if (!answered) {
+        co_return JsonRoute::task_failed(answered.error().text());
+    }
+    if (*answered) {
+        co_return JsonRoute::reply(**answered);
     }
 
     using Outcome = decltype(JsonRoute::run(core, *params));

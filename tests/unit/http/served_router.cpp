@@ -24,6 +24,8 @@ hub::StopOutcome CountingCore::stop_core(std::string session_id) {
     return hub::NotRunning{std::move(session_id)};
 }
 
+std::optional<hub::StopOutcome> CountingCore::stop_core_at_once(std::string) { return std::nullopt; }
+
 namespace {
 
 class CountingBody final : public BodyReader {

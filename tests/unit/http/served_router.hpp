@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quorvex::http::test {
@@ -24,6 +25,8 @@ public:
     hub::PingOutcome ping_core(std::string core_sha256) override;
     hub::StartOutcome start_core(std::string address, std::string session_id) override;
     hub::StopOutcome stop_core(std::string session_id) override;
+    // Leaves every stop to the blocking pool, as a busy supervisor does.
+    std::optional<hub::StopOutcome> stop_core_at_once(std::string session_id) override;
 
     std::atomic<int> pings{0};
     std::atomic<int> starts{0};
