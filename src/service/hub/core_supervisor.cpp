@@ -1,10 +1,10 @@
 #include "service/hub/core_supervisor.hpp"
 
+#include "common/detached_thread.hpp"
 #include "common/lowercase_hex.hpp"
 #include "service/hub/core_output_relay.hpp"
 
 #include <exception>
-#include <thread>
 
 namespace quorvex::hub {
 
@@ -264,7 +264,7 @@ void CoreSupervisor::discard_core(CoreProcess& process) {
 }
 
 void CoreSupervisor::start_detached_relay(std::string session_id, std::unique_ptr<CoreOutput> output) {
-    std::thread([this, session = std::move(session_id), pipe = std::move(output)]() mutable {
+    start_detached_thread([this, session = std::move(session_id), pipe = std::move(output)]() mutable {
         try {
             relay_core_output(std::move(pipe), log_, [this, &session] { watch_core_exit(session); });
         } catch (const std::exception& e) {
@@ -274,7 +274,7 @@ void CoreSupervisor::start_detached_relay(std::string session_id, std::unique_pt
                 log_.append(std::string("Helper Core output relay failed: ") + e.what());
             } catch (const std::exception&) {}
         }
-    }).detach();
+    });
 }
 
 } // namespace quorvex::hub
