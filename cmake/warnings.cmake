@@ -12,6 +12,9 @@ if(WIN32)
   # Windows 10 APIs, no min/max macros, and one fully static executable with no DLL beside it.
   add_compile_definitions(_WIN32_WINNT=0x0A00 WINVER=0x0A00 NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE)
   add_link_options(-static -static-libgcc -static-libstdc++)
+  # Sections start on page boundaries in the file as in memory, so a loader can map them from the
+  # file instead of copying them into private memory (Wine copies every section it cannot map).
+  add_link_options(-Wl,--file-alignment,4096)
   # Asio's large coroutine frames need a bigger object file section table.
   add_compile_options(-Wa,-mbig-obj)
 endif()
