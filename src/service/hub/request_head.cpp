@@ -33,6 +33,8 @@ std::vector<std::string_view> all_headers(const http::Headers& headers, std::str
 
 namespace {
 
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
 // Every request with a "host" runs each of its bytes through this: a table, not a search.
 constexpr auto AUTHORITY_BYTES = [] {
     std::array<bool, 256> bytes{};
@@ -125,8 +127,7 @@ bool is_plain_local_host(std::string_view value) {
             continue;
         }
         const auto port = value.substr(name.size());
-        return port.empty() || (port.front() == ':' &&
-                                std::all_of(port.begin() + 1, port.end(), [](char c) { return c >= '0' && c <= '9'; }));
+        return port.empty() || (port.front() == ':' && std::all_of(port.begin() + 1, port.end(), is_digit));
     }
     return false;
 }
@@ -183,8 +184,6 @@ std::string_view trim_ows(std::string_view text) {
     }
     return text;
 }
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool is_token_char(char c) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || is_digit(c)) {
@@ -327,7 +326,7 @@ bool accepts_json_content_type(const http::Headers& headers) {
 namespace {
 
 int hex_value(char c) {
-    if (c >= '0' && c <= '9') {
+    if (is_digit(c)) {
         return c - '0';
     }
     if (c >= 'a' && c <= 'f') {

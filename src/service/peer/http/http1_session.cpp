@@ -1,11 +1,10 @@
 #include "service/peer/http/served_connection.hpp"
 
 #include "service/peer/http/http1_reply_head.hpp"
+#include "service/peer/http/recycled.hpp"
 #include "service/peer/http/socket_write.hpp"
 
-#include <boost/asio/bind_allocator.hpp>
 #include <boost/asio/cancellation_state.hpp>
-#include <boost/asio/recycling_allocator.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -35,13 +34,6 @@ using FieldsAllocator = std::pmr::polymorphic_allocator<char>;
 using Fields = bhttp::basic_fields<FieldsAllocator>;
 using Parser = bhttp::request_parser<bhttp::string_body, FieldsAllocator>;
 using Request = bhttp::request<bhttp::string_body, Fields>;
-
-// Beast's reads and writes keep their state in memory from the completion handler's allocator:
-// the recycling one reuses the thread's cached blocks, where a coroutine's would use the heap.
-template <class Token>
-auto recycled(Token token) {
-    return boost::asio::bind_allocator(boost::asio::recycling_allocator<void>(), std::move(token));
-}
 
 // Reads the body of the current request only when the handler asks, and never more than it allows.
 class Http1BodyReader final : public BodyReader {

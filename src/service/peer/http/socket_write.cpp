@@ -1,9 +1,9 @@
 #include "service/peer/http/socket_write.hpp"
 
-#include <boost/asio/bind_allocator.hpp>
+#include "service/peer/http/recycled.hpp"
+
 #include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/error.hpp>
-#include <boost/asio/recycling_allocator.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/asio/write.hpp>
@@ -31,10 +31,8 @@ boost::asio::awaitable<void> write_all(boost::asio::ip::tcp::socket& socket,
     }
     co_await boost::asio::async_write(
         socket, rest,
-        boost::asio::bind_allocator(
-            boost::asio::recycling_allocator<void>(),
-            boost::asio::bind_cancellation_slot(boost::asio::cancellation_slot(),
-                                                boost::asio::redirect_error(boost::asio::use_awaitable, ec))));
+        recycled(boost::asio::bind_cancellation_slot(boost::asio::cancellation_slot(),
+                                                     boost::asio::redirect_error(boost::asio::use_awaitable, ec))));
 }
 
 } // namespace quorvex::http
