@@ -115,13 +115,17 @@ protected:
         return win32::to_utf8_lossy(path.native());
     }
     // The stub in `scenario`, launched, in its Job object, and running.
-    void launch_confined_stub(std::string_view scenario) {
+    // The stub Core, verified and launched: suspended, unconfined.
+    void launch_stub(std::string_view scenario) {
         Result<std::unique_ptr<VerifiedCoreFile>> verified =
             platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
-        ASSERT_TRUE(verified.has_value());
+        ASSERT_TRUE(verified.has_value()) << verified.error().text();
         Result<LaunchedCore> launched = (*verified)->launch(stub_address(scenario));
-        ASSERT_TRUE(launched.has_value());
+        ASSERT_TRUE(launched.has_value()) << launched.error().text();
         core = std::move(*launched);
+    }
+    void launch_confined_stub(std::string_view scenario) {
+        ASSERT_NO_FATAL_FAILURE(launch_stub(scenario));
         Result<std::unique_ptr<CoreJob>> confined = core.process->confine();
         ASSERT_TRUE(confined.has_value());
         job = std::move(*confined);
@@ -298,59 +302,47 @@ TEST_F(Win32CorePlatformTest, VerifiedFileThatIsNoProgramFailsToLaunchAndLeavesN
 }
 
 TEST_F(Win32CorePlatformTest, LaunchesWithTheQuotedPathTheAddressAndItsDirectory) {
-    const std::string path = win32::to_utf8_lossy(stub_core_path().native());
-    Result<std::unique_ptr<VerifiedCoreFile>> verified = platform.verify_core_file(path);
-    ASSERT_TRUE(verified.has_value()) << verified.error().text();
-    const std::string address = stub_address("06");
-    Result<LaunchedCore> launched = (*verified)->launch(address);
-    ASSERT_TRUE(launched.has_value()) << launched.error().text();
-    EXPECT_NE(launched->process->id(), 0u);
+    ASSERT_NO_FATAL_FAILURE(launch_stub("06"));
+    EXPECT_NE(core.process->id(), 0u);
 
     // Confined, then resumed, it runs until the job's only handle closes.
-    Result<std::unique_ptr<CoreJob>> job = launched->process->confine();
-    ASSERT_TRUE(job.has_value()) << job.error().text();
-    ASSERT_TRUE(launched->process->resume().has_value());
+    Result<std::unique_ptr<CoreJob>> confined = core.process->confine();
+    ASSERT_TRUE(confined.has_value()) << confined.error().text();
+    ASSERT_TRUE(core.process->resume().has_value());
+    const std::string path = win32::to_utf8_lossy(stub_core_path().native());
     const std::string directory = win32::to_utf8_lossy(stub_core_path().parent_path().native());
-    EXPECT_EQ(read_lines(*launched->output, 2),
-              "command line: \"" + path + "\" " + address + "\ndirectory: " + directory + "\n");
-    Result<std::optional<std::uint32_t>> running = launched->process->exit_code_if_ended();
+    EXPECT_EQ(read_lines(*core.output, 2),
+              "command line: \"" + path + "\" " + stub_address("06") + "\ndirectory: " + directory + "\n");
+    Result<std::optional<std::uint32_t>> running = core.process->exit_code_if_ended();
     ASSERT_TRUE(running.has_value());
     EXPECT_EQ(*running, std::nullopt);
-    job->reset();
-    EXPECT_TRUE(wait_for_exit(*launched->process).has_value());
+    confined->reset();
+    EXPECT_TRUE(wait_for_exit(*core.process).has_value());
     // Its error stream ends with it.
     std::vector<char> buffer(RELAY_READ_BYTES);
-    Result<std::size_t> end = launched->output->read(buffer);
+    Result<std::size_t> end = core.output->read(buffer);
     ASSERT_TRUE(end.has_value());
     EXPECT_EQ(*end, 0u);
 }
 
 TEST_F(Win32CorePlatformTest, LaunchedCoreRunsNothingUntilResumed) {
-    Result<std::unique_ptr<VerifiedCoreFile>> verified =
-        platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
-    ASSERT_TRUE(verified.has_value());
     // Scenario 01 writes three lines and exits at once, if it runs at all.
-    Result<LaunchedCore> launched = (*verified)->launch(stub_address("01"));
-    ASSERT_TRUE(launched.has_value()) << launched.error().text();
+    ASSERT_NO_FATAL_FAILURE(launch_stub("01"));
     // Its only thread is suspended once: SuspendThread reports the count it found.
-    EXPECT_EQ(suspend_counts(launched->process->id()), std::vector<DWORD>{1});
+    EXPECT_EQ(suspend_counts(core.process->id()), std::vector<DWORD>{1});
     // Ended before it was ever resumed: it wrote nothing and ended by termination.
-    ASSERT_TRUE(launched->process->terminate(7, CoreProcess::TERMINATION_WAIT).has_value());
-    EXPECT_EQ(wait_for_exit(*launched->process), 7u);
+    ASSERT_TRUE(core.process->terminate(7, CoreProcess::TERMINATION_WAIT).has_value());
+    EXPECT_EQ(wait_for_exit(*core.process), 7u);
     std::vector<char> buffer(RELAY_READ_BYTES);
-    Result<std::size_t> nothing = launched->output->read(buffer);
+    Result<std::size_t> nothing = core.output->read(buffer);
     ASSERT_TRUE(nothing.has_value());
     EXPECT_EQ(*nothing, 0u);
 }
 
 TEST_F(Win32CorePlatformTest, CoreIsInItsJobFromItsCreationAndEndsWithItUnconfined) {
-    Result<std::unique_ptr<VerifiedCoreFile>> verified =
-        platform.verify_core_file(win32::to_utf8_lossy(stub_core_path().native()));
-    ASSERT_TRUE(verified.has_value());
-    Result<LaunchedCore> launched = (*verified)->launch(stub_address("00"));
-    ASSERT_TRUE(launched.has_value()) << launched.error().text();
+    ASSERT_NO_FATAL_FAILURE(launch_stub("00"));
     win32::UniqueKernelHandle process(
-        ::OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, launched->process->id()));
+        ::OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, core.process->id()));
     ASSERT_TRUE(process);
     // Before confine: already in a job, so no moment exists in which a helper that dies would
     // leave the suspended Core outside one.
@@ -358,7 +350,7 @@ TEST_F(Win32CorePlatformTest, CoreIsInItsJobFromItsCreationAndEndsWithItUnconfin
     ASSERT_TRUE(::IsProcessInJob(process.get(), nullptr, &in_job));
     EXPECT_TRUE(in_job);
     // The helper letting go of it unconfined (as its death would) ends it.
-    launched->process.reset();
+    core.process.reset();
     EXPECT_EQ(::WaitForSingleObject(process.get(), 10000), WAIT_OBJECT_0);
 }
 
