@@ -58,7 +58,7 @@ public:
         return real_->resume();
     }
     [[nodiscard]] Result<bool> terminate(std::uint32_t exit_code, std::chrono::milliseconds wait) override {
-        const Result<bool> ended = real_->terminate(exit_code, wait);
+        Result<bool> ended = real_->terminate(exit_code, wait);
         if (injection_.fails_now()) {
             return fail(injection_.error());
         }
