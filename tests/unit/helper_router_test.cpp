@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -105,6 +106,26 @@ asio::awaitable<http::Reply> handle_noting_thread(http::PendingRoute route, http
     co_return reply;
 }
 
+// The blocking pool's executor, counting what is handed to it.
+class CountingPoolExecutor {
+public:
+    CountingPoolExecutor(asio::thread_pool& pool, std::atomic<int>& handed) : pool_(&pool), handed_(&handed) {}
+
+    template <class Function>
+    void execute(Function&& function) const {
+        ++*handed_;
+        pool_->get_executor().execute(std::forward<Function>(function));
+    }
+    [[nodiscard]] asio::execution_context& query(asio::execution::context_t) const noexcept { return *pool_; }
+    static constexpr asio::execution::blocking_t::never_t query(asio::execution::blocking_t) noexcept { return {}; }
+    [[nodiscard]] CountingPoolExecutor require(asio::execution::blocking_t::never_t) const noexcept { return *this; }
+    friend bool operator==(const CountingPoolExecutor&, const CountingPoolExecutor&) noexcept = default;
+
+private:
+    asio::thread_pool* pool_;
+    std::atomic<int>* handed_;
+};
+
 struct Served {
     unsigned status = 0;
     Headers headers;
@@ -163,9 +184,10 @@ protected:
     }
 
     asio::thread_pool pool{1};
+    std::atomic<int> handed_to_pool{0};
     FakeCore core;
     HelperLog log;
-    HelperRouter router{core, log, pool.get_executor()};
+    HelperRouter router{core, log, CountingPoolExecutor(pool, handed_to_pool)};
     int body_reads = 0;
     std::size_t body_limit = 0;
     bool answered_at_once = false; // by the last request served
@@ -392,6 +414,23 @@ TEST_F(HelperRouterTest, StopOutcomesBecomeTheirReplies) {
     }
     EXPECT_EQ(core.calls.size(), 2 * std::size(cases));
     EXPECT_NE(core.thread, std::this_thread::get_id()) << "a stop not done at once runs on the blocking pool";
+}
+
+// A Core operation costs one hand-off to the pool; its outcome goes straight back to the
+// connection, not through the pool once more (which would wake a second pool thread).
+TEST_F(HelperRouterTest, EachCoreOperationIsHandedToThePoolOnce) {
+    core.ping = PingOk{"C:\\helper.exe"};
+    core.start = Started{SESSION, 7};
+    core.stop = Stopped{SESSION};
+    EXPECT_EQ(serve("GET", "/ping?coreSha256=ab").status, 200u);
+    EXPECT_EQ(handed_to_pool, 1);
+    EXPECT_EQ(post("/start", START_BODY).status, 200u);
+    EXPECT_EQ(handed_to_pool, 2);
+    EXPECT_EQ(post("/stop", STOP_BODY).status, 200u);
+    EXPECT_EQ(handed_to_pool, 3);
+    core.stop_at_once = Stopped{SESSION};
+    EXPECT_EQ(post("/stop", STOP_BODY).status, 200u);
+    EXPECT_EQ(handed_to_pool, 3) << "a stop done at once never reaches the pool";
 }
 
 TEST_F(HelperRouterTest, StopDoneAtOnceIsAnsweredFromTheConnectionsThread) {

@@ -5,7 +5,9 @@
 #include "service/hub/request_head.hpp"
 #include "service/hub/request_refusal.hpp"
 
-#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/async_result.hpp>
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
 #include <exception>
@@ -75,11 +77,6 @@ http::HeadDecision logs_at_once(const HelperLog& log) {
     return decision;
 }
 
-template <class Outcome>
-asio::awaitable<Outcome> run_operation(std::function<Outcome()> operation) {
-    co_return operation();
-}
-
 // What the reply of an operation that threw says.
 Error failure_of(const std::exception_ptr& thrown) {
     try {
@@ -91,27 +88,36 @@ Error failure_of(const std::exception_ptr& thrown) {
     }
 }
 
-// Runs a Core operation on the blocking pool and resumes on the caller's executor. An
-// operation that throws ends without an outcome: the text says why.
-template <class Outcome>
-asio::awaitable<Result<Outcome>> on_blocking_pool(asio::any_io_executor pool, std::function<Outcome()> operation) {
-    std::exception_ptr thrown;
-    try {
-        auto running = asio::co_spawn(pool, run_operation<Outcome>(std::move(operation)), asio::use_awaitable);
-        co_return co_await std::move(running);
-    } catch (...) {
-        thrown = std::current_exception();
-    }
-    co_return fail(failure_of(thrown));
-}
-
-// Runs a Core operation that blocks for no longer than a few milliseconds on the caller's thread.
+// Runs a Core operation where it is called, an exception turned into a failure.
 template <class Operation>
-auto at_once(Operation operation) -> Result<decltype(operation())> {
+auto outcome_of(Operation& operation) -> Result<decltype(operation())> {
     try {
         return operation();
     } catch (...) {
         return fail(failure_of(std::current_exception()));
+    }
+}
+
+// Runs a Core operation on the blocking pool and resumes on the caller's executor. An
+// operation that throws ends without an outcome: the text says why. The outcome goes from the
+// pool thread straight to the caller's executor: co_spawn would first post it once more onto the
+// pool, which wakes (or starts) a second pool thread on the way of every reply.
+template <class Outcome>
+asio::awaitable<Result<Outcome>> on_blocking_pool(asio::any_io_executor pool, std::function<Outcome()> operation) {
+    const auto hand_over = [](auto handler, const asio::any_io_executor& on, std::function<Outcome()> run) {
+        // The caller's executor counts the operation as its work until the outcome is back.
+        auto caller = asio::prefer(asio::get_associated_executor(handler), asio::execution::outstanding_work.tracked);
+        asio::post(on, [handler = std::move(handler), caller = std::move(caller), run = std::move(run)]() mutable {
+            asio::dispatch(caller, [handler = std::move(handler), outcome = outcome_of(run)]() mutable {
+                std::move(handler)(std::move(outcome));
+            });
+        });
+    };
+    try {
+        co_return co_await asio::async_initiate<const asio::use_awaitable_t<>, void(Result<Outcome>)>(
+            hand_over, asio::use_awaitable, std::move(pool), std::move(operation));
+    } catch (...) {
+        co_return fail(failure_of(std::current_exception()));
     }
 }
 
@@ -166,7 +172,8 @@ asio::awaitable<http::Reply> json_route(http::BodyReader& reader, CoreOperations
         co_return refusal_reply(Refusal::invalid_json_body);
     }
 
-    const auto answered = at_once([&] { return JsonRoute::run_at_once(core, *params); });
+    auto run_at_once = [&] { return JsonRoute::run_at_once(core, *params); };
+    const auto answered = outcome_of(run_at_once);
     if (!answered) {
         co_return JsonRoute::task_failed(answered.error().text());
     }
