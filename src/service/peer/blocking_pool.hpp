@@ -7,15 +7,15 @@
 // never occupies the last thread, so a ping never waits behind start or stop operations, queued
 // or running.
 
+#include "common/slim_sync.hpp"
+
 #include <boost/asio/execution.hpp>
 #include <boost/asio/execution_context.hpp>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -78,8 +78,8 @@ private:
 
     const std::size_t max_threads_;
     const std::chrono::milliseconds idle_timeout_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
+    mutable SlimMutex mutex_;
+    SlimCondition wake_;
     std::deque<Task> urgent_;
     std::deque<Task> ordinary_;
     std::vector<std::thread> threads_;
