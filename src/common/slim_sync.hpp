@@ -5,6 +5,7 @@
 // semaphores, a kernel round trip per wake-up (under Wine a hand-off took 70-120 us against
 // 6 us, and one in ten over 0.5 ms). Elsewhere they are the standard ones.
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 
@@ -23,7 +24,6 @@ public:
     SlimMutex& operator=(const SlimMutex&) = delete;
 
     void lock() noexcept;
-    [[nodiscard]] bool try_lock() noexcept;
     void unlock() noexcept;
 
 private:
@@ -40,13 +40,6 @@ public:
     void notify_one() noexcept;
     void notify_all() noexcept;
 
-    template <class Predicate>
-    void wait(std::unique_lock<SlimMutex>& lock, Predicate ready) {
-        while (!ready()) {
-            wait_at_most(lock, INFINITE_WAIT);
-        }
-    }
-
     // Returns ready() once it holds or the timeout has passed, as std::condition_variable does.
     template <class Predicate>
     bool wait_for(std::unique_lock<SlimMutex>& lock, std::chrono::milliseconds timeout, Predicate ready) {
@@ -56,14 +49,14 @@ public:
             if (left <= std::chrono::milliseconds::zero()) {
                 return ready();
             }
-            wait_at_most(lock,
-                         left.count() < INFINITE_WAIT ? static_cast<unsigned long>(left.count()) : INFINITE_WAIT - 1);
+            wait_at_most(lock, static_cast<unsigned long>(std::min<long long>(left.count(), LONGEST_WAIT_MS)));
         }
         return true;
     }
 
 private:
-    static constexpr unsigned long INFINITE_WAIT = 0xFFFFFFFF; // INFINITE
+    // The longest finite wait: one more is INFINITE.
+    static constexpr unsigned long LONGEST_WAIT_MS = 0xFFFFFFFE;
     // Releases the lock, waits for a notification (or a spurious wake-up) or `milliseconds`, and
     // takes the lock again.
     void wait_at_most(std::unique_lock<SlimMutex>& lock, unsigned long milliseconds);

@@ -15,7 +15,6 @@ CONDITION_VARIABLE* condition(void*& slot) { return reinterpret_cast<CONDITION_V
 } // namespace
 
 void SlimMutex::lock() noexcept { ::AcquireSRWLockExclusive(srw_lock(srw_lock_)); }
-bool SlimMutex::try_lock() noexcept { return ::TryAcquireSRWLockExclusive(srw_lock(srw_lock_)) != FALSE; }
 void SlimMutex::unlock() noexcept { ::ReleaseSRWLockExclusive(srw_lock(srw_lock_)); }
 
 void SlimCondition::notify_one() noexcept { ::WakeConditionVariable(condition(condition_)); }

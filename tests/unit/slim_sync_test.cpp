@@ -56,8 +56,10 @@ TEST(SlimCondition, EveryNotificationReachesItsWaiters) {
     // notify_all wakes every waiter at once.
     bool open = false;
     int woken = 0;
+    constexpr int WAITERS = 3;
     std::vector<std::thread> waiters;
-    for (int i = 0; i < 3; ++i) {
+    waiters.reserve(WAITERS);
+    for (int i = 0; i < WAITERS; ++i) {
         waiters.emplace_back([&] {
             std::unique_lock lock(mutex);
             if (condition.wait_for(lock, LOST_WAKE_UP, [&] { return open; })) {
@@ -73,7 +75,7 @@ TEST(SlimCondition, EveryNotificationReachesItsWaiters) {
     for (auto& waiter : waiters) {
         waiter.join();
     }
-    EXPECT_EQ(woken, 3);
+    EXPECT_EQ(woken, WAITERS);
 }
 
 } // namespace
